@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need (idempotent).
+set -euo pipefail
+packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+  python3-dev python3-numpy python3-pytest python3-venv python3-pip
+  libsndfile1-dev libsoxr-dev pkg-config valgrind)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages: ${missing[*]} (run as root or install them)" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test (C++, CLI and Python).
+# Usage: scripts/test.sh [--sanitize]   (ASan + UBSan build in build-sanitize/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+dir=build
+flags=(-DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3)
+if [ "${1:-}" = "--sanitize" ]; then
+  dir=build-sanitize
+  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLAX_SANITIZE=ON -DPython3_EXECUTABLE=/usr/bin/python3)
+fi
+cmake -S . -B "$dir" "${flags[@]}"
+cmake --build "$dir" -j "$(nproc)"
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)"

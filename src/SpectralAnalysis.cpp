@@ -1,0 +1,83 @@
+#include "SpectralAnalysis.h"
+
+#include <cmath>
+
+#include "Globals.h"
+
+namespace QUORLAX {
+
+SpectralAnalysis::SpectralAnalysis(Mode _mode, int _fftSize, int _windowSize, int _hopSize)
+    : mode(_mode),
+      fftooura(new CFFTOoura),
+      inputBuffer(new float[_fftSize > 0 ? _fftSize : 0]()),
+      mFftSize(_fftSize),
+      mWindowSize(_windowSize),
+      mHopSize(_hopSize),
+      mSpecSize(_fftSize / 2 + 1),
+      mSpecMag(new float[_fftSize / 2 + 1]()),
+      mSpecPhase(new float[_fftSize / 2 + 1]()),
+      mWindow(new float[_windowSize > 0 ? _windowSize : 0]()) {
+  generateBlackmanHarris74Window(mWindow, mWindowSize);
+}
+
+SpectralAnalysis::~SpectralAnalysis() {
+  delete fftooura;
+  delete[] inputBuffer;
+  delete[] mSpecMag;
+  delete[] mSpecPhase;
+  delete[] mWindow;
+}
+
+void SpectralAnalysis::generateBlackmanHarris74Window(float* window, int size) {
+  if (size <= 0) return;
+  if (size == 1) {  // the cosine grid needs two points; keep the sum at 2
+    window[0] = 2.0f;
+    return;
+  }
+  // Single precision throughout, angle quotient first: the decoders' bin
+  // levels are calibrated against exactly these values.
+  const float step = Globals::two_pi / static_cast<float>(size - 1);
+  float fSum = 0.0f;
+  for (int i = 0; i < size; ++i) {
+    const float theta = step * static_cast<float>(i);
+    window[i] = 0.47f - 0.45f * std::cos(theta) - 0.01f * std::cos(2.0f * theta) -
+                0.01f * std::cos(3.0f * theta);
+    fSum += window[i];
+  }
+  const float norm = 0.5f * fSum;
+  for (int i = 0; i < size; ++i) window[i] /= norm;
+}
+
+void SpectralAnalysis::doFFT(float* _inputBuffer, float* magSpectrum, float* imagSpectrum) {
+  const int half = mFftSize / 2;
+  if (half < 1) return;
+  // Samples past the window (a window shorter than the frame) are zeroed
+  // rather than read out of bounds.
+  const int windowed = mWindowSize < mFftSize ? mWindowSize : mFftSize;
+  for (int i = 0; i < windowed; ++i) inputBuffer[i] = mWindow[i] * _inputBuffer[i];
+  for (int i = windowed; i < mFftSize; ++i) inputBuffer[i] = 0.0f;
+
+  const int n = 2 * half;
+  fftooura->rdft(n, 1, inputBuffer);
+
+  // The transform's sine sums carry a plus sign; bins report the minus
+  // sign. Squares don't care, so only the imaginary output flips.
+  const float* x = inputBuffer;
+  if (mode == kEnergySpectrum) {
+    magSpectrum[0] = x[0] * x[0];
+    for (int k = 1; k < half; ++k) magSpectrum[k] = x[2 * k] * x[2 * k] + x[2 * k + 1] * x[2 * k + 1];
+    magSpectrum[half] = x[1] * x[1];
+  } else {
+    magSpectrum[0] = std::fabs(x[0]);
+    for (int k = 1; k < half; ++k)
+      magSpectrum[k] = std::sqrt(x[2 * k] * x[2 * k] + x[2 * k + 1] * x[2 * k + 1]);
+    magSpectrum[half] = std::fabs(x[1]);
+  }
+  if (imagSpectrum != nullptr) {
+    imagSpectrum[0] = 0.0f;
+    for (int k = 1; k < half; ++k) imagSpectrum[k] = -x[2 * k + 1];
+    imagSpectrum[half] = 0.0f;
+  }
+}
+
+}  // namespace QUORLAX

@@ -1,0 +1,38 @@
+// Windowed short-time spectrum of one analysis frame.
+#pragma once
+
+#include "fftooura/fftsg.h"
+
+namespace QUORLAX {
+
+enum Mode { kMagnitudeSpectrum = 0, kEnergySpectrum = 1 };
+
+class SpectralAnalysis {
+ public:
+  SpectralAnalysis(Mode _mode, int _fftSize, int _windowSize, int _hopSize);
+  ~SpectralAnalysis();
+  SpectralAnalysis(const SpectralAnalysis&) = delete;
+  SpectralAnalysis& operator=(const SpectralAnalysis&) = delete;
+
+  // Windows the first mFftSize samples of _inputBuffer and writes
+  // mSpecSize values to magSpectrum (energy or magnitude per `mode`) and,
+  // when imagSpectrum is not null, the sine-part of each bin (the DC and
+  // Nyquist bins get 0). Allocates nothing.
+  void doFFT(float* _inputBuffer, float* magSpectrum, float* imagSpectrum);
+
+  // Four-term Blackman-Harris-like window scaled so its samples sum to 2.
+  void generateBlackmanHarris74Window(float* window, int size);
+
+  Mode mode;
+  CFFTOoura* fftooura;
+  float* inputBuffer;
+  int mFftSize;
+  int mWindowSize;
+  int mHopSize;
+  int mSpecSize;
+  float* mSpecMag;
+  float* mSpecPhase;
+  float* mWindow;
+};
+
+}  // namespace QUORLAX
