@@ -1,0 +1,341 @@
+#include "Decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "Globals.h"
+
+namespace QUORLAX {
+
+namespace {
+constexpr int kNotReady = -1;
+constexpr int kFrontDoor = -2;
+constexpr int kMessageComplete = -3;
+constexpr int kInvalidArgument = -4;
+constexpr int kBufferFull = -6;
+constexpr int kTextBytes = 30;
+constexpr int kMinFrameRing = 8192;
+}  // namespace
+
+Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens, int numTones)
+    : mSampleRate(samplingRate),
+      mBufferSize(buffSize),
+      mDecoding(0),
+      mDecodingMode(-1),
+      mDecodedString{},
+      mSpectralAnalysis(nullptr),
+      mReadPosInFrameCircularBuffer(0),
+      mWritePosInFrameCircularBuffer(0),
+      mSizeFrameCircularBuffer(0),
+      mCircularBufferFloat(nullptr),
+      mAnalBufferFloat(nullptr),
+      mWindowSize(windowSize),
+      mHopSize(samplingRate == 44100.0f ? 256 : (samplingRate == 22050.0f ? 128 : 64)),
+      mNumTokens(numTokens),
+      mNumTones(numTones),
+      mFreq2Bin(0.0f),
+      mFreqsBins(nullptr),
+      mBinWidth(1),
+      mSizeTokenBinAnal(3),
+      mEvalTokenMags(nullptr),
+      mBeginBin(0),
+      mEndBin(0),
+      idxFrontDoorToken1(Globals::getIdxFromChar(Globals::frontDoorTokens[0])),
+      idxFrontDoorToken2(Globals::getIdxFromChar(Globals::frontDoorTokens[1])),
+      mEnergyRatios(nullptr),
+      mReadPosInBlockCircularBuffer(0),
+      mWritePosInBlockCircularBuffer(0),
+      mSizeBlockCircularBuffer(static_cast<int>(samplingRate * Globals::durToken * 2 /
+                                                    static_cast<float>(mHopSize) +
+                                                0.5f)),
+      mnToleranceFrames(static_cast<int>(mSizeBlockCircularBuffer * 0.5 * 0.05 + 0.5)),
+      mBlockSpecMag(nullptr),
+      mBlockEnergyRatiosTokenIdx(nullptr),
+      mBlockEnergyRatiosTokenIdx2(nullptr),
+      mTokenRepetitions(nullptr),
+      mEndStartTokenPosInBlockCircularBuffer(0),
+      mAccumulatedDecodingFrames(0.0),
+      mMessageLength(Globals::numWordTokens + Globals::numFrontDoorTokens + 1),
+      mReedSolomon(nullptr),
+      mDecodedValuesOrig(nullptr),
+      mConfidenceEnergyRatios(0.0f),
+      mConfidenceCorrection(0.0f),
+      mReceivedZunsVolume(0.0f),
+      mActiveBand(0) {
+  Globals::init(windowSize, samplingRate);
+  const int n = mSizeBlockCircularBuffer;
+  try {
+    mSpectralAnalysis = new SpectralAnalysis(kEnergySpectrum, windowSize, windowSize, mHopSize);
+    // Four windows, and at least room for a 4096-sample host buffer on top of
+    // the less-than-a-window that a drain leaves behind.
+    mSizeFrameCircularBuffer = std::max(4 * mSpectralAnalysis->mWindowSize, kMinFrameRing);
+    mCircularBufferFloat = new float[mSizeFrameCircularBuffer]();
+    mAnalBufferFloat = new float[windowSize]();
+    mEvalTokenMags = new float[mSizeTokenBinAnal]();
+    mEnergyRatios = new float[numTones]();
+    mBlockSpecMag = new float*[n]();
+    for (int i = 0; i < n; ++i) mBlockSpecMag[i] = new float[mSpectralAnalysis->mSpecSize]();
+    mBlockEnergyRatiosTokenIdx = new int[n];
+    mBlockEnergyRatiosTokenIdx2 = new int[n];
+    for (int i = 0; i < n; ++i) mBlockEnergyRatiosTokenIdx[i] = mBlockEnergyRatiosTokenIdx2[i] = -1;
+    mTokenRepetitions = new int[numTokens]();
+    mReedSolomon = new ReedSolomon();
+    mDecodedValuesOrig = new int[Globals::numTotalTokens - Globals::numCorrectionTokens]();
+  } catch (...) {
+    ReleaseArrays();
+    throw;
+  }
+}
+
+Decoder::~Decoder() { ReleaseArrays(); }
+
+void Decoder::ReleaseArrays() {
+  delete[] mDecodedValuesOrig;
+  mDecodedValuesOrig = nullptr;
+  delete mReedSolomon;
+  mReedSolomon = nullptr;
+  delete[] mTokenRepetitions;
+  mTokenRepetitions = nullptr;
+  delete[] mBlockEnergyRatiosTokenIdx2;
+  mBlockEnergyRatiosTokenIdx2 = nullptr;
+  delete[] mBlockEnergyRatiosTokenIdx;
+  mBlockEnergyRatiosTokenIdx = nullptr;
+  if (mBlockSpecMag != nullptr)
+    for (int i = 0; i < mSizeBlockCircularBuffer; ++i) delete[] mBlockSpecMag[i];
+  delete[] mBlockSpecMag;
+  mBlockSpecMag = nullptr;
+  delete[] mEnergyRatios;
+  mEnergyRatios = nullptr;
+  delete[] mEvalTokenMags;
+  mEvalTokenMags = nullptr;
+  delete[] mAnalBufferFloat;
+  mAnalBufferFloat = nullptr;
+  delete[] mCircularBufferFloat;
+  mCircularBufferFloat = nullptr;
+  delete mSpectralAnalysis;
+  mSpectralAnalysis = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Rings.
+
+int Decoder::getSizeFilledFrameCircularBuffer() const {
+  const int filled = mWritePosInFrameCircularBuffer - mReadPosInFrameCircularBuffer;
+  return filled < 0 ? filled + mSizeFrameCircularBuffer : filled;
+}
+
+int Decoder::getSizeFilledBlockCircularBuffer() const {
+  const int filled = mWritePosInBlockCircularBuffer - mReadPosInBlockCircularBuffer;
+  return filled < 0 ? filled + mSizeBlockCircularBuffer : filled;
+}
+
+int Decoder::getSizeFilledBlockCircularBuffer(int mode) const {
+  if (mode < 0 || mode >= static_cast<int>(mBands.size())) return getSizeFilledBlockCircularBuffer();
+  const int filled = mWritePosInBlockCircularBuffer - mBands[mode].readPos;
+  return filled < 0 ? filled + mSizeBlockCircularBuffer : filled;
+}
+
+void Decoder::AnalyzeFrame(const float* frame) {
+  mSpectralAnalysis->doFFT(const_cast<float*>(frame), mSpectralAnalysis->mSpecMag,
+                           mSpectralAnalysis->mSpecPhase);
+  std::memcpy(mBlockSpecMag[mWritePosInBlockCircularBuffer % mSizeBlockCircularBuffer],
+              mSpectralAnalysis->mSpecMag, sizeof(float) * mSpectralAnalysis->mSpecSize);
+}
+
+void Decoder::AdvanceBlockWrite() {
+  mWritePosInBlockCircularBuffer = (mWritePosInBlockCircularBuffer + 1) % mSizeBlockCircularBuffer;
+}
+
+int Decoder::AdvanceTokenClock() {
+  // Windows start at whole multiples of N / 2 frames after the front door,
+  // rounded, so that an odd N does not drift.
+  mAccumulatedDecodingFrames += mSizeBlockCircularBuffer * 0.5;
+  return (static_cast<int>(mAccumulatedDecodingFrames + 0.5) + mEndStartTokenPosInBlockCircularBuffer) %
+         mSizeBlockCircularBuffer;
+}
+
+// ---------------------------------------------------------------------------
+// Driving loop.
+
+int Decoder::DecodeAudioBuffer(float* audioBuffer, int size) {
+  if (size < 0 || (audioBuffer == nullptr && size > 0)) return kInvalidArgument;
+  const int s = mSizeFrameCircularBuffer;
+  if (size > s - 1 - getSizeFilledFrameCircularBuffer()) return kBufferFull;
+
+  const int first = std::min(size, s - mWritePosInFrameCircularBuffer);
+  if (size > 0) {
+    std::memcpy(mCircularBufferFloat + mWritePosInFrameCircularBuffer, audioBuffer, sizeof(float) * first);
+    std::memcpy(mCircularBufferFloat, audioBuffer + first, sizeof(float) * (size - first));
+  }
+  mWritePosInFrameCircularBuffer = (mWritePosInFrameCircularBuffer + size) % s;
+
+  const int window = mSpectralAnalysis->mWindowSize;
+  while (getSizeFilledFrameCircularBuffer() >= window) {
+    const int head = std::min(window, s - mReadPosInFrameCircularBuffer);
+    std::memcpy(mAnalBufferFloat, mCircularBufferFloat + mReadPosInFrameCircularBuffer, sizeof(float) * head);
+    std::memcpy(mAnalBufferFloat + head, mCircularBufferFloat, sizeof(float) * (window - head));
+    mReadPosInFrameCircularBuffer = (mReadPosInFrameCircularBuffer + mSpectralAnalysis->mHopSize) % s;
+
+    if (mDecoding == 0) {
+      if (AnalyzeStartTokens(mAnalBufferFloat) <= 0) continue;
+      mDecoding = 1;
+      mConfidenceEnergyRatios = 0.0f;
+      mReceivedZunsVolume = 0.0f;
+      // A new front door starts a new message, even if the last was never read out.
+      mDecodedValues.clear();
+      mDecodedValues.push_back(idxFrontDoorToken1);
+      mDecodedValues.push_back(idxFrontDoorToken2);
+      return kFrontDoor;
+    }
+    if (mDecoding > Globals::numMessageTokens) {
+      mDecoding = 0;
+      mConfidenceEnergyRatios /= static_cast<float>(Globals::numMessageTokens);
+      mReceivedZunsVolume /= static_cast<float>(Globals::numMessageTokens);
+      return kMessageComplete;
+    }
+    const int token = AnalyzeToken(mAnalBufferFloat);
+    if (token < 0) continue;
+    mDecodedValues.push_back(token);
+    ++mDecoding;
+    return token;
+  }
+  return kNotReady;
+}
+
+// ---------------------------------------------------------------------------
+// Multi-tone analysis over the bands of mBands.
+
+int Decoder::AnalyzeStartTokens(float* audioBuffer) {
+  if (mBands.empty()) return -1;
+  AnalyzeFrame(audioBuffer);
+  const float* spectrum = mSpectralAnalysis->mSpecMag;
+  const int slot = mWritePosInBlockCircularBuffer;
+  // Band 0 records before the write position advances and the others after,
+  // so later bands see the newest hops in order.
+  for (int b = 0; b < static_cast<int>(mBands.size()); ++b) {
+    MultiToneDetector& band = mBands[b];
+    band.RankStartTones(spectrum, b == 0 ? slot : mWritePosInBlockCircularBuffer);
+    if (b == 0) AdvanceBlockWrite();
+    if (band.SearchFrontDoor(*this, mWritePosInBlockCircularBuffer)) {
+      mActiveBand = b;
+      mDecodingMode = band.band.decodingMode;
+      mEndStartTokenPosInBlockCircularBuffer = mWritePosInBlockCircularBuffer;
+      mAccumulatedDecodingFrames = 0.0;
+      return b + 1;
+    }
+  }
+  return 0;
+}
+
+int Decoder::AnalyzeToken(float* audioBuffer) {
+  if (mBands.empty()) return -1;
+  return AnalyzeToken(audioBuffer, mActiveBand);
+}
+
+int Decoder::AnalyzeToken(float* audioBuffer, int mode) {
+  MultiToneDetector& band = mBands[mode];
+  AnalyzeFrame(audioBuffer);
+  AdvanceBlockWrite();
+  if (getSizeFilledBlockCircularBuffer(mode) < mSizeBlockCircularBuffer / 2) return -1;
+  band.ComputeWindowStats(*this, mDecoding);
+  const int token = band.DecideToken(*this, &mConfidenceEnergyRatios, &mReceivedZunsVolume);
+  band.readPos = AdvanceTokenClock();
+  return token;
+}
+
+int Decoder::ComputeStatsStartTokens() {
+  if (mBands.empty()) return -1;
+  mBands[mActiveBand].ComputeStartStats(mSpectralAnalysis->mSpecMag, mEnergyRatios);
+  return 0;
+}
+
+int Decoder::ComputeStats() {
+  if (mBands.empty()) return -1;
+  mBands[mActiveBand].ComputeWindowStats(*this, mDecoding);
+  return 0;
+}
+
+void Decoder::AddBand(const MultiToneBand& band) {
+  mBands.emplace_back(band, mSizeBlockCircularBuffer);
+  if (mBands.size() == 1) {
+    mFreq2Bin = static_cast<float>(mSpectralAnalysis->mFftSize) / mSampleRate;
+    mBeginBin = mBands[0].beginBin;
+    mEndBin = mBands[0].endBin;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Read-out.
+
+int Decoder::GetDecodedData(char* stringDecoded) { return ReadOutMessage(stringDecoded, true); }
+
+int Decoder::ReadOutMessage(char* stringDecoded, bool trackCorrection) {
+  if (stringDecoded == nullptr) return kInvalidArgument;
+  const int received = static_cast<int>(mDecodedValues.size());
+  if (mDecoding != 0 || received != Globals::numTotalTokens) {
+    stringDecoded[0] = '\0';
+    return kNotReady;
+  }
+  const int messageSymbols = Globals::numTotalTokens - Globals::numCorrectionTokens;
+  ReedSolomon& rs = *mReedSolomon;
+  rs.msg_len = mMessageLength;
+  for (int i = 0; i < messageSymbols; ++i) mDecodedValuesOrig[i] = mDecodedValues[i];
+  rs.SetCode(mDecodedValues);
+  std::memset(rs.err, 0, sizeof(int) * rs.nn);
+  rs.Decode();
+  rs.GetMessage(mDecodedValues);
+
+  int unchanged = 0;
+  for (int i = 0; i < messageSymbols; ++i) unchanged += mDecodedValues[i] == mDecodedValuesOrig[i];
+  if (trackCorrection) mConfidenceCorrection = static_cast<float>(unchanged) / messageSymbols;
+
+  const int checkIndex = Globals::numFrontDoorTokens + Globals::numWordTokens;
+  int checkSum = 0;
+  for (int i = Globals::numFrontDoorTokens; i < checkIndex; ++i) checkSum += mDecodedValues[i];
+  bool ok = mDecodedValues[checkIndex] == checkSum % mNumTokens;
+  // A word the code could not correct, or a "correction" of the known front
+  // door or of a position that was never sent, can only be a miscorrection.
+  if (!rs.mLastDecodeCorrectable) ok = false;
+  for (int i = 0; i < Globals::numFrontDoorTokens; ++i)
+    if (mDecodedValues[i] != mDecodedValuesOrig[i]) ok = false;
+  for (int pos = rs.nn - rs.kk + mMessageLength; pos < rs.nn; ++pos)
+    if (rs.err[pos] != 0) ok = false;
+
+  std::memset(mDecodedString, 0, kTextBytes);
+  const int len = Globals::numWordTokens;
+  for (int i = 0; i < len; ++i)
+    mDecodedString[i] = Globals::getCharFromIdx(mDecodedValues[Globals::numFrontDoorTokens + i]);
+  std::memcpy(stringDecoded, mDecodedString, len + 1);
+  std::memset(mDecodedString, 0, kTextBytes);
+  mDecodedValues.clear();
+  return ok ? len : -len;
+}
+
+// ---------------------------------------------------------------------------
+// Getters and single-tone slots.
+
+float Decoder::GetDecodingBeginFreq() { return 0.0f; }
+float Decoder::GetDecodingEndFreq() { return 0.0f; }
+int Decoder::DeReverbToken(const int, int*) { return -1; }
+float Decoder::ComputeBlockMagSpecSumsCurrentToken(int, int, int, std::vector<float>&) { return -1.0f; }
+float Decoder::ComputeBlockMagSpecSumsLastToken(int, int, int, std::vector<float>&) { return -1.0f; }
+
+float Decoder::GetConfidence() const {
+  const float x = mConfidenceEnergyRatios;
+  const float norm = x <= 0.0f ? 0.0f : (x >= 15.0f ? 1.0f : x / 15.0f);
+  return norm * mConfidenceCorrection;
+}
+
+float Decoder::GetConfidenceError() const { return mConfidenceCorrection; }
+float Decoder::GetConfidenceNoise() const { return mConfidenceEnergyRatios; }
+float Decoder::GetReceivedZunsVolume() const { return 20.0f * log10f(mReceivedZunsVolume); }
+int Decoder::GetDecodedMode() const { return mDecodingMode; }
+
+int Decoder::GetSpectrum(float* spectrumBuffer) const {
+  const int count = mSpectralAnalysis->mFftSize / 2;
+  std::memcpy(spectrumBuffer, mSpectralAnalysis->mSpecMag, sizeof(float) * count);
+  return count;
+}
+
+}  // namespace QUORLAX

@@ -1,0 +1,127 @@
+// Base of every decoder: the sample ring that captured audio is pushed into,
+// one spectrum per hop kept in the block ring, the driving loop that turns
+// hops into events, the Reed-Solomon read-out and the confidence figures.
+// The multi-tone bands plug in as MultiToneDetector objects; a decoder with
+// no band (the single-tone ones) overrides the analysis slots instead.
+#pragma once
+
+#include <vector>
+
+#include "MultiToneDetector.h"
+#include "ReedSolomon.h"
+#include "SpectralAnalysis.h"
+
+namespace QUORLAX {
+
+class Decoder {
+ public:
+  Decoder(float samplingRate, int buffSize, int windowSize, int numTokens, int numTones);
+  virtual ~Decoder();
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  // Pushes `size` samples and runs hops until the first event: -1 more audio,
+  // -2 front door, 0..31 a token, -3 message complete. -4 null buffer with a
+  // positive size or a negative size; -6 more than the free ring space.
+  virtual int DecodeAudioBuffer(float* audioBuffer, int size);
+  // +9 / -9 with the 9 characters after -3; -1 (empty text) otherwise.
+  virtual int GetDecodedData(char* stringDecoded);
+  virtual float GetDecodingBeginFreq();
+  virtual float GetDecodingEndFreq();
+  virtual int AnalyzeStartTokens(float* audioBuffer);
+  virtual int AnalyzeToken(float* audioBuffer);
+  virtual int ComputeStatsStartTokens();
+  virtual int ComputeStats();
+  virtual int DeReverbToken(const int nbins, int* freqsBins);
+  virtual float ComputeBlockMagSpecSumsCurrentToken(int midFreqBin, int width, int nbins,
+                                                    std::vector<float>& sumPerFrame);
+  virtual float ComputeBlockMagSpecSumsLastToken(int midFreqBin, int width, int nbins,
+                                                 std::vector<float>& sumPerFrame);
+
+  int getSizeFilledFrameCircularBuffer() const;
+  int getSizeFilledBlockCircularBuffer() const;
+  int getSizeFilledBlockCircularBuffer(int mode) const;
+
+  float GetConfidence() const;
+  float GetConfidenceError() const;
+  float GetConfidenceNoise() const;
+  float GetReceivedZunsVolume() const;
+  int GetDecodedMode() const;
+  int GetSpectrum(float* spectrumBuffer) const;
+
+  // Token decision in band `mode` (index into mBands) for one hop.
+  int AnalyzeToken(float* audioBuffer, int mode);
+
+  // Configuration and state.
+  float mSampleRate;
+  int mBufferSize;
+  int mDecoding;      // 0 searching, 1..18 the message token being read
+  int mDecodingMode;  // band heard, Globals::DECODING_MODE, -1 unknown
+  char mDecodedString[30];
+  SpectralAnalysis* mSpectralAnalysis;
+
+  // Frame ring (samples).
+  int mReadPosInFrameCircularBuffer;
+  int mWritePosInFrameCircularBuffer;
+  int mSizeFrameCircularBuffer;
+  float* mCircularBufferFloat;
+  float* mAnalBufferFloat;
+  int mWindowSize;
+  int mHopSize;
+
+  int mNumTokens;
+  int mNumTones;
+  float mFreq2Bin;
+  int* mFreqsBins;  // single-tone decoders: bin of each token
+  int mBinWidth;
+  int mSizeTokenBinAnal;
+  float* mEvalTokenMags;
+  int mBeginBin;
+  int mEndBin;
+  int idxFrontDoorToken1;
+  int idxFrontDoorToken2;
+  float* mEnergyRatios;
+
+  // Block ring (one slot per hop).
+  int mReadPosInBlockCircularBuffer;
+  int mWritePosInBlockCircularBuffer;
+  int mSizeBlockCircularBuffer;
+  int mnToleranceFrames;
+  float** mBlockSpecMag;
+  int* mBlockEnergyRatiosTokenIdx;
+  int* mBlockEnergyRatiosTokenIdx2;
+  int* mTokenRepetitions;
+  int mEndStartTokenPosInBlockCircularBuffer;
+  double mAccumulatedDecodingFrames;
+
+  // Message and confidence.
+  int mMessageLength;
+  ReedSolomon* mReedSolomon;
+  std::vector<int> mDecodedValues;
+  int* mDecodedValuesOrig;
+  std::vector<float> mSumPerFrame;
+  float mConfidenceEnergyRatios;
+  float mConfidenceCorrection;
+  float mReceivedZunsVolume;
+
+  // Multi-tone bands searched in this order; the first that passes wins.
+  std::vector<MultiToneDetector> mBands;
+  int mActiveBand;  // index into mBands of the message being read
+
+ protected:
+  // Adds a band; the decoder reports band.decodingMode for it.
+  void AddBand(const MultiToneBand& band);
+  // Computes the spectrum of `frame` and stores it in the next block slot
+  // (without advancing the write position).
+  void AnalyzeFrame(const float* frame);
+  void AdvanceBlockWrite();
+  // Moves band-independent token clock and returns the new read position.
+  int AdvanceTokenClock();
+  // Read-out shared by all decoders; `trackCorrection` sets mConfidenceCorrection.
+  int ReadOutMessage(char* stringDecoded, bool trackCorrection);
+
+ private:
+  void ReleaseArrays();
+};
+
+}  // namespace QUORLAX

@@ -1,0 +1,246 @@
+#include "Encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "Globals.h"
+#include "MultiToneBand.h"
+
+namespace QUORLAX {
+
+namespace {
+constexpr int kInvalidArgument = -4;
+}
+
+Encoder::Encoder(float samplingRate, int buffsize, int windowSize, int numTokens, int numTones)
+    : mReedSolomon(nullptr),
+      mnAudioSignatureSamples(0),
+      mAudioSignature(nullptr),
+      mAudioBufferEncodedString(nullptr),
+      mNumTokens(numTokens),
+      mNumTones(numTones),
+      mSampleRate(samplingRate),
+      mReadIndexEncodedAudioBuffer(0),
+      mNumMaxSamplesEncodedString(static_cast<int>(samplingRate * 10)),
+      mNumSamplesEncodedString(0),
+      mBufferSize(buffsize),
+      mWindowSize(windowSize) {
+  mAudioBufferEncodedString = new float[mNumMaxSamplesEncodedString]();
+  Globals::init(windowSize, samplingRate);
+  try {
+    mReedSolomon = new ReedSolomon();
+  } catch (...) {
+    delete[] mAudioBufferEncodedString;
+    throw;
+  }
+}
+
+Encoder::~Encoder() {
+  delete[] mAudioSignature;
+  mnAudioSignatureSamples = 0;
+  delete[] mAudioBufferEncodedString;
+  delete mReedSolomon;
+}
+
+int Encoder::EncodeDataToAudioBuffer(const char*, int, int, const char*, int) { return 0; }
+
+int Encoder::SetAudioSignature(int samplesSize, const float* samplesBuffer) {
+  delete[] mAudioSignature;
+  mAudioSignature = nullptr;
+  mnAudioSignatureSamples = 0;
+  if (samplesBuffer == nullptr || samplesSize <= 0) return 0;
+  const int cap = static_cast<int>(mSampleRate * Globals::durToken * Globals::numTotalTokens);
+  const int kept = std::min(samplesSize, cap);
+  mAudioSignature = new float[kept];
+  std::memcpy(mAudioSignature, samplesBuffer, sizeof(float) * kept);
+  mnAudioSignatureSamples = kept;
+  return 0;
+}
+
+int Encoder::GetEncodedAudioBuffer(float* audioBuffer) {
+  if (mBufferSize <= 0 || mReadIndexEncodedAudioBuffer >= mNumSamplesEncodedString) return 0;
+  const int n = std::min(mBufferSize, mNumSamplesEncodedString - mReadIndexEncodedAudioBuffer);
+  std::memcpy(audioBuffer, mAudioBufferEncodedString + mReadIndexEncodedAudioBuffer, sizeof(float) * n);
+  mReadIndexEncodedAudioBuffer += n;
+  return n;
+}
+
+int Encoder::ResetEncodedAudioBuffer() {
+  mReadIndexEncodedAudioBuffer = 0;
+  return 0;
+}
+
+int Encoder::ValidateRequest(const char* stringToEncode, int type, int size, const char* melodyString,
+                             int melodySize) const {
+  if (stringToEncode == nullptr || size != Globals::numWordTokens) return kInvalidArgument;
+  for (int i = 0; i < size; ++i)
+    if (Globals::getIdxFromChar(stringToEncode[i]) < 0) return kInvalidArgument;
+  if (type == 2) {
+    if (melodySize < 0 || (melodySize > 0 && melodyString == nullptr)) return kInvalidArgument;
+    const int64_t melodySamples =
+        static_cast<int64_t>(melodySize) * Globals::samplesPerToken(mSampleRate);
+    if (melodySamples > mNumMaxSamplesEncodedString) return kInvalidArgument;
+  }
+  return 0;
+}
+
+std::vector<int> Encoder::BuildFrame(const char* stringToEncode, int size) {
+  std::vector<int> digits;
+  digits.reserve(Globals::numTotalTokens);
+  digits.push_back(Globals::getIdxFromChar(Globals::frontDoorTokens[0]));
+  digits.push_back(Globals::getIdxFromChar(Globals::frontDoorTokens[1]));
+  for (int i = 0; i < size; ++i) digits.push_back(Globals::getIdxFromChar(stringToEncode[i]));
+  int checkSum = 0;
+  for (int i = 0; i < Globals::numWordTokens; ++i) checkSum += digits[Globals::numFrontDoorTokens + i];
+  digits.push_back(checkSum % mNumTokens);
+  mReedSolomon->SetMessage(digits);
+  mReedSolomon->Encode();
+  mReedSolomon->GetCode(digits);
+  return digits;
+}
+
+void Encoder::SynthesizeMultiTone(const MultiToneBand& band, const std::vector<int>& digits) {
+  std::memset(mAudioBufferEncodedString, 0, sizeof(float) * mNumMaxSamplesEncodedString);
+  mNumSamplesEncodedString = 0;
+
+  const double deltaTime = 1.0 / mSampleRate;
+  const double twoPi = static_cast<double>(Globals::pi) + static_cast<double>(Globals::pi);
+  double phase1 = 0.0;
+  double phase2 = 0.0;
+  const float tokenLength = Globals::durToken * mSampleRate;
+  const int samplesPerDigit = static_cast<int>(tokenLength);
+
+  for (int j = 0; j < static_cast<int>(digits.size()); ++j) {
+    int samplesForFadeBegin = static_cast<int>(Globals::durFade * tokenLength);
+    int samplesForFadeEnd = static_cast<int>(tokenLength * 0.1f);
+    int samplesForGap = static_cast<int>(tokenLength * 0.05f);
+
+    int tones[2];
+    band.TonesOf(digits[j], tones);
+    float freqs[2] = {band.toneHz[tones[0]], band.toneHz[tones[1]]};
+    const float gains[2] = {band.toneGain[tones[0]], band.toneGain[tones[1]]};
+    if (j >= Globals::numFrontDoorTokens) {
+      const int steps = (j - 1) % 3;
+      for (float& f : freqs) f += steps * band.shiftHz;
+    }
+
+    float factor = static_cast<float>(Globals::tokenAmplitude - 0.05);
+    if (j == 0) {
+      samplesForGap = 0;
+      factor = static_cast<float>(factor + 0.05);
+      samplesForFadeEnd = static_cast<int>((mSampleRate * Globals::durToken) * 0.05f);
+    } else if (j == 1) {
+      factor = static_cast<float>(factor + 0.025);
+    }
+
+    const double step1 = freqs[0] * twoPi * deltaTime;
+    const double step2 = freqs[1] * twoPi * deltaTime;
+    const int silentFrom = samplesPerDigit - samplesForGap;
+    const int holdUntil = samplesPerDigit - samplesForFadeEnd - samplesForGap;
+    float* out = mAudioBufferEncodedString + static_cast<size_t>(j) * samplesPerDigit;
+    for (int n = 0; n < samplesPerDigit; ++n) {
+      phase1 += step1;
+      if (phase1 > twoPi) phase1 -= twoPi;
+      phase2 += step2;
+      if (phase2 > twoPi) phase2 -= twoPi;
+      float g;
+      if (n < samplesForFadeBegin) {
+        g = factor * n / samplesForFadeBegin;
+      } else if (n >= silentFrom) {
+        continue;  // the buffer is already zero; the phases still advance
+      } else if (n <= holdUntil) {
+        g = factor;
+      } else {
+        g = factor * (silentFrom - n) / samplesForFadeEnd;
+      }
+      if (j < Globals::numFrontDoorTokens) {
+        out[n] = static_cast<float>(g * gains[0] * std::sin(phase1));
+      } else {
+        out[n] = static_cast<float>(g * 0.5 * gains[0] * std::sin(phase1) +
+                                    0.5 * gains[1] * g * std::sin(phase2));
+      }
+    }
+    mNumSamplesEncodedString += samplesPerDigit;
+  }
+  mReadIndexEncodedAudioBuffer = 0;
+}
+
+namespace {
+
+// Rise and fall of overlay notes.
+float noteEnvelope(int t, int samplesPerDigit, int samplesForFade) {
+  if (t < samplesForFade) return Globals::tokenAmplitude * t / samplesForFade;
+  if (t > samplesPerDigit - samplesForFade)
+    return Globals::tokenAmplitude * (samplesPerDigit - t) / samplesForFade;
+  return Globals::tokenAmplitude;
+}
+
+}  // namespace
+
+void Encoder::AddSynth(int numNotes) {
+  srand(static_cast<unsigned>(time(nullptr)));
+  const int samplesPerDigit = Globals::samplesPerToken(mSampleRate);
+  const int samplesForFade = static_cast<int>((mSampleRate * Globals::durToken) * Globals::durFade);
+  const float vol = static_cast<float>(pow(10.0, Globals::synthVolume / 20.0f));
+  for (int i = 0; i < numNotes; ++i) {
+    const int randNumber = rand();
+    const float currentFreq = Globals::getMusicalNoteFromIdx(randNumber % mNumTokens);
+    const int randOffset = rand();
+    const float fStart = currentFreq;
+    const float fEnd = (randOffset % 500 - 250) + currentFreq;
+    const float delta = fEnd - fStart;
+    float* out = mAudioBufferEncodedString + static_cast<size_t>(i) * samplesPerDigit;
+    for (int t = 0; t < samplesPerDigit; ++t) {
+      const float factor = noteEnvelope(t, samplesPerDigit, samplesForFade);
+      const float frequency = (static_cast<float>(t) / samplesPerDigit) * delta + fStart;
+      const float waveLength = 1.0f / frequency;
+      const float timePos = t / mSampleRate;
+      const float pos = timePos / waveLength;
+      out[t] = static_cast<float>(out[t] + factor * vol * sin(2 * pos * Globals::pi));
+    }
+  }
+}
+
+void Encoder::BlendMelody(const char* melodyString, int melodySize) {
+  if (melodySize < 1) return;
+  const int samplesPerDigit = Globals::samplesPerToken(mSampleRate);
+  const int samplesForFade = static_cast<int>((mSampleRate * Globals::durToken) * Globals::durFade);
+  int numSamplesMelodyString = 0;
+  for (int i = 0; i < melodySize; ++i) {
+    const float currentFreq = Globals::getMusicalNoteFromIdx(Globals::getIdxFromChar(melodyString[i]));
+    const float angularStep = 2 * Globals::pi * currentFreq;
+    float* out = mAudioBufferEncodedString + static_cast<size_t>(i) * samplesPerDigit;
+    for (int t = 0; t < samplesPerDigit; ++t) {
+      const float factor = noteEnvelope(t, samplesPerDigit, samplesForFade);
+      out[t] = sinf(t / mSampleRate * angularStep) * (factor * 0.25f) + 0.75f * out[t];
+    }
+    numSamplesMelodyString += samplesPerDigit;
+  }
+  mNumSamplesEncodedString = std::max(mNumSamplesEncodedString, numSamplesMelodyString);
+}
+
+void Encoder::ApplySignature() {
+  const int n = std::min(mnAudioSignatureSamples, mNumSamplesEncodedString);
+  for (int i = 0; i < n; ++i) {
+    const float s = mAudioSignature[i] + mAudioBufferEncodedString[i];
+    mAudioBufferEncodedString[i] = s >= 1.0f ? 1.0f : (s <= -1.0f ? -1.0f : s);
+  }
+}
+
+int Encoder::EncodeMultiTone(const MultiToneBand& band, const char* stringToEncode, int type, int size,
+                             const char* melodyString, int melodySize) {
+  const int valid = ValidateRequest(stringToEncode, type, size, melodyString, melodySize);
+  if (valid != 0) return valid;
+  const std::vector<int> digits = BuildFrame(stringToEncode, size);
+  SynthesizeMultiTone(band, digits);
+  if (type == 1) AddSynth(static_cast<int>(digits.size()));
+  if (type == 2) BlendMelody(melodyString, melodySize);
+  ApplySignature();
+  return mNumSamplesEncodedString;
+}
+
+}  // namespace QUORLAX

@@ -1,0 +1,42 @@
+// The one description that separates the four multi-tone bands: tone grid,
+// loudness, shift step and pair map. Encoders and decoders snapshot it when
+// they are built, so later changes of process-wide settings (another window
+// size, a new custom base) do not alter a band already in use.
+#pragma once
+
+namespace QUORLAX {
+
+struct MultiToneBand {
+  static constexpr int kNumTones = 9;
+  static constexpr int kMaxShifts = 3;  // message tokens rotate through 0, 1, 2 steps
+
+  int decodingMode = -1;            // Globals::DECODING_MODE
+  float sampleRate = 0.0f;
+  int windowSize = 0;
+  float toneHz[kNumTones] = {};     // grid tone frequencies on the bins of this rate and window
+  float nextToneHz = 0.0f;          // where a tenth tone would sit: the band's upper edge
+  float toneGain[kNumTones] = {};   // synthesis gain of each tone
+  float shiftHz = 0.0f;             // the encoder's shift step
+  int shiftBins = 0;                // the step in bins of the 44100 Hz / 2048 grid
+  int (*tonesToToken)(int, int) = nullptr;
+  void (*tokenToTones)(int, int**) = nullptr;
+
+  // Builds band `decodingMode` (0..3) from the current process-wide settings.
+  static MultiToneBand Make(int decodingMode, float sampleRate, int windowSize);
+
+  // Tone pair of `token` (lower first).
+  void TonesOf(int token, int tones[2]) const;
+
+  // Decoder-side bins: bin of tone i, and the bins that shift step k (0..2)
+  // moves a tone up at this rate (the encoder's shift in Hz over our bin width).
+  int ToneBin(int tone) const;
+  int ShiftBinsFor(int k) const;
+  int SpectrumSize() const { return windowSize / 2 + 1; }
+
+  // True when every bin a decoder reads (neighbours and both shift steps
+  // included) lies inside the spectrum, every sent tone below Nyquist, and
+  // neighbouring tones are at least three bins apart.
+  bool Fits() const;
+};
+
+}  // namespace QUORLAX

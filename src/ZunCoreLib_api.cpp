@@ -1,0 +1,273 @@
+#include "ZunCoreLib_api.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "DecoderAllMultiToneMode.h"
+#include "DecoderAudibleMultiToneMode.h"
+#include "DecoderCompressionMultiToneMode.h"
+#include "DecoderCustomMultiToneMode.h"
+#include "DecoderNonAudibleMultiToneMode.h"
+#include "EncoderAudibleMultiToneMode.h"
+#include "EncoderCompressionMultiToneMode.h"
+#include "EncoderCustomMultiToneMode.h"
+#include "EncoderNonAudibleMultiToneMode.h"
+#include "Globals.h"
+#include "MultiToneBand.h"
+
+using namespace QUORLAX;
+
+class CQuorlaxCore {
+ public:
+  std::unique_ptr<Encoder> mEncoder;
+  std::unique_ptr<Decoder> mDecoder;
+  float mSampleRate = 0.0f;
+  int mBufferSize = 0;
+  int mWindowSize = 0;
+};
+
+namespace {
+
+const char kVersion[50] = "Quorlax version 1.0.0 [QuorlaxSDK]";
+const char kVersionInfo[] = "Quorlax Python SDK";
+constexpr int kMaxCustomSeparation = 1000;  // wider grids never fit a spectrum
+
+CQuorlaxCore* core(void* handle) { return static_cast<CQuorlaxCore*>(handle); }
+
+int windowSizeFor(float samplingRate) {
+  if (samplingRate == 48000.0f || samplingRate == 44100.0f) return 2048;
+  if (samplingRate == 22050.0f) return 1024;
+  if (samplingRate == 11050.0f) return 512;
+  return 256;
+}
+
+bool bandFits(int decodingMode, float rate, int window) {
+  return MultiToneBand::Make(decodingMode, rate, window).Fits();
+}
+
+// Whether every band that `mode` sends or hears fits at this rate and window.
+// Reads the process-wide offsets, so Globals::init must have run for `window`.
+bool modeFits(int mode, float rate, int window) {
+  switch (mode) {
+    case QUORLAX_MODE_AUDIBLE: return bandFits(Globals::DECODING_MODE_AUDIBLE, rate, window);
+    case QUORLAX_MODE_NONAUDIBLE: return bandFits(Globals::DECODING_MODE_NONAUDIBLE, rate, window);
+    case QUORLAX_MODE_COMPRESSION: return bandFits(Globals::DECODING_MODE_COMPRESSION, rate, window);
+    case QUORLAX_MODE_ALL: return DecoderAllMultiTone::Supports(rate, window);
+    case QUORLAX_MODE_CUSTOM: return bandFits(Globals::DECODING_MODE_CUSTOM, rate, window);
+    default: return false;
+  }
+}
+
+void buildPair(CQuorlaxCore* c, int mode) {
+  const float rate = c->mSampleRate;
+  const int buf = c->mBufferSize;
+  const int win = c->mWindowSize;
+  switch (mode) {
+    case QUORLAX_MODE_AUDIBLE:
+      c->mEncoder.reset(new EncoderAudibleMultiTone(rate, buf, win));
+      c->mDecoder.reset(new DecoderAudibleMultiTone(rate, buf, win));
+      break;
+    case QUORLAX_MODE_NONAUDIBLE:
+      c->mEncoder.reset(new EncoderNonAudibleMultiTone(rate, buf, win));
+      c->mDecoder.reset(new DecoderNonAudibleMultiTone(rate, buf, win));
+      break;
+    case QUORLAX_MODE_COMPRESSION:
+      c->mEncoder.reset(new EncoderCompressionMultiTone(rate, buf, win));
+      c->mDecoder.reset(new DecoderCompressionMultiTone(rate, buf, win));
+      break;
+    case QUORLAX_MODE_ALL:
+      c->mEncoder.reset(new EncoderNonAudibleMultiTone(rate, buf, win));
+      c->mDecoder.reset(new DecoderAllMultiTone(rate, buf, win));
+      break;
+    default:
+      c->mEncoder.reset(new EncoderCustomMultiTone(rate, buf, win));
+      c->mDecoder.reset(new DecoderCustomMultiTone(rate, buf, win));
+      break;
+  }
+}
+
+// Builds the pair, or leaves the handle empty when memory runs out.
+int tryBuildPair(CQuorlaxCore* c, int mode) {
+  try {
+    buildPair(c, mode);
+    return QUORLAX_OK;
+  } catch (const std::bad_alloc&) {
+    c->mEncoder.reset();
+    c->mDecoder.reset();
+    return QUORLAX_ERROR_UNSUPPORTED;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* QUORLAX_GetErrorText(int code) {
+  switch (code) {
+    case QUORLAX_OK: return "success";
+    case QUORLAX_NOT_READY: return "more audio is needed, or the mode is not recognised";
+    case QUORLAX_FRONT_DOOR: return "the start of a transmission was found";
+    case QUORLAX_MESSAGE_COMPLETE: return "a message is complete and can be read";
+    case QUORLAX_ERROR_INVALID_ARGUMENT: return "invalid argument";
+    case QUORLAX_ERROR_NOT_CONFIGURED: return "the handle is null or not configured";
+    case QUORLAX_ERROR_BUFFER_FULL: return "the decoder's buffer is full: drain it with empty pushes first";
+    case QUORLAX_ERROR_UNSUPPORTED: return "this mode cannot be used at this sample rate or setting";
+    case QUORLAX_CHECK_FAILED: return "the message failed its check";
+    default: return "unknown result code";
+  }
+}
+
+void* QUORLAX_Create(void) { return new (std::nothrow) CQuorlaxCore(); }
+
+void QUORLAX_Destroy(void* zuningObject) { delete core(zuningObject); }
+
+const char* QUORLAX_GetVersion(void) { return kVersion; }
+
+int32_t QUORLAX_GetVersionInfo(char* versioninfo) {
+  if (versioninfo == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  std::memcpy(versioninfo, kVersionInfo, sizeof kVersionInfo);
+  return static_cast<int32_t>(sizeof kVersionInfo - 1);
+}
+
+int32_t QUORLAX_Configure(int mode, float samplingRate, int32_t bufferSize, void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  c->mSampleRate = samplingRate;
+  c->mBufferSize = bufferSize;
+  c->mWindowSize = windowSizeFor(samplingRate);
+  c->mEncoder.reset();
+  c->mDecoder.reset();
+  if (mode < QUORLAX_MODE_AUDIBLE || mode > QUORLAX_MODE_CUSTOM) return QUORLAX_NOT_READY;
+  if (!std::isfinite(samplingRate) || samplingRate <= 0.0f || bufferSize <= 0) return QUORLAX_ERROR_UNSUPPORTED;
+  Globals::init(c->mWindowSize, samplingRate);
+  if (!modeFits(mode, samplingRate, c->mWindowSize)) return QUORLAX_ERROR_UNSUPPORTED;
+  return tryBuildPair(c, mode);
+}
+
+int32_t QUORLAX_SetAudioSignature(int32_t samplesSize, const float* samplesBuffer, void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr || !c->mEncoder) return QUORLAX_ERROR_NOT_CONFIGURED;
+  return c->mEncoder->SetAudioSignature(samplesSize, samplesBuffer);
+}
+
+int32_t QUORLAX_EncodeDataToAudioBuffer(const char* stringToEncode, int32_t size, int32_t type,
+                                        const char* melodyString, int32_t melodySize, void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr || !c->mEncoder) return QUORLAX_ERROR_NOT_CONFIGURED;
+  // The method takes the type before the size.
+  return c->mEncoder->EncodeDataToAudioBuffer(stringToEncode, type, size, melodyString, melodySize);
+}
+
+int32_t QUORLAX_GetEncodedAudioBuffer(float* audioBuffer, void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr || !c->mEncoder) return QUORLAX_ERROR_NOT_CONFIGURED;
+  if (audioBuffer == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  return c->mEncoder->GetEncodedAudioBuffer(audioBuffer);
+}
+
+int32_t QUORLAX_ResetEncodedAudioBuffer(void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr || !c->mEncoder) return QUORLAX_ERROR_NOT_CONFIGURED;
+  return c->mEncoder->ResetEncodedAudioBuffer();
+}
+
+int32_t QUORLAX_DecodeAudioBuffer(float* audioBuffer, int size, void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr || !c->mDecoder) return QUORLAX_ERROR_NOT_CONFIGURED;
+  return c->mDecoder->DecodeAudioBuffer(audioBuffer, size);
+}
+
+int32_t QUORLAX_GetDecodedData(char* stringDecoded, void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr || !c->mDecoder) return QUORLAX_ERROR_NOT_CONFIGURED;
+  if (stringDecoded == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  return c->mDecoder->GetDecodedData(stringDecoded);
+}
+
+float QUORLAX_GetConfidence(void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  return c != nullptr && c->mDecoder ? c->mDecoder->GetConfidence() : 0.0f;
+}
+
+float QUORLAX_GetConfidenceError(void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  return c != nullptr && c->mDecoder ? c->mDecoder->GetConfidenceError() : 0.0f;
+}
+
+float QUORLAX_GetConfidenceNoise(void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  return c != nullptr && c->mDecoder ? c->mDecoder->GetConfidenceNoise() : 0.0f;
+}
+
+float QUORLAX_GetReceivedZunsVolume(void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  return c != nullptr && c->mDecoder ? c->mDecoder->GetReceivedZunsVolume()
+                                     : -std::numeric_limits<float>::infinity();
+}
+
+int32_t QUORLAX_GetDecodedMode(void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  return c->mDecoder ? c->mDecoder->GetDecodedMode() : -1;
+}
+
+int32_t QUORLAX_GetSpectrum(float* spectrumBuffer, void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr || !c->mDecoder) return QUORLAX_ERROR_NOT_CONFIGURED;
+  if (spectrumBuffer == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  return c->mDecoder->GetSpectrum(spectrumBuffer);
+}
+
+int32_t QUORLAX_SetCustomBaseFreq(float baseFreq, int zunsSeparation, void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  if (c == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  if (zunsSeparation < 0) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  if (!std::isfinite(baseFreq) || baseFreq <= 0.0f || zunsSeparation > kMaxCustomSeparation)
+    return QUORLAX_ERROR_UNSUPPORTED;
+  const bool rebuild = c->mDecoder && c->mDecoder->GetDecodedMode() == Globals::DECODING_MODE_CUSTOM;
+  const float oldBase = Globals::freqBaseForCustomMultiTone;
+  const int oldSeparation = Globals::zunsSeparationForCustomMultiTone;
+  Globals::freqBaseForCustomMultiTone = baseFreq;
+  Globals::zunsSeparationForCustomMultiTone = zunsSeparation;
+  if (!rebuild) return QUORLAX_OK;
+
+  Globals::init(c->mWindowSize, c->mSampleRate);
+  if (!bandFits(Globals::DECODING_MODE_CUSTOM, c->mSampleRate, c->mWindowSize)) {
+    // Refused: the handle keeps its pair and the process its old grid.
+    Globals::freqBaseForCustomMultiTone = oldBase;
+    Globals::zunsSeparationForCustomMultiTone = oldSeparation;
+    Globals::init(c->mWindowSize, c->mSampleRate);
+    return QUORLAX_ERROR_UNSUPPORTED;
+  }
+  c->mEncoder.reset();
+  c->mDecoder.reset();
+  return tryBuildPair(c, QUORLAX_MODE_CUSTOM);
+}
+
+float QUORLAX_GetDecodingBeginFreq(void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  return c != nullptr && c->mDecoder ? c->mDecoder->GetDecodingBeginFreq() : 0.0f;
+}
+
+float QUORLAX_GetDecodingEndFreq(void* zuningObject) {
+  CQuorlaxCore* c = core(zuningObject);
+  return c != nullptr && c->mDecoder ? c->mDecoder->GetDecodingEndFreq() : 0.0f;
+}
+
+int32_t QUORLAX_SetSynthMode(int synthMode, void* zuningObject) {
+  if (zuningObject == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  Globals::synthMode = synthMode;
+  return QUORLAX_OK;
+}
+
+int32_t QUORLAX_SetSynthVolume(float synthVolume, void* zuningObject) {
+  if (zuningObject == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  if (!std::isfinite(synthVolume)) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  Globals::synthVolume = synthVolume;
+  return QUORLAX_OK;
+}
+
+}  // extern "C"
