@@ -1,1 +1,30 @@
-# placeholder
+# The _quorlax extension module and its pytest suite.
+if(NOT Python3_EXECUTABLE)
+  set(Python3_EXECUTABLE /usr/bin/python3)
+endif()
+find_package(Python3 REQUIRED COMPONENTS Interpreter Development.Module NumPy)
+
+Python3_add_library(_quorlax MODULE WITH_SOABI ${PROJECT_SOURCE_DIR}/quorlax_wrap.cpp)
+target_link_libraries(_quorlax PRIVATE quorlax quorlax_flags Python3::NumPy)
+set_target_properties(_quorlax PROPERTIES
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/python)
+
+if(QUORLAX_BUILD_TESTS)
+  enable_testing()
+  set(QUORLAX_PYTEST_ENV PYTHONPATH=${PROJECT_BINARY_DIR}/python)
+  if(QUORLAX_SANITIZE)
+    # The interpreter is not instrumented: the runtimes must load before it.
+    set(_quorlax_preload "")
+    foreach(lib libasan.so libubsan.so)
+      execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${lib}
+        OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+      list(APPEND _quorlax_preload ${_path})
+    endforeach()
+    list(JOIN _quorlax_preload ":" _quorlax_preload)
+    list(APPEND QUORLAX_PYTEST_ENV LD_PRELOAD=${_quorlax_preload} ASAN_OPTIONS=detect_leaks=0)
+  endif()
+  add_test(NAME python_tests
+    COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${PROJECT_SOURCE_DIR}/tests/python)
+  set_tests_properties(python_tests PROPERTIES ENVIRONMENT "${QUORLAX_PYTEST_ENV}" TIMEOUT 900)
+endif()
