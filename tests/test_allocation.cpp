@@ -1,0 +1,98 @@
+// The per-hop and per-call paths allocate nothing: counted by replacing the
+// global allocator in this test program.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "ReedSolomon.h"
+#include "SpectralAnalysis.h"
+#include "test_support.h"
+
+namespace {
+std::atomic<long> gAllocations{0};
+}
+
+void* operator new(size_t n) {
+  ++gAllocations;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t n) { return operator new(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
+using namespace qtest;
+
+namespace {
+
+template <typename F>
+long AllocationsIn(F&& f) {
+  const long before = gAllocations.load();
+  f();
+  return gAllocations.load() - before;
+}
+
+TEST(Allocation, FftSpectrumAndReedSolomon) {
+  QUORLAX::SpectralAnalysis sa(QUORLAX::kEnergySpectrum, 2048, 2048, 256);
+  std::vector<float> frame = Noise(2048, 0.1f, 1);
+  EXPECT_EQ(AllocationsIn([&] {
+              for (int i = 0; i < 10; ++i) sa.doFFT(frame.data(), sa.mSpecMag, sa.mSpecPhase);
+              sa.fftooura->rdft(2048, 1, frame.data());
+            }),
+            0);
+  QUORLAX::ReedSolomon rs;
+  rs.SetMessage({1, 19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 13});
+  std::vector<int> code;
+  rs.GetCode(code);
+  code[4] ^= 7;
+  EXPECT_EQ(AllocationsIn([&] { rs.Encode(); }), 0);
+  rs.SetCode(code);
+  EXPECT_EQ(AllocationsIn([&] { rs.Decode(); }), 0);
+}
+
+TEST(Allocation, DecodingHopsAndDraining) {
+  for (int mode : {2, 5}) {
+    for (float rate : {44100.f, 48000.f}) {
+      Handle h(mode, rate);
+      const std::vector<float> stream = Framed(Transmission(mode == 5 ? 4 : mode, rate, "hello1234"), rate);
+      Feed(h, stream, 1024);  // the first message sizes the token list
+      const std::vector<float> noise = Noise(static_cast<size_t>(rate * 3), 1e-3f, 2);
+      long perHop = 0;
+      long duringMessage = 0;
+      perHop += AllocationsIn([&] { Feed(h, noise, 1024); });
+      // Everything but the read-out of a second message.
+      bool reading = false;
+      for (size_t pos = 0; pos < stream.size(); pos += 1024) {
+        const int len = static_cast<int>(std::min<size_t>(1024, stream.size() - pos));
+        const long before = gAllocations.load();
+        int code = QUORLAX_DecodeAudioBuffer(const_cast<float*>(stream.data() + pos), len, h);
+        for (; code != -1; code = QUORLAX_DecodeAudioBuffer(nullptr, 0, h)) {
+          if (code == -2) reading = true;
+          if (code == -3) break;
+        }
+        if (reading) duringMessage += gAllocations.load() - before;
+        if (code == -3) {
+          char text[30];
+          EXPECT_EQ(QUORLAX_GetDecodedData(text, h), 9);
+          reading = false;
+        }
+      }
+      EXPECT_EQ(perHop, 0) << "mode " << mode << " @ " << rate;
+      EXPECT_EQ(duringMessage, 0) << "mode " << mode << " @ " << rate;
+    }
+  }
+  Handle h(2, 44100.f, 1024);
+  QUORLAX_EncodeDataToAudioBuffer("hello1234", 9, 0, nullptr, 0, h);
+  std::vector<float> buf(1024);
+  EXPECT_EQ(AllocationsIn([&] {
+              while (QUORLAX_GetEncodedAudioBuffer(buf.data(), h) > 0) {
+              }
+            }),
+            0);
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+// Shared pieces of the quorlax command-line program.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace cli {
+
+// Exit statuses: a message passed, none did, or the command could not run.
+constexpr int kExitFound = 0;
+constexpr int kExitNothing = 1;
+constexpr int kExitUsage = 2;
+
+// Thrown for anything the user must fix; main prints it and exits 2.
+class Error : public std::runtime_error {
+ public:
+  explicit Error(const std::string& what) : std::runtime_error(what) {}
+};
+
+// A mode as the user named it, with the custom grid it may need.
+struct ModeChoice {
+  int mode = 0;              // QUORLAX_MODE_*
+  float base_hz = 12000.0f;  // custom only
+  int separation = 1;        // custom only
+};
+
+// Throws Error for names other than audible, nonaudible, compression, custom, all.
+int ParseModeName(const std::string& name);
+const char* ModeName(int mode);
+// Name of a band reported by QUORLAX_GetDecodedMode.
+const char* BandName(int band);
+
+// Configures `handle` for `choice` at `rate` (custom grid first); library code.
+int ConfigureHandle(void* handle, const ModeChoice& choice, int rate, int buffer_size);
+
+// Explains a failed QUORLAX_Configure in one line.
+std::string ConfigureErrorText(int code, const ModeChoice& choice, int rate);
+
+}  // namespace cli

@@ -1,0 +1,50 @@
+#include "report.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace cli {
+namespace {
+
+std::string Fixed(double v, int digits) {
+  if (std::isnan(v)) return "nan";
+  if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, v);
+  return buf;
+}
+
+// JSON has no infinities: a level never measured becomes null.
+std::string JsonNumber(double v, int digits) { return std::isfinite(v) ? Fixed(v, digits) : "null"; }
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string FormatMessage(const Message& m, bool json) {
+  if (json) {
+    return "{\"text\":" + JsonString(m.text) + ",\"ok\":" + (m.ok ? "true" : "false") +
+           ",\"band\":" + JsonString(BandName(m.band)) + ",\"confidence\":" + JsonNumber(m.confidence, 2) +
+           ",\"level_db\":" + JsonNumber(m.level_db, 1) + ",\"time\":" + JsonNumber(m.time_s, 2) + "}";
+  }
+  return m.text + "\t" + (m.ok ? "ok" : "check-failed") + "\tband=" + BandName(m.band) +
+         "\tconfidence=" + Fixed(m.confidence, 2) + "\tlevel=" + Fixed(m.level_db, 1) + " dB\tat=" +
+         Fixed(m.time_s, 2) + " s";
+}
+
+}  // namespace cli
