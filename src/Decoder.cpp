@@ -91,6 +91,8 @@ Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens
 Decoder::~Decoder() { ReleaseArrays(); }
 
 void Decoder::ReleaseArrays() {
+  delete[] mFreqsBins;
+  mFreqsBins = nullptr;
   delete[] mDecodedValuesOrig;
   mDecodedValuesOrig = nullptr;
   delete mReedSolomon;
@@ -137,8 +139,8 @@ int Decoder::getSizeFilledBlockCircularBuffer(int mode) const {
 }
 
 void Decoder::AnalyzeFrame(const float* frame) {
-  mSpectralAnalysis->doFFT(const_cast<float*>(frame), mSpectralAnalysis->mSpecMag,
-                           mSpectralAnalysis->mSpecPhase);
+  // No sine parts: nothing reads them, and skipping them keeps the fused path.
+  mSpectralAnalysis->doFFT(const_cast<float*>(frame), mSpectralAnalysis->mSpecMag, nullptr);
   std::memcpy(mBlockSpecMag[mWritePosInBlockCircularBuffer % mSizeBlockCircularBuffer],
               mSpectralAnalysis->mSpecMag, sizeof(float) * mSpectralAnalysis->mSpecSize);
 }
@@ -207,6 +209,12 @@ int Decoder::DecodeAudioBuffer(float* audioBuffer, int size) {
 // Multi-tone analysis over the bands of mBands.
 
 int Decoder::AnalyzeStartTokens(float* audioBuffer) {
+  if (mSingleTone) {
+    AnalyzeFrame(audioBuffer);
+    mSingleTone->RankStartHop(*this);
+    AdvanceBlockWrite();
+    return mSingleTone->SearchFrontDoor(*this) ? 1 : 0;
+  }
   if (mBands.empty()) return -1;
   AnalyzeFrame(audioBuffer);
   const float* spectrum = mSpectralAnalysis->mSpecMag;
@@ -229,6 +237,13 @@ int Decoder::AnalyzeStartTokens(float* audioBuffer) {
 }
 
 int Decoder::AnalyzeToken(float* audioBuffer) {
+  if (mSingleTone) {
+    AnalyzeFrame(audioBuffer);
+    AdvanceBlockWrite();
+    const int token = mSingleTone->DecideToken(*this);
+    if (token >= 0) mReadPosInBlockCircularBuffer = AdvanceTokenClock();
+    return token;
+  }
   if (mBands.empty()) return -1;
   return AnalyzeToken(audioBuffer, mActiveBand);
 }
@@ -245,16 +260,20 @@ int Decoder::AnalyzeToken(float* audioBuffer, int mode) {
 }
 
 int Decoder::ComputeStatsStartTokens() {
+  if (mSingleTone) return mSingleTone->ComputeStartStats(*this);
   if (mBands.empty()) return -1;
   mBands[mActiveBand].ComputeStartStats(mSpectralAnalysis->mSpecMag, mEnergyRatios);
   return 0;
 }
 
 int Decoder::ComputeStats() {
+  if (mSingleTone) return mSingleTone->ComputeWindowStats(*this);
   if (mBands.empty()) return -1;
   mBands[mActiveBand].ComputeWindowStats(*this, mDecoding);
   return 0;
 }
+
+void Decoder::UseSingleTone(const SingleToneGrid& grid) { mSingleTone.reset(new SingleToneDetector(*this, grid)); }
 
 void Decoder::AddBand(const MultiToneBand& band) {
   mBands.emplace_back(band, mSizeBlockCircularBuffer);
@@ -268,7 +287,8 @@ void Decoder::AddBand(const MultiToneBand& band) {
 // ---------------------------------------------------------------------------
 // Read-out.
 
-int Decoder::GetDecodedData(char* stringDecoded) { return ReadOutMessage(stringDecoded, true); }
+// Single-tone decoders report no correction confidence.
+int Decoder::GetDecodedData(char* stringDecoded) { return ReadOutMessage(stringDecoded, !mSingleTone); }
 
 int Decoder::ReadOutMessage(char* stringDecoded, bool trackCorrection) {
   if (stringDecoded == nullptr) return kInvalidArgument;
@@ -317,9 +337,22 @@ int Decoder::ReadOutMessage(char* stringDecoded, bool trackCorrection) {
 
 float Decoder::GetDecodingBeginFreq() { return 0.0f; }
 float Decoder::GetDecodingEndFreq() { return 0.0f; }
-int Decoder::DeReverbToken(const int, int*) { return -1; }
-float Decoder::ComputeBlockMagSpecSumsCurrentToken(int, int, int, std::vector<float>&) { return -1.0f; }
-float Decoder::ComputeBlockMagSpecSumsLastToken(int, int, int, std::vector<float>&) { return -1.0f; }
+int Decoder::DeReverbToken(const int nbins, int* freqsBins) {
+  return mSingleTone ? mSingleTone->DeReverb(*this, nbins, freqsBins) : -1;
+}
+
+float Decoder::ComputeBlockMagSpecSumsCurrentToken(int midFreqBin, int width, int nbins,
+                                                   std::vector<float>& sumPerFrame) {
+  if (!mSingleTone) return -1.0f;
+  return mSingleTone->BlockSums(*this, mReadPosInBlockCircularBuffer, midFreqBin, width, nbins, sumPerFrame);
+}
+
+float Decoder::ComputeBlockMagSpecSumsLastToken(int midFreqBin, int width, int nbins,
+                                                std::vector<float>& sumPerFrame) {
+  if (!mSingleTone) return -1.0f;
+  return mSingleTone->BlockSums(*this, mReadPosInBlockCircularBuffer + mSizeBlockCircularBuffer / 2, midFreqBin,
+                                width, nbins, sumPerFrame);
+}
 
 float Decoder::GetConfidence() const {
   const float x = mConfidenceEnergyRatios;

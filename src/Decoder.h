@@ -1,14 +1,16 @@
 // Base of every decoder: the sample ring that captured audio is pushed into,
 // one spectrum per hop kept in the block ring, the driving loop that turns
 // hops into events, the Reed-Solomon read-out and the confidence figures.
-// The multi-tone bands plug in as MultiToneDetector objects; a decoder with
-// no band (the single-tone ones) overrides the analysis slots instead.
+// The detection plugs in: multi-tone bands as MultiToneDetector objects, or
+// one SingleToneDetector; the analysis slots dispatch to whichever is set.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "MultiToneDetector.h"
 #include "ReedSolomon.h"
+#include "SingleToneGrid.h"
 #include "SpectralAnalysis.h"
 
 namespace QUORLAX {
@@ -107,10 +109,14 @@ class Decoder {
   // Multi-tone bands searched in this order; the first that passes wins.
   std::vector<MultiToneDetector> mBands;
   int mActiveBand;  // index into mBands of the message being read
+  // Single-tone detection, for decoders with no multi-tone band.
+  std::unique_ptr<SingleToneDetector> mSingleTone;
 
  protected:
   // Adds a band; the decoder reports band.decodingMode for it.
   void AddBand(const MultiToneBand& band);
+  // Makes this a single-tone decoder of `grid`.
+  void UseSingleTone(const SingleToneGrid& grid);
   // Computes the spectrum of `frame` and stores it in the next block slot
   // (without advancing the write position).
   void AnalyzeFrame(const float* frame);

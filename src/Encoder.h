@@ -10,6 +10,7 @@
 namespace QUORLAX {
 
 struct MultiToneBand;
+struct SingleToneGrid;
 
 class Encoder {
  public:
@@ -59,6 +60,9 @@ class Encoder {
   // The whole multi-tone encoding call, shared by the four band classes.
   int EncodeMultiTone(const MultiToneBand& band, const char* stringToEncode, int type, int size,
                       const char* melodyString, int melodySize);
+  // The same for the single-tone grids (no signature).
+  int EncodeSingleTone(const SingleToneGrid& grid, const char* stringToEncode, int type, int size,
+                       const char* melodyString, int melodySize);
 };
 
 }  // namespace QUORLAX
