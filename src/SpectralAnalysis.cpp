@@ -51,6 +51,13 @@ void SpectralAnalysis::generateBlackmanHarris74Window(float* window, int size) {
 void SpectralAnalysis::doFFT(float* _inputBuffer, float* magSpectrum, float* imagSpectrum) {
   const int half = mFftSize / 2;
   if (half < 1) return;
+  // The common case: window, transform and energies in one pass, with no
+  // packed intermediate.
+  if (mode == kEnergySpectrum && imagSpectrum == nullptr && mWindowSize >= mFftSize && mFftSize >= 4 &&
+      mFftSize <= CFFTOoura::kMaxN && (mFftSize & (mFftSize - 1)) == 0) {
+    fftooura->powerSpectrum(mFftSize, _inputBuffer, mWindow, magSpectrum);
+    return;
+  }
   // Samples past the window (a window shorter than the frame) are zeroed
   // rather than read out of bounds.
   const int windowed = mWindowSize < mFftSize ? mWindowSize : mFftSize;

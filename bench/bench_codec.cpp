@@ -1,0 +1,129 @@
+// Encoder and decoder through the C interface.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ZunCoreLib_api.h"
+
+namespace {
+
+const char kAlphabet[] = "0123456789abcdefghijklmnopqrstuv";
+
+std::string textFor(int i) {
+  std::string t = "hello1234";
+  for (int k = 0; k < 9; ++k) t[k] = kAlphabet[(i * 7 + k * 13 + (i * k) % 5) % 32];
+  return t;
+}
+
+// Encoder: one transmission (synthesis plus draining it a buffer at a time).
+// Args: mode, rate, melody (0 none, 1 type 2 with 20 notes).
+void BM_Encode(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  const float rate = static_cast<float>(state.range(1));
+  const bool melody = state.range(2) != 0;
+  void* h = QUORLAX_Create();
+  if (QUORLAX_Configure(mode, rate, 1024, h) != 0) {
+    state.SkipWithError("configure failed");
+    QUORLAX_Destroy(h);
+    return;
+  }
+  const char* notes = "0123456789abcdefghij";
+  std::vector<float> buf(1024);
+  int samples = 0;
+  for (auto _ : state) {
+    samples = QUORLAX_EncodeDataToAudioBuffer("hello1234", 9, melody ? 2 : 0, melody ? notes : nullptr,
+                                              melody ? 20 : 0, h);
+    while (QUORLAX_GetEncodedAudioBuffer(buf.data(), h) > 0) {
+    }
+    benchmark::DoNotOptimize(buf.data());
+  }
+  state.counters["samples"] = samples;
+  QUORLAX_Destroy(h);
+}
+
+// Ten transmissions of `mode` at `rate`, each followed by a second of quiet
+// noise, after a leading second of it.
+const std::vector<float>& streamFor(int mode, float rate) {
+  static std::map<std::pair<int, int>, std::vector<float>> cache;
+  const auto key = std::make_pair(mode, static_cast<int>(rate));
+  auto it = cache.find(key);
+  if (it != cache.end()) return it->second;
+  std::vector<float> s;
+  unsigned seed = 2024u;
+  auto noise = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      s.push_back(0.002f * (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f));
+    }
+  };
+  void* h = QUORLAX_Create();
+  noise(static_cast<int>(rate));
+  if (QUORLAX_Configure(mode, rate, 1024, h) == 0) {
+    std::vector<float> buf(1024);
+    for (int t = 0; t < 10; ++t) {
+      const std::string text = textFor(t);
+      QUORLAX_EncodeDataToAudioBuffer(text.c_str(), 9, 0, nullptr, 0, h);
+      int n;
+      while ((n = QUORLAX_GetEncodedAudioBuffer(buf.data(), h)) > 0) s.insert(s.end(), buf.begin(), buf.begin() + n);
+      noise(static_cast<int>(rate));
+    }
+  } else {
+    s.clear();
+  }
+  QUORLAX_Destroy(h);
+  return cache[key] = s;
+}
+
+// Decoder: the stream pushed in 1024-sample buffers, drained after every
+// event. Reports audio seconds per CPU second and the messages heard.
+void BM_Decode(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  const float rate = static_cast<float>(state.range(1));
+  const std::vector<float>& stream = streamFor(mode, rate);
+  void* h = QUORLAX_Create();
+  if (stream.empty() || QUORLAX_Configure(mode, rate, 1024, h) != 0) {
+    state.SkipWithError("configure failed");
+    QUORLAX_Destroy(h);
+    return;
+  }
+  std::vector<float> chunk(1024);
+  char text[30];
+  long messages = 0, good = 0;
+  for (auto _ : state) {
+    for (size_t pos = 0; pos + 1024 <= stream.size(); pos += 1024) {
+      std::copy(stream.begin() + pos, stream.begin() + pos + 1024, chunk.begin());
+      for (int ev = QUORLAX_DecodeAudioBuffer(chunk.data(), 1024, h); ev != QUORLAX_NOT_READY;
+           ev = QUORLAX_DecodeAudioBuffer(nullptr, 0, h)) {
+        if (ev == QUORLAX_MESSAGE_COMPLETE) {
+          ++messages;
+          good += QUORLAX_GetDecodedData(text, h) == 9;
+        }
+      }
+    }
+  }
+  const double seconds = static_cast<double>(stream.size()) / rate;
+  state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["msgs_per_pass"] = static_cast<double>(messages) / state.iterations();
+  state.counters["ok_per_pass"] = static_cast<double>(good) / state.iterations();
+  QUORLAX_Destroy(h);
+}
+
+void encodeArgs(benchmark::internal::Benchmark* b) {
+  for (int mode : {2, 3, 4, 6})
+    for (int rate : {44100, 48000})
+      for (int melody : {0, 1}) b->Args({mode, rate, melody});
+}
+
+void decodeArgs(benchmark::internal::Benchmark* b) {
+  for (int mode : {2, 3, 4, 5, 6})
+    for (int rate : {44100, 48000}) b->Args({mode, rate});
+  b->Args({2, 22050});
+}
+
+}  // namespace
+
+BENCHMARK(BM_Encode)->Apply(encodeArgs)->ArgNames({"mode", "rate", "melody"})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Decode)->Apply(decodeArgs)->ArgNames({"mode", "rate"})->Unit(benchmark::kMillisecond);
