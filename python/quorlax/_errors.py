@@ -1,0 +1,61 @@
+"""Exceptions raised for the library's negative result codes."""
+from __future__ import annotations
+
+from typing import Dict, NoReturn, Optional, Type
+
+import _quorlax
+
+__all__ = [
+    "QuorlaxError",
+    "InvalidArgumentError",
+    "NotConfiguredError",
+    "BufferFullError",
+    "UnsupportedError",
+    "raise_for_code",
+]
+
+
+class QuorlaxError(Exception):
+    """A call into the library failed.
+
+    Attributes
+    ----------
+    code : int
+        The library's negative result code.
+    """
+
+    code: int
+
+    def __init__(self, code: int, detail: Optional[str] = None) -> None:
+        self.code = int(code)
+        text = _quorlax.QUORLAX_GetErrorText(self.code)
+        super().__init__(f"{detail}: {text}" if detail else text)
+
+
+class InvalidArgumentError(QuorlaxError):
+    """Result code -4: the library refused an argument."""
+
+
+class NotConfiguredError(QuorlaxError):
+    """Result code -5: the handle is missing or was never configured."""
+
+
+class BufferFullError(QuorlaxError):
+    """Result code -6: the decoder's queue had no room even after draining."""
+
+
+class UnsupportedError(QuorlaxError):
+    """Result code -7: the mode cannot work at this rate or with this grid."""
+
+
+_BY_CODE: Dict[int, Type[QuorlaxError]] = {
+    -4: InvalidArgumentError,
+    -5: NotConfiguredError,
+    -6: BufferFullError,
+    -7: UnsupportedError,
+}
+
+
+def raise_for_code(code: int, detail: Optional[str] = None) -> NoReturn:
+    """Raise the exception class that belongs to `code`."""
+    raise _BY_CODE.get(int(code), QuorlaxError)(code, detail)
