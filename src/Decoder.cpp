@@ -16,6 +16,15 @@ constexpr int kInvalidArgument = -4;
 constexpr int kBufferFull = -6;
 constexpr int kTextBytes = 30;
 constexpr int kMinFrameRing = 8192;
+
+template <typename T>
+void releaseArray(T*& p) {
+  delete[] p;
+  p = nullptr;
+}
+
+// Unread entries between a read and a write position of a ring of `size`.
+int ringFill(int write, int read, int size) { return write >= read ? write - read : write - read + size; }
 }  // namespace
 
 Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens, int numTones)
@@ -91,30 +100,20 @@ Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens
 Decoder::~Decoder() { ReleaseArrays(); }
 
 void Decoder::ReleaseArrays() {
-  delete[] mFreqsBins;
-  mFreqsBins = nullptr;
-  delete[] mDecodedValuesOrig;
-  mDecodedValuesOrig = nullptr;
+  releaseArray(mFreqsBins);
+  releaseArray(mDecodedValuesOrig);
   delete mReedSolomon;
   mReedSolomon = nullptr;
-  delete[] mTokenRepetitions;
-  mTokenRepetitions = nullptr;
-  delete[] mBlockEnergyRatiosTokenIdx2;
-  mBlockEnergyRatiosTokenIdx2 = nullptr;
-  delete[] mBlockEnergyRatiosTokenIdx;
-  mBlockEnergyRatiosTokenIdx = nullptr;
+  releaseArray(mTokenRepetitions);
+  releaseArray(mBlockEnergyRatiosTokenIdx2);
+  releaseArray(mBlockEnergyRatiosTokenIdx);
   if (mBlockSpecMag != nullptr)
-    for (int i = 0; i < mSizeBlockCircularBuffer; ++i) delete[] mBlockSpecMag[i];
-  delete[] mBlockSpecMag;
-  mBlockSpecMag = nullptr;
-  delete[] mEnergyRatios;
-  mEnergyRatios = nullptr;
-  delete[] mEvalTokenMags;
-  mEvalTokenMags = nullptr;
-  delete[] mAnalBufferFloat;
-  mAnalBufferFloat = nullptr;
-  delete[] mCircularBufferFloat;
-  mCircularBufferFloat = nullptr;
+    for (int i = 0; i < mSizeBlockCircularBuffer; ++i) releaseArray(mBlockSpecMag[i]);
+  releaseArray(mBlockSpecMag);
+  releaseArray(mEnergyRatios);
+  releaseArray(mEvalTokenMags);
+  releaseArray(mAnalBufferFloat);
+  releaseArray(mCircularBufferFloat);
   delete mSpectralAnalysis;
   mSpectralAnalysis = nullptr;
 }
@@ -123,19 +122,16 @@ void Decoder::ReleaseArrays() {
 // Rings.
 
 int Decoder::getSizeFilledFrameCircularBuffer() const {
-  const int filled = mWritePosInFrameCircularBuffer - mReadPosInFrameCircularBuffer;
-  return filled < 0 ? filled + mSizeFrameCircularBuffer : filled;
+  return ringFill(mWritePosInFrameCircularBuffer, mReadPosInFrameCircularBuffer, mSizeFrameCircularBuffer);
 }
 
 int Decoder::getSizeFilledBlockCircularBuffer() const {
-  const int filled = mWritePosInBlockCircularBuffer - mReadPosInBlockCircularBuffer;
-  return filled < 0 ? filled + mSizeBlockCircularBuffer : filled;
+  return ringFill(mWritePosInBlockCircularBuffer, mReadPosInBlockCircularBuffer, mSizeBlockCircularBuffer);
 }
 
 int Decoder::getSizeFilledBlockCircularBuffer(int mode) const {
   if (mode < 0 || mode >= static_cast<int>(mBands.size())) return getSizeFilledBlockCircularBuffer();
-  const int filled = mWritePosInBlockCircularBuffer - mBands[mode].readPos;
-  return filled < 0 ? filled + mSizeBlockCircularBuffer : filled;
+  return ringFill(mWritePosInBlockCircularBuffer, mBands[mode].readPos, mSizeBlockCircularBuffer);
 }
 
 void Decoder::AnalyzeFrame(const float* frame) {
