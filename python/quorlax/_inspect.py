@@ -38,8 +38,8 @@ def _spectrogram(x: npt.NDArray[np.float32], window: int, hop: int) -> npt.NDArr
     out = np.empty((window // 2 + 1, frames))
     for first in range(0, frames, 256):
         starts = hop * np.arange(first, min(frames, first + 256))
-        spec = np.fft.rfft(x[starts[:, None] + np.arange(window)[None, :]] * taper, axis=1)
-        out[:, first:first + len(starts)] = 10.0 * np.log10(spec.real.T ** 2 + spec.imag.T ** 2 + 1e-12)
+        spectrum = np.fft.rfft(x[starts[:, None] + np.arange(window)[None, :]] * taper, axis=1)
+        out[:, first:first + len(starts)] = 10.0 * np.log10(spectrum.real.T ** 2 + spectrum.imag.T ** 2 + 1e-12)
     return out
 
 
