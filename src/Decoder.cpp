@@ -298,7 +298,6 @@ int Decoder::ReadOutMessage(char* stringDecoded, bool trackCorrection) {
   rs.msg_len = mMessageLength;
   for (int i = 0; i < messageSymbols; ++i) mDecodedValuesOrig[i] = mDecodedValues[i];
   rs.SetCode(mDecodedValues);
-  std::memset(rs.err, 0, sizeof(int) * rs.nn);
   rs.Decode();
   rs.GetMessage(mDecodedValues);
 
@@ -310,13 +309,11 @@ int Decoder::ReadOutMessage(char* stringDecoded, bool trackCorrection) {
   int checkSum = 0;
   for (int i = Globals::numFrontDoorTokens; i < checkIndex; ++i) checkSum += mDecodedValues[i];
   bool ok = mDecodedValues[checkIndex] == checkSum % mNumTokens;
-  // A word the code could not correct, or a "correction" of the known front
-  // door or of a position that was never sent, can only be a miscorrection.
+  // A word the code could not correct (including "corrections" of positions
+  // never sent), or a correction of the known front door, is a miscorrection.
   if (!rs.mLastDecodeCorrectable) ok = false;
   for (int i = 0; i < Globals::numFrontDoorTokens; ++i)
     if (mDecodedValues[i] != mDecodedValuesOrig[i]) ok = false;
-  for (int pos = rs.nn - rs.kk + mMessageLength; pos < rs.nn; ++pos)
-    if (rs.err[pos] != 0) ok = false;
 
   std::memset(mDecodedString, 0, kTextBytes);
   const int len = Globals::numWordTokens;

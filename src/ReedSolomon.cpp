@@ -241,7 +241,11 @@ void ReedSolomon::Decode() {
     }
   }
 
-  if (count != deg) {
+  // An error located in the shortened positions (known zeros) means the word
+  // lies nearer a codeword of the full code than of ours: give up as well.
+  bool outsideMessage = false;
+  for (int m = 0; m < deg && m < tt; m++) outsideMessage |= loc[m] >= nn - kk + msg_len;
+  if (count != deg || outsideMessage) {
     ToPolynomial(recd, alpha_to, nn);
     mLastDecodeCorrectable = false;
     return;

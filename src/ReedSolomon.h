@@ -56,7 +56,8 @@ class ReedSolomon {
   int* err;
   int* reg;
 
-  // True when the last Decode saw no error or corrected the word; false when it gave up.
+  // True when the last Decode saw no error or corrected the word; false when it
+  // gave up or its correction fell into the never-sent (shortened) positions.
   bool mLastDecodeCorrectable;
 };
 

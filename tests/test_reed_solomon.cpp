@@ -364,3 +364,17 @@ TEST(ReedSolomonDecode, DegreeEightLocatorStaysInBounds) {
   for (int j = 1; j < 8; j++) EXPECT_EQ(rs.s[j], -1) << j;
   EXPECT_NE(rs.s[8], -1);
 }
+
+TEST(ReedSolomonDecode, ErrorsInNeverSentPositionsAreNotACorrection) {
+  // Within four symbols of a codeword of the full 31-symbol code, but only by
+  // "errors" in the shortened positions that are known to be zero.
+  ReedSolomon rs;
+  const std::vector<int> word = {1, 16, 4, 24, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  rs.msg_len = 12;
+  rs.SetCode(word);
+  rs.Decode();
+  EXPECT_FALSE(rs.mLastDecodeCorrectable);
+  std::vector<int> message;
+  rs.GetMessage(message);
+  EXPECT_EQ(message, std::vector<int>(word.begin(), word.begin() + 12));
+}
