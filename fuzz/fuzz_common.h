@@ -1,0 +1,66 @@
+// Byte reader and checks shared by the fuzz targets. A failed check aborts,
+// so libFuzzer and the replay driver both report it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace qfuzz {
+
+class Bytes {
+ public:
+  Bytes(const uint8_t* data, size_t size) : p_(data), n_(size) {}
+  bool empty() const { return n_ == 0; }
+  size_t left() const { return n_; }
+  // Past the end every read yields zeros, so short inputs stay meaningful.
+  uint8_t u8() {
+    if (n_ == 0) return 0;
+    --n_;
+    return *p_++;
+  }
+  // Separate statements: the order of the reads must not depend on the compiler.
+  uint16_t u16() {
+    const unsigned lo = u8();
+    const unsigned hi = u8();
+    return static_cast<uint16_t>(lo | (hi << 8));
+  }
+  uint32_t u32() {
+    const uint32_t lo = u16();
+    const uint32_t hi = u16();
+    return lo | (hi << 16);
+  }
+  int32_t i32() {
+    const uint32_t v = u32();
+    int32_t r;
+    std::memcpy(&r, &v, sizeof r);
+    return r;
+  }
+  float rawFloat() {
+    const uint32_t v = u32();
+    float f;
+    std::memcpy(&f, &v, sizeof f);
+    return f;
+  }
+  template <typename T, size_t N>
+  T pick(const T (&table)[N]) { return table[u8() % N]; }
+
+ private:
+  const uint8_t* p_;
+  size_t n_;
+};
+
+[[noreturn]] inline void Fail(const char* file, int line, const char* what) {
+  std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+  std::fflush(stderr);
+  std::abort();
+}
+
+}  // namespace qfuzz
+
+#define QFUZZ_CHECK(cond) \
+  do {                    \
+    if (!(cond)) qfuzz::Fail(__FILE__, __LINE__, #cond); \
+  } while (0)

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Extra CI stages after scripts/test.sh: valgrind memcheck over the C API
+# tests, ThreadSanitizer over tests/test_threads.cpp, and a minute of each
+# libFuzzer target (clang). Meant for a fresh Debian 12 machine as root.
+# QUORLAX_FUZZ_SECONDS changes the minute.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+[ "$jobs" -gt 2 ] && jobs=2
+fuzz_seconds=${QUORLAX_FUZZ_SECONDS:-60}
+stage() { echo; echo "=== ci-extra: $* ($(date +%T))"; }
+
+stage "valgrind memcheck (build/, Release)"
+# Same configuration as scripts/test.sh, so an existing build/ is reused as is.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
+cmake --build build -j "$jobs" --target test_api c_api_roundtrip test_decoder test_threads
+vg=(valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect --quiet)
+"${vg[@]}" build/tests/c_api_roundtrip
+"${vg[@]}" build/tests/test_api --gtest_brief=1
+"${vg[@]}" build/tests/test_decoder --gtest_brief=1 \
+  --gtest_filter='DecoderBase.*:DecoderClock.*:DecoderMessages.*:DecoderInput.SizesAndHandles:DecoderCorrection.WrongTokensAreCorrected'
+"${vg[@]}" build/tests/test_threads --gtest_brief=1
+
+stage "ThreadSanitizer (build-tsan/: library and test_threads only)"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLAX_TSAN=ON \
+  -DQUORLAX_BUILD_PYTHON=OFF -DQUORLAX_BUILD_CLI=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target test_threads
+# TSan maps fixed shadow ranges; without ASLR it also runs on kernels with high mmap entropy.
+tsan_run=()
+if setarch "$(uname -m)" -R true 2>/dev/null; then tsan_run=(setarch "$(uname -m)" -R); fi
+TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1" "${tsan_run[@]}" build-tsan/tests/test_threads
+
+stage "libFuzzer targets, ${fuzz_seconds} s each (build-fuzz/, clang)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DQUORLAX_FUZZ=ON \
+  -DQUORLAX_BUILD_TESTS=OFF -DQUORLAX_BUILD_PYTHON=OFF -DQUORLAX_BUILD_CLI=OFF >/dev/null
+targets=(decoder_audio api_sequence reed_solomon encoder_text)
+cmake --build build-fuzz -j "$jobs" --target "${targets[@]/#/fuzz_}"
+status=0
+for t in "${targets[@]}"; do
+  work=build-fuzz/run/$t
+  rm -rf "$work" && mkdir -p "$work/corpus" "$work/artifacts"
+  cp fuzz/corpus/"$t"/* "$work/corpus/"
+  echo "--- fuzz_$t"
+  if ! build-fuzz/fuzz/fuzz_"$t" -max_total_time="$fuzz_seconds" -max_len=8192 -timeout=30 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log.txt" 2>&1; then
+    status=1
+    tail -n 60 "$work/log.txt"
+    echo "fuzz_$t found a failure: $(ls "$work/artifacts")" >&2
+  else
+    grep -E "stat::number_of_executed_units|stat::new_units_added" "$work/log.txt" | sed "s/^/  /"
+  fi
+done
+exit $status
