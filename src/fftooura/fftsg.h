@@ -8,14 +8,18 @@
 // unscaled. Any other isgn, or an n out of range, leaves `a` untouched.
 //
 // The n real samples are read as m = n/2 complex values and transformed by a
-// self-sorting (Stockham) radix-4 FFT in split re/im form on the stack, so no
-// bit-reversal pass is needed and every inner loop runs over four contiguous
-// lanes. A final pass splits the half-length spectrum into the real one.
+// self-sorting (Stockham) radix-4 FFT in split re/im form on the stack (a
+// radix-2 first pass when m is not a power of four), so no bit-reversal pass
+// is needed. The passes keep their data column-major, so every inner loop
+// reads and writes four consecutive values with per-lane twiddles and no
+// shuffles; the last, twiddle-free pass transposes once and feeds the real
+// split directly, without storing the half-length spectrum.
 // The quarter-wave twiddles are evaluated by short polynomials each call
 // (cheap next to the transform, and accurate to about an ulp).
 //
-// powerSpectrum() runs the same transform on window[j] * x[j] and writes
-// |X[k]|^2 for k = 0..n/2 without building the packed array.
+// powerSpectrum() runs the same transform on window[j] * x[j] (the window
+// multiply is part of the first pass) and writes |X[k]|^2 for k = 0..n/2
+// straight from the split.
 #pragma once
 
 #include <cstring>
@@ -35,20 +39,16 @@ class CFFTOoura {
       a[1] = x0 - x1;
       return;
     }
-    Work w;
-    const float *zr, *zi;
-    transform(n, a, nullptr, w, zr, zi);
-    splitPacked(n, zr, zi, w.c, w.s, a);
+    Packed sink{a, n / 2};
+    run(n, a, nullptr, sink);
   }
 
   // power[k] = |X[k]|^2, k = 0..n/2, of the spectrum of window[j] * x[j]
   // (window may be null). x is not modified.
   void powerSpectrum(int n, const float* x, const float* window, float* power) {
     if (!sizeOk(n) || n < 4) return;
-    Work w;
-    const float *zr, *zi;
-    transform(n, x, window, w, zr, zi);
-    splitPower(n, zr, zi, w.c, w.s, power);
+    Power sink{power, n / 2};
+    run(n, x, window, sink);
   }
 
  private:
@@ -93,37 +93,70 @@ class CFFTOoura {
     return v;
   }
   static void st(float* p, V4 v) { std::memcpy(p, &v, sizeof v); }
+  // Loads from the 16-byte aligned work arrays; the compiler may then fold
+  // them into arithmetic, which eases the register pressure of SSE2.
+#if defined(__GNUC__) || defined(__clang__)
+  static V4 lda(const float* p) { return *static_cast<const V4*>(__builtin_assume_aligned(p, 16)); }
+#else
+  static V4 lda(const float* p) { return ld(p); }
+#endif
   static V4 bc(float x) { return mk(x, x, x, x); }
   static V4 rev(V4 a) { return shuf<3, 2, 1, 0>(a, a); }
 
   static constexpr int kMaxM = kMaxN / 2;
   // Everything a transform needs, on the caller's stack.
   struct Work {
-    float c[kMaxN / 4 + 4], s[kMaxN / 4 + 4];  // e^{2 pi i k/n}, k < n/4
-    float w1r[kMaxM / 4], w1i[kMaxM / 4];      // e^{2 pi i p/m}, e^{4..}, e^{6..}
-    float w2r[kMaxM / 4], w2i[kMaxM / 4];
-    float w3r[kMaxM / 4], w3i[kMaxM / 4];
-    float ar[kMaxM], ai[kMaxM], br[kMaxM], bi[kMaxM];
+    alignas(16) float c[kMaxN / 4 + 16];  // e^{2 pi i k/n}, k < n/4
+    alignas(16) float s[kMaxN / 4 + 16];
+    alignas(16) float ar[kMaxM];
+    alignas(16) float ai[kMaxM];
+    alignas(16) float br[kMaxM];
+    alignas(16) float bi[kMaxM];
   };
 
   static bool sizeOk(int n) { return n >= 2 && n <= kMaxN && (n & (n - 1)) == 0; }
 
-  // cos and sin of k*2pi/n for k < n/4: Taylor polynomials on the first
-  // octant (|x| <= pi/4, truncation below 2e-9), mirrored for the second.
+  // cos and sin of k*2pi/n for k < n/4. On the first octant as
+  // e^{i theta (16b + a)} = e^{i 16 theta b} e^{i theta a}, both factors from
+  // Taylor polynomials (|x| <= pi/4 + a little, truncation below 2e-9), so only
+  // a handful of polynomial evaluations per call; then mirrored.
   static void quarterWave(int n, float* c, float* s) {
     const int q = n / 4;
     const int oct = n / 8;
     const float theta = static_cast<float>(6.283185307179586476925 / n);
-    if (n < 32) {
-      for (int k = 0; k < q; ++k) sinCos(theta * static_cast<float>(k), c[k], s[k]);
+    if (n < 128) {
+      for (int k = 0; k <= oct; ++k) sinCos(theta * static_cast<float>(k), c[k], s[k]);
+      for (int k = oct + 1; k < q; ++k) {
+        c[k] = s[q - k];
+        s[k] = c[q - k];
+      }
       return;
     }
-    // k = 0..oct inclusive (the buffers have slack for the last group).
-    for (int k = 0; k <= oct; k += 4) {
-      float cc[4], ss[4];
-      for (int t = 0; t < 4; ++t) sinCos(theta * static_cast<float>(k + t), cc[t], ss[t]);
-      st(c + k, ld(cc));
-      st(s + k, ld(ss));
+    const V4 ramp = mk(0.0f, 1.0f, 2.0f, 3.0f);
+    float fr[16], fi[16];
+    for (int a = 0; a < 16; a += 4) {
+      V4 vc, vs;
+      sinCos4(bc(theta) * (ramp + bc(static_cast<float>(a))), vc, vs);
+      st(fr + a, vc);
+      st(fi + a, vs);
+    }
+    const int nb = oct / 16 + 1;
+    float gr[kMaxN / 128 + 8], gi[kMaxN / 128 + 8];
+    for (int b = 0; b < nb; b += 4) {
+      V4 vc, vs;
+      sinCos4(bc(16.0f * theta) * (ramp + bc(static_cast<float>(b))), vc, vs);
+      st(gr + b, vc);
+      st(gi + b, vs);
+    }
+    for (int b = 0; b < nb; ++b) {
+      const V4 cr = bc(gr[b]), ci = bc(gi[b]);
+      float* dc = c + 16 * b;
+      float* ds = s + 16 * b;
+      for (int a = 0; a < 16; a += 4) {
+        const V4 ur = ld(fr + a), ui = ld(fi + a);
+        st(dc + a, cr * ur - ci * ui);
+        st(ds + a, cr * ui + ci * ur);
+      }
     }
     for (int k = oct; k < q; k += 4) {
       const V4 cm = rev(ld(c + q - k - 3)), sm = rev(ld(s + q - k - 3));
@@ -139,59 +172,38 @@ class CFFTOoura {
                                                                         x2 * (-1.0f / 3628800)))));
   }
 
-  // Twiddles of the first radix-4 pass: e^{2 pi i p j/m}, j = 1, 2, 3.
-  static void passTwiddles(int m, const float* c, const float* s, Work& w) {
-    const int q = m / 4;
-    if (q % 4 != 0) {
-      for (int p = 0; p < q; ++p) {
-        const float c1 = c[2 * p], s1 = s[2 * p];
-        const float c2 = c1 * c1 - s1 * s1, s2 = 2.0f * c1 * s1;
-        w.w1r[p] = c1;
-        w.w1i[p] = s1;
-        w.w2r[p] = c2;
-        w.w2i[p] = s2;
-        w.w3r[p] = c2 * c1 - s2 * s1;
-        w.w3i[p] = c2 * s1 + s2 * c1;
-      }
-      return;
-    }
-    for (int p = 0; p < q; p += 4) {
-      const V4 c1 = shuf<0, 2, 4, 6>(ld(c + 2 * p), ld(c + 2 * p + 4));
-      const V4 s1 = shuf<0, 2, 4, 6>(ld(s + 2 * p), ld(s + 2 * p + 4));
-      const V4 c2 = c1 * c1 - s1 * s1, s2 = bc(2.0f) * c1 * s1;
-      st(w.w1r + p, c1);
-      st(w.w1i + p, s1);
-      st(w.w2r + p, c2);
-      st(w.w2i + p, s2);
-      st(w.w3r + p, c2 * c1 - s2 * s1);
-      st(w.w3i + p, c2 * s1 + s2 * c1);
-    }
+  static void sinCos4(V4 x, V4& c, V4& s) {
+    const V4 x2 = x * x;
+    s = x * (bc(1.0f) +
+             x2 * (bc(-1.0f / 6) + x2 * (bc(1.0f / 120) + x2 * (bc(-1.0f / 5040) + x2 * bc(1.0f / 362880)))));
+    c = bc(1.0f) +
+        x2 * (bc(-0.5f) +
+              x2 * (bc(1.0f / 24) +
+                    x2 * (bc(-1.0f / 720) + x2 * (bc(1.0f / 40320) + x2 * bc(-1.0f / 3628800)))));
   }
 
-  // Complex DFT (exponent +) of z[j] = win[2j] x[2j] + i win[2j+1] x[2j+1],
-  // left in natural order at (zr, zi), which point into w.
-  static void transform(int n, const float* x, const float* win, Work& w, const float*& zr,
-                        const float*& zi) {
+  // w, w^2, w^3 from w.
+  static void powers(V4 c1, V4 s1, V4& c2, V4& s2, V4& c3, V4& s3) {
+    c2 = c1 * c1 - s1 * s1;
+    s2 = (c1 + c1) * s1;
+    c3 = c2 * c1 - s2 * s1;
+    s3 = c2 * s1 + s2 * c1;
+  }
+
+  // Tiny sizes (m < 32): complex DFT (exponent +) of
+  // z[j] = win[2j] x[2j] + i win[2j+1] x[2j+1] by scalar self-sorting passes,
+  // left in natural order at (zr, zi).
+  static void transformSmall(int n, const float* x, const float* win, Work& w, const float*& zr,
+                             const float*& zi) {
     const int m = n / 2;
-    quarterWave(n, w.c, w.s);
-    passTwiddles(m, w.c, w.s, w);
     float *xr = w.ar, *xi = w.ai, *yr = w.br, *yi = w.bi;
-    int len = m, s = 1;
-    if (m >= 16) {
-      firstPass(m, x, win, w, xr, xi);
-      len = m / 4;
-      s = 4;
-    } else {
-      for (int j = 0; j < m; ++j) {
-        xr[j] = win ? win[2 * j] * x[2 * j] : x[2 * j];
-        xi[j] = win ? win[2 * j + 1] * x[2 * j + 1] : x[2 * j + 1];
-      }
+    for (int j = 0; j < m; ++j) {
+      xr[j] = win ? win[2 * j] * x[2 * j] : x[2 * j];
+      xi[j] = win ? win[2 * j + 1] * x[2 * j + 1] : x[2 * j + 1];
     }
+    int len = m, s = 1;
     for (; len >= 4; len /= 4, s *= 4) {
-      if (s >= 4)
-        pass4(len, s, w, xr, xi, yr, yi);
-      else
-        pass4Scalar(len, s, w, xr, xi, yr, yi);
+      pass4Scalar(len, s, w.c, w.s, xr, xi, yr, yi);
       float* t = xr;
       xr = yr;
       yr = t;
@@ -208,6 +220,37 @@ class CFFTOoura {
       }
       xr = yr;
       xi = yi;
+    }
+    zr = xr;
+    zi = xi;
+  }
+
+  // m >= 32: every pass but the last, in "column-major" order: at a pass of
+  // length len (stride s = m/len) element (j, p), natural index s p + j,
+  // sits at j len + p. Each pass then reads and writes four consecutive p,
+  // with per-lane twiddles loaded once per group of p, and needs no
+  // transposes; the last pass (len 4) transposes once on the way into the
+  // split. The result is left at (zr, zi).
+  static void transformLarge(int n, const float* x, const float* win, Work& w, const float*& zr,
+                             const float*& zi) {
+    const int m = n / 2;
+    float *xr = w.ar, *xi = w.ai, *yr = w.br, *yi = w.bi;
+    int len;
+    if ((m & 0x55555555) != 0) {  // a power of four
+      firstPass4(m, x, win, w.c, w.s, xr, xi);
+      len = m / 4;
+    } else {
+      firstPass2(m, x, win, w.c, w.s, xr, xi);
+      len = m / 2;
+    }
+    for (; len > 4; len /= 4) {
+      pass4(n, len, w.c, w.s, xr, xi, yr, yi);
+      float* t = xr;
+      xr = yr;
+      yr = t;
+      t = xi;
+      xi = yi;
+      yi = t;
     }
     zr = xr;
     zi = xi;
@@ -255,9 +298,17 @@ class CFFTOoura {
     im = shuf<1, 3, 5, 7>(lo, hi);
   }
 
-  // First pass (stride 1): reads the interleaved input, vectorised over p,
-  // and writes y[4p + k] through a 4x4 transpose.
-  static void firstPass(int m, const float* x, const float* win, const Work& w, float* yr, float* yi) {
+  static void store4(float* d, int stride, V4 x0, V4 x1, V4 x2, V4 x3) {
+    st(d, x0);
+    st(d + stride, x1);
+    st(d + 2 * stride, x2);
+    st(d + 3 * stride, x3);
+  }
+
+  // First pass, radix 4: reads the interleaved input; its twiddles
+  // e^{2 pi i p/m} are the even entries of the quarter wave.
+  static void firstPass4(int m, const float* x, const float* win, const float* c, const float* sn,
+                         float* yr, float* yi) {
     const int q = m / 4;
     for (int p = 0; p < q; p += 4) {
       V4 x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i;
@@ -267,68 +318,89 @@ class CFFTOoura {
       loadComplex(x + o + 4 * q, win ? win + o + 4 * q : nullptr, x2r, x2i);
       loadComplex(x + o + 6 * q, win ? win + o + 6 * q : nullptr, x3r, x3i);
       bfly(x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i);
-      cmul(x1r, x1i, ld(w.w1r + p), ld(w.w1i + p));
-      cmul(x2r, x2i, ld(w.w2r + p), ld(w.w2i + p));
-      cmul(x3r, x3i, ld(w.w3r + p), ld(w.w3i + p));
-      transpose(x0r, x1r, x2r, x3r);
-      transpose(x0i, x1i, x2i, x3i);
-      float* dr = yr + 4 * p;
-      float* di = yi + 4 * p;
-      st(dr, x0r);
-      st(dr + 4, x1r);
-      st(dr + 8, x2r);
-      st(dr + 12, x3r);
-      st(di, x0i);
-      st(di + 4, x1i);
-      st(di + 8, x2i);
-      st(di + 12, x3i);
+      const V4 c1 = shuf<0, 2, 4, 6>(lda(c + o), lda(c + o + 4));
+      const V4 s1 = shuf<0, 2, 4, 6>(lda(sn + o), lda(sn + o + 4));
+      V4 c2, s2, c3, s3;
+      powers(c1, s1, c2, s2, c3, s3);
+      cmul(x1r, x1i, c1, s1);
+      cmul(x2r, x2i, c2, s2);
+      cmul(x3r, x3i, c3, s3);
+      store4(yr + p, q, x0r, x1r, x2r, x3r);
+      store4(yi + p, q, x0i, x1i, x2i, x3i);
     }
   }
 
-  // A pass of length len at stride s >= 4, vectorised over the stride.
-  static void pass4(int len, int s, const Work& w, const float* xr, const float* xi, float* yr,
-                    float* yi) {
+  // First pass, radix 2 (m = 2 * 4^k). Twiddles e^{2 pi i p/m} for p >= m/4
+  // are i times those of p - m/4.
+  static void firstPass2(int m, const float* x, const float* win, const float* c, const float* sn,
+                         float* yr, float* yi) {
+    const int h = m / 2;
+    for (int p = 0; p < h; p += 4) {
+      V4 ar, ai, br, bi;
+      const int o = 2 * p;
+      loadComplex(x + o, win ? win + o : nullptr, ar, ai);
+      loadComplex(x + o + m, win ? win + o + m : nullptr, br, bi);
+      const V4 dr = ar - br, di = ai - bi;
+      st(yr + p, ar + br);
+      st(yi + p, ai + bi);
+      const bool upper = p >= h / 2;
+      const int t = upper ? o - h : o;
+      V4 wr = shuf<0, 2, 4, 6>(ld(c + t), ld(c + t + 4));
+      V4 wi = shuf<0, 2, 4, 6>(ld(sn + t), ld(sn + t + 4));
+      if (upper) {
+        const V4 u = wr;
+        wr = bc(0.0f) - wi;
+        wi = u;
+      }
+      st(yr + h + p, dr * wr - di * wi);
+      st(yi + h + p, dr * wi + di * wr);
+    }
+  }
+
+  // A radix-4 pass of length len >= 16 (see transformLarge for the layout),
+  // four p at a time.
+  static void pass4(int n, int len, const float* c, const float* sn, const float* xr, const float* xi,
+                    float* yr, float* yi) {
     const int q = len / 4;
-    const int qs = q * s;
-    for (int p = 0; p < q; ++p) {
-      const float* ar = xr + s * p;
-      const float* ai = xi + s * p;
-      float* br = yr + 4 * s * p;
-      float* bi = yi + 4 * s * p;
-      const int t = p * s;  // e^{2 pi i p/len} = e^{2 pi i p s/m}
-      const V4 c1 = bc(w.w1r[t]), s1 = bc(w.w1i[t]), c2 = bc(w.w2r[t]), s2 = bc(w.w2i[t]);
-      const V4 c3 = bc(w.w3r[t]), s3 = bc(w.w3i[t]);
-      for (int j = 0; j < s; j += 4) {
-        V4 x0r = ld(ar + j), x0i = ld(ai + j), x1r = ld(ar + j + qs), x1i = ld(ai + j + qs);
-        V4 x2r = ld(ar + j + 2 * qs), x2i = ld(ai + j + 2 * qs);
-        V4 x3r = ld(ar + j + 3 * qs), x3i = ld(ai + j + 3 * qs);
+    const int s = n / 2 / len;
+    const int quarter = q * s;
+    const int step = n / len;  // e^{2 pi i p/len} = e^{2 pi i p step/n}
+    for (int p = 0; p < q; p += 4) {
+      const float* cp = c + p * step;
+      const float* sp = sn + p * step;
+      const V4 c1 = mk(cp[0], cp[step], cp[2 * step], cp[3 * step]);
+      const V4 s1 = mk(sp[0], sp[step], sp[2 * step], sp[3 * step]);
+      V4 c2, s2, c3, s3;
+      powers(c1, s1, c2, s2, c3, s3);
+      const float* ar = xr + p;
+      const float* ai = xi + p;
+      float* br = yr + p;
+      float* bi = yi + p;
+      for (int j = 0; j < s; ++j, ar += len, ai += len, br += q, bi += q) {
+        V4 x0r = lda(ar), x0i = lda(ai), x1r = lda(ar + q), x1i = lda(ai + q);
+        V4 x2r = lda(ar + 2 * q), x2i = lda(ai + 2 * q);
+        V4 x3r = lda(ar + 3 * q), x3i = lda(ai + 3 * q);
         bfly(x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i);
-        if (p != 0) {
-          cmul(x1r, x1i, c1, s1);
-          cmul(x2r, x2i, c2, s2);
-          cmul(x3r, x3i, c3, s3);
-        }
-        st(br + j, x0r);
-        st(bi + j, x0i);
-        st(br + j + s, x1r);
-        st(bi + j + s, x1i);
-        st(br + j + 2 * s, x2r);
-        st(bi + j + 2 * s, x2i);
-        st(br + j + 3 * s, x3r);
-        st(bi + j + 3 * s, x3i);
+        cmul(x1r, x1i, c1, s1);
+        cmul(x2r, x2i, c2, s2);
+        cmul(x3r, x3i, c3, s3);
+        store4(br, quarter, x0r, x1r, x2r, x3r);
+        store4(bi, quarter, x0i, x1i, x2i, x3i);
       }
     }
   }
 
-  // The same pass for the tiny transforms (m <= 8).
-  static void pass4Scalar(int len, int s, const Work& w, const float* xr, const float* xi, float* yr,
-                          float* yi) {
+  // The radix-4 pass of the tiny transforms, in natural order.
+  static void pass4Scalar(int len, int s, const float* c, const float* sn, const float* xr,
+                          const float* xi, float* yr, float* yi) {
     const int q = len / 4;
     const int qs = q * s;
     for (int p = 0; p < q; ++p) {
-      const int t = p * s;
-      const float wr[3] = {w.w1r[t], w.w2r[t], w.w3r[t]};
-      const float wi[3] = {w.w1i[t], w.w2i[t], w.w3i[t]};
+      const int t = 2 * p * s;
+      const float c1 = c[t], s1 = sn[t];
+      const float c2 = c1 * c1 - s1 * s1, s2 = 2.0f * c1 * s1;
+      const float wr[3] = {c1, c2, c2 * c1 - s2 * s1};
+      const float wi[3] = {s1, s2, c2 * s1 + s2 * c1};
       for (int j = 0; j < s; ++j) {
         const int a = s * p + j;
         const float t0r = xr[a] + xr[a + 2 * qs], t0i = xi[a] + xi[a + 2 * qs];
@@ -348,6 +420,104 @@ class CFFTOoura {
     }
   }
 
+  // One split step on four bins at once (see split()): P = Z[k], R = Z[m-k]
+  // lane by lane, W = e^{2 pi i k/n}; gives X[k] and X[m-k]. With `doubled`
+  // the halving is left out (for sinks that fold it into their own scale).
+  template <bool doubled>
+  static void splitCore(V4 pr, V4 pi, V4 rr, V4 ri, V4 wr, V4 wi, V4& xr, V4& xi, V4& yr, V4& yi) {
+    V4 er = pr + rr, ei = pi - ri, orr = pi + ri, oi = rr - pr;
+    if (!doubled) {
+      const V4 h = bc(0.5f);
+      er = h * er;
+      ei = h * ei;
+      orr = h * orr;
+      oi = h * oi;
+    }
+    const V4 tr = wr * orr - wi * oi, ti = wr * oi + wi * orr;
+    xr = er + tr;
+    xi = ei + ti;
+    yr = er - tr;
+    yi = ti - ei;
+  }
+
+  // The same for ascending k..k+3 with R loaded reversed.
+  template <class Sink>
+  static void splitStep(int k, V4 pr, V4 pi, V4 rr, V4 ri, const float* c, const float* s, Sink& sink) {
+    V4 xr, xi, yr, yi;
+    splitCore<Sink::kDoubled>(pr, pi, rr, ri, ld(c + k), ld(s + k), xr, xi, yr, yi);
+    sink.vector(k, xr, xi, yr, yi);
+  }
+
+  static void splitScalar(int k, float pr, float pi, float rr, float ri, const float* c, const float* s,
+                          float& xr, float& xi, float& yr, float& yi) {
+    const float er = 0.5f * (pr + rr), ei = 0.5f * (pi - ri);
+    const float orr = 0.5f * (pi + ri), oi = 0.5f * (rr - pr);
+    const float tr = c[k] * orr - s[k] * oi, ti = c[k] * oi + s[k] * orr;
+    xr = er + tr;
+    xi = ei + ti;
+    yr = er - tr;
+    yi = ti - ei;
+  }
+
+  // Loads (j..j+3, p = 0..3) of the last pass's input as four vectors
+  // over j, one per p; with `reversed`, lane t holds j+3-t.
+  template <bool reversed>
+  static void loadCols(const float* x, V4& x0, V4& x1, V4& x2, V4& x3) {
+    x0 = lda(x + (reversed ? 12 : 0));
+    x1 = lda(x + (reversed ? 8 : 4));
+    x2 = lda(x + (reversed ? 4 : 8));
+    x3 = lda(x + (reversed ? 0 : 12));
+    transpose(x0, x1, x2, x3);
+  }
+
+  // The twiddle-free last pass (len 4, stride s = m/4 = n/8) fused with the
+  // real split: output Z[j + k s] pairs with Z[m - j - k s] =
+  // Z[(s - j) + (3 - k) s], so columns j..j+3 and s-j..s-j-3 (loaded
+  // reversed, which lines the pairs up lane by lane) are done together,
+  // straight from the previous pass's arrays. The four twiddles, at j,
+  // s + j, s - j and 2s - j, all follow from W^j since W^s = e^{i pi/4}.
+  // Column 0 pairs with itself.
+  template <class Sink>
+  static void lastPassSplit(int m, const float* xr, const float* xi, const float* c, const float* sn,
+                            Sink& sink) {
+    const int s = m / 4;
+    {
+      V4 a0r = bc(xr[0]), a0i = bc(xi[0]), a1r = bc(xr[1]), a1i = bc(xi[1]);
+      V4 a2r = bc(xr[2]), a2i = bc(xi[2]), a3r = bc(xr[3]), a3i = bc(xi[3]);
+      bfly(a0r, a0i, a1r, a1i, a2r, a2i, a3r, a3i);
+      sink.ends(a0r[0], a0i[0], a2r[0], a2i[0]);
+      float pr, pi, qr, qi;
+      splitScalar(s, a1r[0], a1i[0], a3r[0], a3i[0], c, sn, pr, pi, qr, qi);
+      sink.scalar(s, pr, pi, qr, qi);
+    }
+    constexpr bool d = Sink::kDoubled;
+    const V4 rh = bc(0.70710678118654752440f);
+    for (int j = 1; j <= s / 2; j += 4) {
+      const int r = s - j - 3;
+      V4 x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i;
+      loadCols<false>(xr + 4 * j, x0r, x1r, x2r, x3r);
+      loadCols<false>(xi + 4 * j, x0i, x1i, x2i, x3i);
+      bfly(x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i);
+      V4 y0r, y0i, y1r, y1i, y2r, y2i, y3r, y3i;
+      loadCols<true>(xr + 4 * r, y0r, y1r, y2r, y3r);
+      loadCols<true>(xi + 4 * r, y0i, y1i, y2i, y3i);
+      bfly(y0r, y0i, y1r, y1i, y2r, y2i, y3r, y3i);
+      const V4 wc = ld(c + j), ws = ld(sn + j);
+      const V4 wd = rh * (wc - ws), wu = rh * (wc + ws);
+      V4 ar, ai, br, bi;
+      splitCore<d>(x0r, x0i, y3r, y3i, wc, ws, ar, ai, br, bi);
+      sink.vector(j, ar, ai, br, bi);
+      splitCore<d>(x1r, x1i, y2r, y2i, wd, wu, ar, ai, br, bi);
+      sink.vector(j + s, ar, ai, br, bi);
+      // Bins s-j-t and 2s-j-t come out in descending lanes; their partners
+      // 3s+j+t and 2s+j+t ascend.
+      splitCore<d>(y0r, y0i, x3r, x3i, wu, wd, ar, ai, br, bi);
+      sink.vector(3 * s + j, br, bi, ar, ai);
+      splitCore<d>(y1r, y1i, x2r, x2i, ws, wc, ar, ai, br, bi);
+      sink.vector(2 * s + j, br, bi, ar, ai);
+    }
+  }
+
   // Real spectrum from the half-length one, for k and m - k together:
   // X[k] = E + W^k O, X[m-k] = conj(E - W^k O), with
   // E = (Z[k] + conj Z[m-k]) / 2, O = (Z[k] - conj Z[m-k]) / 2i.
@@ -355,78 +525,79 @@ class CFFTOoura {
   // X[m-k] in the same lane order).
   template <class Sink>
   static void split(int m, const float* zr, const float* zi, const float* c, const float* s,
-                    Sink&& sink) {
+                    Sink& sink) {
     const int half = m / 2;
     const int vecFrom = half >= 4 ? 4 : half;
     for (int k = 1; k < vecFrom; ++k) {
-      const float pr = zr[k], pi = zi[k], rr = zr[m - k], ri = zi[m - k];
-      const float er = 0.5f * (pr + rr), ei = 0.5f * (pi - ri);
-      const float orr = 0.5f * (pi + ri), oi = 0.5f * (rr - pr);
-      const float tr = c[k] * orr - s[k] * oi, ti = c[k] * oi + s[k] * orr;
-      sink.scalar(k, er + tr, ei + ti, er - tr, ti - ei);
+      float xr, xi, yr, yi;
+      splitScalar(k, zr[k], zi[k], zr[m - k], zi[m - k], c, s, xr, xi, yr, yi);
+      sink.scalar(k, xr, xi, yr, yi);
     }
-    const V4 h = bc(0.5f);
-    for (int k = vecFrom; k < half; k += 4) {
-      const V4 pr = ld(zr + k), pi = ld(zi + k);
-      const V4 rr = rev(ld(zr + m - k - 3)), ri = rev(ld(zi + m - k - 3));
-      const V4 er = h * (pr + rr), ei = h * (pi - ri);
-      const V4 orr = h * (pi + ri), oi = h * (rr - pr);
-      const V4 wr = ld(c + k), wi = ld(s + k);
-      const V4 tr = wr * orr - wi * oi, ti = wr * oi + wi * orr;
-      sink.vector(k, er + tr, ei + ti, er - tr, ti - ei);
-    }
+    for (int k = vecFrom; k < half; k += 4)
+      splitStep(k, ld(zr + k), ld(zi + k), rev(ld(zr + m - k - 3)), rev(ld(zi + m - k - 3)), c, s, sink);
   }
 
-  static void splitPacked(int n, const float* zr, const float* zi, const float* c, const float* s,
-                          float* a) {
-    const int m = n / 2;
-    const float z0r = zr[0], z0i = zi[0];
-    struct Packed {
-      float* a;
-      int m;
-      void scalar(int k, float xr, float xi, float yr, float yi) {
-        a[2 * k] = xr;
-        a[2 * k + 1] = xi;
-        a[2 * (m - k)] = yr;
-        a[2 * (m - k) + 1] = yi;
-      }
-      void vector(int k, V4 xr, V4 xi, V4 yr, V4 yi) {
-        st(a + 2 * k, shuf<0, 4, 1, 5>(xr, xi));
-        st(a + 2 * k + 4, shuf<2, 6, 3, 7>(xr, xi));
-        // m-k-3 .. m-k ascending is lane 3 .. 0.
-        st(a + 2 * (m - k - 3), shuf<3, 7, 2, 6>(yr, yi));
-        st(a + 2 * (m - k - 1), shuf<1, 5, 0, 4>(yr, yi));
-      }
-    } sink{a, m};
-    const float midr = zr[m / 2], midi = zi[m / 2];
-    split(m, zr, zi, c, s, sink);
-    a[0] = z0r + z0i;
-    a[1] = z0r - z0i;
-    if (m >= 2) {
+  struct Packed {
+    float* a;
+    int m;
+    static constexpr bool kDoubled = false;
+    void ends(float z0r, float z0i, float midr, float midi) {
+      a[0] = z0r + z0i;
+      a[1] = z0r - z0i;
       a[m] = midr;
       a[m + 1] = midi;
     }
-  }
+    void scalar(int k, float xr, float xi, float yr, float yi) {
+      a[2 * k] = xr;
+      a[2 * k + 1] = xi;
+      a[2 * (m - k)] = yr;
+      a[2 * (m - k) + 1] = yi;
+    }
+    void vector(int k, V4 xr, V4 xi, V4 yr, V4 yi) {
+      st(a + 2 * k, shuf<0, 4, 1, 5>(xr, xi));
+      st(a + 2 * k + 4, shuf<2, 6, 3, 7>(xr, xi));
+      // m-k-3 .. m-k ascending is lane 3 .. 0.
+      st(a + 2 * (m - k - 3), shuf<3, 7, 2, 6>(yr, yi));
+      st(a + 2 * (m - k - 1), shuf<1, 5, 0, 4>(yr, yi));
+    }
+  };
 
-  static void splitPower(int n, const float* zr, const float* zi, const float* c, const float* s,
-                         float* power) {
+  struct Power {
+    float* e;
+    int m;
+    static constexpr bool kDoubled = true;
+    void ends(float z0r, float z0i, float midr, float midi) {
+      const float d = z0r + z0i, ny = z0r - z0i;
+      e[0] = d * d;
+      e[m] = ny * ny;
+      e[m / 2] = midr * midr + midi * midi;
+    }
+    void scalar(int k, float xr, float xi, float yr, float yi) {
+      e[k] = xr * xr + xi * xi;
+      e[m - k] = yr * yr + yi * yi;
+    }
+    void vector(int k, V4 xr, V4 xi, V4 yr, V4 yi) {
+      const V4 quarter = bc(0.25f);
+      st(e + k, quarter * (xr * xr + xi * xi));
+      st(e + m - k - 3, rev(quarter * (yr * yr + yi * yi)));
+    }
+  };
+
+  // Transform and split into `sink`.
+  template <class Sink>
+  static void run(int n, const float* x, const float* win, Sink& sink) {
     const int m = n / 2;
-    struct Power {
-      float* e;
-      int m;
-      void scalar(int k, float xr, float xi, float yr, float yi) {
-        e[k] = xr * xr + xi * xi;
-        e[m - k] = yr * yr + yi * yi;
-      }
-      void vector(int k, V4 xr, V4 xi, V4 yr, V4 yi) {
-        st(e + k, xr * xr + xi * xi);
-        st(e + m - k - 3, rev(yr * yr + yi * yi));
-      }
-    } sink{power, m};
-    split(m, zr, zi, c, s, sink);
-    const float d = zr[0] + zi[0], ny = zr[0] - zi[0];
-    power[0] = d * d;
-    power[m] = ny * ny;
-    power[m / 2] = zr[m / 2] * zr[m / 2] + zi[m / 2] * zi[m / 2];
+    Work w;
+    quarterWave(n, w.c, w.s);
+    const float *zr, *zi;
+    if (m >= 32) {
+      transformLarge(n, x, win, w, zr, zi);
+      lastPassSplit(m, zr, zi, w.c, w.s, sink);
+      return;
+    }
+    transformSmall(n, x, win, w, zr, zi);
+    const float z0r = zr[0], z0i = zi[0], midr = zr[m / 2], midi = zi[m / 2];
+    split(m, zr, zi, w.c, w.s, sink);
+    sink.ends(z0r, z0i, midr, midi);
   }
 };
