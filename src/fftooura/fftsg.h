@@ -22,6 +22,8 @@
 // straight from the split.
 #pragma once
 
+#include <utility>
+
 #include <cstring>
 
 class CFFTOoura {
@@ -204,12 +206,8 @@ class CFFTOoura {
     int len = m, s = 1;
     for (; len >= 4; len /= 4, s *= 4) {
       pass4Scalar(len, s, w.c, w.s, xr, xi, yr, yi);
-      float* t = xr;
-      xr = yr;
-      yr = t;
-      t = xi;
-      xi = yi;
-      yi = t;
+      std::swap(xr, yr);
+      std::swap(xi, yi);
     }
     if (len == 2) {
       for (int q = 0; q < s; ++q) {
@@ -245,12 +243,8 @@ class CFFTOoura {
     }
     for (; len > 4; len /= 4) {
       pass4(n, len, w.c, w.s, xr, xi, yr, yi);
-      float* t = xr;
-      xr = yr;
-      yr = t;
-      t = xi;
-      xi = yi;
-      yi = t;
+      std::swap(xr, yr);
+      std::swap(xi, yi);
     }
     zr = xr;
     zi = xi;
