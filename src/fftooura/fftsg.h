@@ -22,9 +22,8 @@
 // straight from the split.
 #pragma once
 
-#include <utility>
-
 #include <cstring>
+#include <utility>
 
 class CFFTOoura {
  public:
