@@ -90,8 +90,8 @@ void Push(void* h, float* buf, int size, std::vector<float>& spectrum) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qfuzz::Bytes in(data, size);
   const uint8_t head = in.u8();
-  const int mode = 2 + head % 5;
-  const float rate = (head & 0x80) ? 48000.0f : 44100.0f;
+  const int mode = qfuzz::ModeOf(head);
+  const float rate = qfuzz::RateOf(head);
 
   std::unique_ptr<void, void (*)(void*)> h(QUORLAX_Create(), QUORLAX_Destroy);
   QFUZZ_CHECK(QUORLAX_Configure(mode, rate, 1024, h.get()) == 0);

@@ -74,8 +74,8 @@ std::string Decode(int mode, float rate, const std::vector<float>& tx) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qfuzz::Bytes in(data, size);
   const uint8_t head = in.u8();
-  const int mode = 2 + head % 5;
-  const float rate = (head & 0x80) ? 48000.0f : 44100.0f;
+  const int mode = qfuzz::ModeOf(head);
+  const float rate = qfuzz::RateOf(head);
   const bool checkDecode = (head & 0x40) != 0;
 
   void* h = QUORLAX_Create();

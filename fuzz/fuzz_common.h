@@ -58,6 +58,10 @@ class Bytes {
   std::abort();
 }
 
+// A configuration from one byte: any mode 2..6, at 44100 or 48000 Hz.
+inline int ModeOf(uint8_t head) { return 2 + head % 5; }
+inline float RateOf(uint8_t head) { return (head & 0x80) ? 48000.0f : 44100.0f; }
+
 }  // namespace qfuzz
 
 #define QFUZZ_CHECK(cond) \
