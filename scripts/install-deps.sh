@@ -4,11 +4,15 @@ set -euo pipefail
 packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   python3-dev python3-numpy python3-pytest python3-venv python3-pip
   python3-setuptools python3-matplotlib
-  libsndfile1-dev libsoxr-dev pkg-config valgrind libfftw3-dev libclang-rt-14-dev espeak-ng)
+  libsndfile1-dev libsoxr-dev pkg-config valgrind libfftw3-dev libclang-rt-14-dev espeak-ng
+  emscripten node-acorn chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
+# Node and npm from Debian unless some other package already brought them.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps: missing packages: ${missing[*]} (run as root or install them)" >&2

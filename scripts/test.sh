@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test (C++, CLI and Python).
+# Builds everything and runs every test (C++, CLI, Python and the browser package).
 # Usage: scripts/test.sh [--sanitize]   (ASan + UBSan build in build-sanitize/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,3 +13,5 @@ fi
 cmake -S . -B "$dir" "${flags[@]}"
 cmake --build "$dir" -j "$(nproc)"
 ctest --test-dir "$dir" --output-on-failure -j "$(nproc)"
+# The browser package (WebAssembly build, Node and chromium tests).
+if [ "${1:-}" != "--sanitize" ]; then bash scripts/test-web.sh; fi

@@ -1,0 +1,59 @@
+// `npm pack` gives a small tarball of dist/ that installs into an empty
+// folder, imports, encodes, and type-checks a TypeScript caller.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { copyFileSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import { encode, load } from '../dist/index.js';
+
+const web = fileURLToPath(new URL('..', import.meta.url));
+const work = mkdtempSync(join(tmpdir(), 'quorlax-pack-'));
+const npm = (args, cwd) => execFileSync('npm', args, { cwd, encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
+let packed;
+
+before(() => {
+  // dist/ is built by then (npm test needs it); the tarball takes it as is.
+  packed = JSON.parse(npm(['pack', '--json', '--ignore-scripts', '--pack-destination', work], web))[0];
+});
+after(() => rmSync(work, { recursive: true, force: true }));
+
+test('the tarball holds the package and nothing else', (t) => {
+  const files = packed.files.map((f) => f.path).sort();
+  t.diagnostic(`${packed.filename}: ${packed.size} bytes compressed, ${packed.unpackedSize} unpacked, ${files.length} files`);
+  for (const f of ['dist/index.js', 'dist/core.js', 'dist/index.d.ts', 'dist/quorlax.wasm', 'package.json']) {
+    assert.ok(files.includes(f), `${f} missing from ${files}`);
+  }
+  for (const f of files) assert.match(f, /^(dist\/[\w.-]+|package\.json|README\.md)$/, `unexpected ${f}`);
+});
+
+test('it installs into an empty folder and imports', async () => {
+  const app = join(work, 'app');
+  execFileSync('mkdir', ['-p', app]);
+  writeFileSync(join(app, 'package.json'), JSON.stringify({ name: 'app', private: true, type: 'module' }));
+  npm(['install', '--no-audit', '--no-fund', '--ignore-scripts', join(work, packed.filename)], app);
+  writeFileSync(join(app, 'main.js'), `
+    import { load, encode, version } from 'quorlax';
+    await load();
+    const s = encode('hello1234', { mode: 'compression', rate: 48000 });
+    let sum = 0;
+    for (const x of s) sum += x * x;
+    console.log(JSON.stringify({ version: version(), length: s.length, energy: sum }));
+  `);
+  const got = JSON.parse(execFileSync('node', ['main.js'], { cwd: app, encoding: 'utf8' }));
+  await load();
+  const s = encode('hello1234', { mode: 'compression', rate: 48000 });
+  let sum = 0;
+  for (const x of s) sum += x * x;
+  assert.equal(got.length, s.length);
+  assert.equal(got.energy, sum);
+  assert.match(got.version, /^Quorlax version/);
+
+  // The declarations serve a TypeScript caller (compiled, not run).
+  copyFileSync(fileURLToPath(new URL('types/consumer.ts', import.meta.url)), join(app, 'consumer.ts'));
+  const tsc = fileURLToPath(new URL('../node_modules/typescript/bin/tsc', import.meta.url));
+  execFileSync('node', [tsc, '--noEmit', '--strict', '--target', 'es2022', '--module', 'nodenext',
+    '--moduleResolution', 'nodenext', '--lib', 'es2022,dom', 'consumer.ts'], { cwd: app, stdio: 'inherit' });
+});

@@ -1,0 +1,49 @@
+// Entry points of the WebAssembly build that save the JavaScript side a call
+// per buffer. Everything else it calls is the plain C interface.
+#include <cstdlib>
+
+#include "Globals.h"
+#include "ZunCoreLib_api.h"
+
+namespace {
+// The custom grid is process-wide; each encode sets it, so one call never
+// inherits another's grid.
+const float kDefaultBase = Globals::freqBaseForCustomMultiTone;
+const int kDefaultSeparation = Globals::zunsSeparationForCustomMultiTone;
+}  // namespace
+
+extern "C" {
+
+// One whole transmission of `size` bytes of text at `rate` Hz in `mode`
+// (2..6); in custom mode the grid is `base` Hz and `separation` when
+// `setGrid`, else the library's default one. Returns the sample count and a
+// malloc'd array in *out (the caller frees it), or a negative result code
+// with *out NULL.
+__attribute__((used)) int QUORLAXWEB_Encode(const char* text, int size, int mode, float rate, int setGrid,
+                                            float base, int separation, float** out) {
+  *out = nullptr;
+  void* h = QUORLAX_Create();
+  if (h == nullptr) return QUORLAX_ERROR_UNSUPPORTED;
+  // A buffer as long as the encoder's ten seconds hands everything out at once.
+  const int cap = rate > 0.0f && rate < 1e6f ? static_cast<int>(rate * 10.0f) + 1 : 1;
+  int r = QUORLAX_OK;
+  if (mode == QUORLAX_MODE_CUSTOM) {
+    r = setGrid ? QUORLAX_SetCustomBaseFreq(base, separation, h)
+                : QUORLAX_SetCustomBaseFreq(kDefaultBase, kDefaultSeparation, h);
+  }
+  if (r == QUORLAX_OK) r = QUORLAX_Configure(mode, rate, cap, h);
+  if (r == QUORLAX_OK) r = QUORLAX_EncodeDataToAudioBuffer(text, size, 0, nullptr, 0, h);
+  if (r >= 0) {
+    float* samples = static_cast<float*>(std::malloc(sizeof(float) * static_cast<size_t>(cap)));
+    if (samples == nullptr) {
+      r = QUORLAX_ERROR_UNSUPPORTED;
+    } else {
+      r = QUORLAX_GetEncodedAudioBuffer(samples, h);
+      if (r >= 0) *out = samples; else std::free(samples);
+    }
+  }
+  QUORLAX_Destroy(h);
+  return r;
+}
+
+}  // extern "C"
