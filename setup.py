@@ -35,6 +35,8 @@ class CMakeBuild(build_ext):
             "-DCMAKE_BUILD_TYPE=Release",
             "-DQUORLAX_BUILD_CLI=OFF", "-DQUORLAX_BUILD_TESTS=OFF", "-DQUORLAX_BUILD_BENCH=OFF",
             f"-DPython3_EXECUTABLE={sys.executable}",
+            # The module finds libquorlax.so.1 beside itself, wherever it is installed.
+            "-DCMAKE_BUILD_WITH_INSTALL_RPATH=ON", "-DCMAKE_INSTALL_RPATH=$ORIGIN",
         ])
         subprocess.check_call(["cmake", "--build", build_dir, "--target", "_quorlax", "--parallel", jobs])
         built = glob.glob(os.path.join(build_dir, "python", "_quorlax*.so")) + \
@@ -44,6 +46,10 @@ class CMakeBuild(build_ext):
         target = self.get_ext_fullpath(ext.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(max(built, key=os.path.getmtime), target)
+        for lib in glob.glob(os.path.join(build_dir, "libquorlax.so.*")):
+            name = os.path.basename(lib)
+            if re.fullmatch(r"libquorlax\.so\.[0-9]+", name):  # the soname, not the full version
+                shutil.copyfile(lib, os.path.join(os.path.dirname(target), name))
 
 
 # setuptools' intermediate files go to a private temporary directory: the

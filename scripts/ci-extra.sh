@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Extra CI stages after scripts/test.sh: valgrind memcheck over the C API
-# tests, ThreadSanitizer over tests/test_threads.cpp, and a minute of each
-# libFuzzer target (clang). Meant for a fresh Debian 12 machine as root.
+# tests, ThreadSanitizer over tests/test_threads.cpp, a minute of each
+# libFuzzer target (clang), and the .deb installed with apt (then removed)
+# with programs built against it. Meant for a fresh Debian 12 machine as root.
 # QUORLAX_FUZZ_SECONDS changes the minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +23,22 @@ vg=(valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=defini
 "${vg[@]}" build/tests/test_decoder --gtest_brief=1 \
   --gtest_filter='DecoderBase.*:DecoderClock.*:DecoderMessages.*:DecoderInput.SizesAndHandles:DecoderCorrection.WrongTokensAreCorrected'
 "${vg[@]}" build/tests/test_threads --gtest_brief=1
+
+stage "the .deb: apt install, programs built against /usr, apt purge"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: installing a package needs root"
+else
+  cmake --build build -j "$jobs"
+  rm -rf build/deb && cpack -G DEB --config build/CPackConfig.cmake -B build/deb >/dev/null
+  debs=(build/deb/quorlax_*.deb)
+  trap 'apt-get purge -y -qq quorlax >/dev/null' EXIT
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o Dpkg::Use-Pty=0 "./${debs[0]}"
+  for c in exports cmake-c-shared cmake-c-static cmake-c-use-static cmake-cxx pkg-config pkg-config-static; do
+    bash tests/package/check.sh "$c" /usr "build/deb/check/$c"
+  done
+  apt-get purge -y -qq quorlax >/dev/null
+  trap - EXIT
+fi
 
 stage "ThreadSanitizer (build-tsan/: library and test_threads only)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLAX_TSAN=ON \

@@ -5,7 +5,8 @@ packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   python3-dev python3-numpy python3-pytest python3-venv python3-pip
   python3-setuptools python3-matplotlib
   libsndfile1-dev libsoxr-dev pkg-config valgrind libfftw3-dev libclang-rt-14-dev espeak-ng
-  emscripten node-acorn chromium)
+  emscripten node-acorn chromium
+  dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

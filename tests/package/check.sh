@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Builds, links and runs programs against an installed Quorlax as its users
+# do, and checks what the installed files and the .deb hold.
+#   check.sh install BUILD_DIR PREFIX   cmake --install into a fresh PREFIX
+#   check.sh CHECK PREFIX WORKDIR       one check against the files under PREFIX
+#   check.sh deb BUILD_DIR WORKDIR      cpack's .deb: fields, file list, and the
+#                                       consumer checks against its unpacked /usr
+# CHECK: cmake-c-shared cmake-c-static cmake-c-use-static cmake-cxx pkg-config
+#        pkg-config-static exports
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+under() { # under DIR PATH: PATH lies under DIR (both resolved)
+  case "$(realpath "$2")/" in "$(realpath "$1")"/*) return 0 ;; *) return 1 ;; esac
+}
+find_lib() { # the installed file NAME under PREFIX's lib directories
+  local found
+  found=$(find "$1"/lib* -maxdepth 2 -name "$2" 2>/dev/null | sort | head -n 1)
+  [ -n "$found" ] || fail "no $2 under $1/lib*"
+  echo "$found"
+}
+needs_shared() { # needs_shared EXE yes|no: whether EXE loads libquorlax.so.1
+  if readelf -d "$1" 2>/dev/null | grep -q 'NEEDED.*\[libquorlax\.so\.1\]'; then
+    [ "$2" = yes ] || fail "$1 loads libquorlax.so.1, yet it should hold the static library"
+  else
+    [ "$2" = no ] || fail "$1 does not load libquorlax.so.1"
+  fi
+}
+loads_from() { # loads_from EXE PREFIX: the dynamic loader finds libquorlax.so.1 under PREFIX
+  local path
+  path=$(ldd "$1" | awk '$1 == "libquorlax.so.1" { print $3 }')
+  [ -n "$path" ] && [ "$path" != "not" ] || fail "$1: libquorlax.so.1 not found by the loader"
+  under "$2" "$path" || fail "$1 loads $path, not the one under $2"
+  echo "loads $path"
+}
+
+cmake_consumer() { # cmake_consumer PREFIX WORK PROJECT_DIR CMAKE_ARGS...
+  local prefix=$1 work=$2 project=$3
+  shift 3
+  cmake -S "$project" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF "$@" >"$work/configure.log" 2>&1 ||
+    { cat "$work/configure.log"; fail "configuring $project against $prefix"; }
+  grep -- "-- Quorlax" "$work/configure.log" || true
+  local dir
+  dir=$(sed -n 's/^Quorlax_DIR:PATH=//p' "$work/build/CMakeCache.txt")
+  under "$prefix" "$dir" || fail "find_package(Quorlax) took $dir, not the package under $prefix"
+  cmake --build "$work/build" -- VERBOSE=1 >"$work/build.log" 2>&1 ||
+    { cat "$work/build.log"; fail "building $project against $prefix"; }
+  grep -E -- "-o roundtrip " "$work/build.log" || true
+}
+
+pkg_config() { # pkg_config PREFIX ARGS...: pkg-config with the .pc under PREFIX first
+  local prefix=$1
+  shift
+  PKG_CONFIG_PATH="$(dirname "$(find_lib "$prefix" quorlax.pc)")" pkg-config "$@"
+}
+
+check() {
+  local name=$1 prefix=$2 work=$3
+  rm -rf "$work" && mkdir -p "$work"
+  echo "--- $name against $prefix"
+  case $name in
+    cmake-c-shared)
+      cmake_consumer "$prefix" "$work" "$here/c"
+      needs_shared "$work/build/roundtrip" yes
+      loads_from "$work/build/roundtrip" "$prefix"
+      "$work/build/roundtrip" ;;
+    cmake-c-static)
+      cmake_consumer "$prefix" "$work" "$here/c" -DQUORLAX_TARGET=Quorlax::quorlax_static
+      needs_shared "$work/build/roundtrip" no
+      "$work/build/roundtrip" ;;
+    cmake-c-use-static)
+      cmake_consumer "$prefix" "$work" "$here/c" -DQuorlax_USE_STATIC_LIBS=ON
+      needs_shared "$work/build/roundtrip" no
+      "$work/build/roundtrip" ;;
+    cmake-cxx)
+      cmake_consumer "$prefix" "$work" "$here/cxx"
+      needs_shared "$work/build/roundtrip" yes
+      loads_from "$work/build/roundtrip" "$prefix"
+      "$work/build/roundtrip" ;;
+    pkg-config|pkg-config-static)
+      local at version libdir static=() flags
+      at=$(pkg_config "$prefix" --variable=prefix quorlax)
+      under "$prefix" "$at" && under "$at" "$prefix" || fail "quorlax.pc says prefix=$at, it lies under $prefix"
+      version=$(pkg_config "$prefix" --modversion quorlax)
+      libdir=$(pkg_config "$prefix" --variable=libdir quorlax)
+      [ "$name" = pkg-config-static ] && static=(-static)
+      flags=$(pkg_config "$prefix" --cflags --libs ${static[@]:+--static} quorlax)
+      echo "pkg-config ${static[*]:+--static }--cflags --libs quorlax: $flags"
+      # shellcheck disable=SC2086  # the flags are words
+      gcc "${static[@]}" -std=c99 -Wall -Wextra -pedantic -Werror -DEXPECTED_VERSION="\"$version\"" \
+        "$here/roundtrip.c" $flags -o "$work/roundtrip" || fail "gcc with pkg-config's flags"
+      if [ "$name" = pkg-config ]; then
+        needs_shared "$work/roundtrip" yes
+        LD_LIBRARY_PATH=$libdir loads_from "$work/roundtrip" "$prefix"
+      else
+        readelf -d "$work/roundtrip" | grep -q NEEDED && fail "gcc -static made a dynamic program"
+      fi
+      LD_LIBRARY_PATH=$libdir "$work/roundtrip" ;;
+    exports)
+      local so header exported declared
+      so=$(find_lib "$prefix" libquorlax.so.1)
+      readelf -d "$so" | grep -q 'SONAME.*\[libquorlax\.so\.1\]' || fail "$so: soname is not libquorlax.so.1"
+      [ "$(realpath "$(dirname "$so")/libquorlax.so")" = "$(realpath "$so")" ] ||
+        fail "libquorlax.so does not lead to libquorlax.so.1"
+      nm "$(find_lib "$prefix" libquorlax.a)" 2>/dev/null | grep -q ' T QUORLAX_Create$' ||
+        fail "libquorlax.a does not define QUORLAX_Create"
+      nm -D --defined-only "$so" | awk '{ sub(/@.*/, "", $3); print $3 }' | sort >"$work/exported"
+      exported=$(wc -l <"$work/exported")
+      [ "$exported" -gt 0 ] || fail "$so exports nothing"
+      if grep -v '^QUORLAX_' "$work/exported" >"$work/stray"; then
+        head -n 20 "$work/stray"
+        fail "$so exports $(wc -l <"$work/stray") symbols besides the QUORLAX_ functions"
+      fi
+      # Every function the installed header declares is exported, and only those.
+      header=$(find "$prefix"/include -maxdepth 2 -name ZunCoreLib_api.h | head -n 1)
+      [ -n "$header" ] || fail "no ZunCoreLib_api.h under $prefix/include"
+      gcc -E -P -x c "$header" | grep -oE '\bQUORLAX_[A-Za-z0-9_]+[[:space:]]*\(' | tr -d '( \t' |
+        sort -u >"$work/declared"
+      declared=$(wc -l <"$work/declared")
+      diff "$work/declared" "$work/exported" ||
+        fail "declared in the header (<) and exported by $so (>) differ"
+      echo "$exported QUORLAX_ functions exported, as the header declares: $(tr '\n' ' ' <"$work/exported")" ;;
+    *) fail "unknown check $name" ;;
+  esac
+  echo "ok: $name"
+}
+
+case ${1:-} in
+  install)
+    rm -rf "$3"
+    cmake --install "$2" --prefix "$3" ;;
+  deb)
+    build=$2 work=$3
+    rm -rf "$work" && mkdir -p "$work"
+    cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+      { cat "$work/cpack.log"; fail "cpack"; }
+    debs=("$work"/quorlax_*.deb)
+    [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made no single quorlax_*.deb: $(ls "$work")"
+    deb=${debs[0]}
+    echo "--- $(basename "$deb"), $(stat -c %s "$deb") bytes"
+    dpkg-deb -f "$deb" Package Version Architecture Depends
+    [ "$(dpkg-deb -f "$deb" Package)" = quorlax ] || fail "the package is not named quorlax"
+    for dep in libc6 libstdc++6; do
+      dpkg-deb -f "$deb" Depends | grep -q "\b$dep\b" || fail "Depends lacks $dep"
+    done
+    dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/files"
+    for want in '/usr/include/ZunCoreLib_api\.h' '/usr/lib/(.+/)?libquorlax\.so\.1\.[0-9.]+' \
+        '/usr/lib/(.+/)?libquorlax\.so\.1' '/usr/lib/(.+/)?libquorlax\.so' '/usr/lib/(.+/)?libquorlax\.a' \
+        '/usr/lib/(.+/)?cmake/Quorlax/QuorlaxConfig\.cmake' '/usr/lib/(.+/)?cmake/Quorlax/QuorlaxConfigVersion\.cmake' \
+        '/usr/lib/(.+/)?cmake/Quorlax/QuorlaxTargets\.cmake' '/usr/lib/(.+/)?pkgconfig/quorlax\.pc'; do
+      grep -qE "^\./?$want\$" "$work/files" || { cat "$work/files"; fail "the .deb holds no $want"; }
+    done
+    dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./shlibs | grep -q '^libquorlax 1 quorlax' ||
+      fail "the .deb has no shlibs line for libquorlax 1"
+    # Unpacked anywhere, its files still find each other.
+    dpkg-deb -x "$deb" "$work/root"
+    [ "$(pkg_config "$work/root/usr" --modversion quorlax)" = "$(dpkg-deb -f "$deb" Version)" ] ||
+      fail "quorlax.pc and the package disagree on the version"
+    for c in exports cmake-c-shared cmake-c-static pkg-config; do
+      check "$c" "$work/root/usr" "$work/$c"
+    done
+    echo "ok: deb" ;;
+  cmake-*|pkg-config*|exports)
+    [ $# -eq 3 ] || fail "usage: $0 $1 PREFIX WORKDIR"
+    check "$1" "$2" "$3" ;;
+  *)
+    sed -n '2,11p' "$0" >&2
+    exit 2 ;;
+esac
