@@ -33,6 +33,8 @@ else
   debs=(build/deb/quorlax_*.deb)
   trap 'apt-get purge -y -qq quorlax >/dev/null' EXIT
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o Dpkg::Use-Pty=0 "./${debs[0]}"
+  ldconfig -p | grep 'libquorlax\.so\.1 '
+  pkg-config --modversion quorlax  # found with no PKG_CONFIG_PATH
   for c in exports cmake-c-shared cmake-c-static cmake-c-use-static cmake-cxx pkg-config pkg-config-static; do
     bash tests/package/check.sh "$c" /usr "build/deb/check/$c"
   done

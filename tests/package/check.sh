@@ -21,7 +21,7 @@ find_lib() { # the installed file NAME under PREFIX's lib directories
   echo "$found"
 }
 needs_shared() { # needs_shared EXE yes|no: whether EXE loads libquorlax.so.1
-  if readelf -d "$1" 2>/dev/null | grep -q 'NEEDED.*\[libquorlax\.so\.1\]'; then
+  if readelf -d "$1" 2>/dev/null | grep 'NEEDED.*\[libquorlax\.so\.1\]' >/dev/null; then
     [ "$2" = yes ] || fail "$1 loads libquorlax.so.1, yet it should hold the static library"
   else
     [ "$2" = no ] || fail "$1 does not load libquorlax.so.1"
@@ -95,16 +95,16 @@ check() {
         needs_shared "$work/roundtrip" yes
         LD_LIBRARY_PATH=$libdir loads_from "$work/roundtrip" "$prefix"
       else
-        readelf -d "$work/roundtrip" | grep -q NEEDED && fail "gcc -static made a dynamic program"
+        if readelf -d "$work/roundtrip" | grep NEEDED >/dev/null; then fail "gcc -static made a dynamic program"; fi
       fi
       LD_LIBRARY_PATH=$libdir "$work/roundtrip" ;;
     exports)
       local so header exported declared
       so=$(find_lib "$prefix" libquorlax.so.1)
-      readelf -d "$so" | grep -q 'SONAME.*\[libquorlax\.so\.1\]' || fail "$so: soname is not libquorlax.so.1"
+      readelf -d "$so" | grep 'SONAME.*\[libquorlax\.so\.1\]' >/dev/null || fail "$so: soname is not libquorlax.so.1"
       [ "$(realpath "$(dirname "$so")/libquorlax.so")" = "$(realpath "$so")" ] ||
         fail "libquorlax.so does not lead to libquorlax.so.1"
-      nm "$(find_lib "$prefix" libquorlax.a)" 2>/dev/null | grep -q ' T QUORLAX_Create$' ||
+      nm "$(find_lib "$prefix" libquorlax.a)" 2>/dev/null | grep ' T QUORLAX_Create$' >/dev/null ||
         fail "libquorlax.a does not define QUORLAX_Create"
       nm -D --defined-only "$so" | awk '{ sub(/@.*/, "", $3); print $3 }' | sort >"$work/exported"
       exported=$(wc -l <"$work/exported")
@@ -143,7 +143,7 @@ case ${1:-} in
     dpkg-deb -f "$deb" Package Version Architecture Depends
     [ "$(dpkg-deb -f "$deb" Package)" = quorlax ] || fail "the package is not named quorlax"
     for dep in libc6 libstdc++6; do
-      dpkg-deb -f "$deb" Depends | grep -q "\b$dep\b" || fail "Depends lacks $dep"
+      dpkg-deb -f "$deb" Depends | grep "\b$dep\b" >/dev/null || fail "Depends lacks $dep"
     done
     dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/files"
     for want in '/usr/include/ZunCoreLib_api\.h' '/usr/lib/(.+/)?libquorlax\.so\.1\.[0-9.]+' \
@@ -152,7 +152,7 @@ case ${1:-} in
         '/usr/lib/(.+/)?cmake/Quorlax/QuorlaxTargets\.cmake' '/usr/lib/(.+/)?pkgconfig/quorlax\.pc'; do
       grep -qE "^\./?$want\$" "$work/files" || { cat "$work/files"; fail "the .deb holds no $want"; }
     done
-    dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./shlibs | grep -q '^libquorlax 1 quorlax' ||
+    dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./shlibs | grep '^libquorlax 1 quorlax' >/dev/null ||
       fail "the .deb has no shlibs line for libquorlax 1"
     # Unpacked anywhere, its files still find each other.
     dpkg-deb -x "$deb" "$work/root"
