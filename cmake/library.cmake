@@ -17,7 +17,9 @@ file(GLOB QUORLAX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp)
 add_library(quorlax_objects OBJECT ${QUORLAX_SOURCES})
 target_include_directories(quorlax_objects PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(quorlax_objects PRIVATE quorlax_flags)
-set_target_properties(quorlax_objects PROPERTIES POSITION_INDEPENDENT_CODE ON
+# Position-independent wherever shared objects exist: the static library also
+# goes into Python modules.
+set_target_properties(quorlax_objects PROPERTIES POSITION_INDEPENDENT_CODE ${_quorlax_can_share}
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 # What a program linked by the C driver must add for the static library: the
