@@ -241,15 +241,16 @@ void ReedSolomon::Decode() {
     }
   }
 
-  // An error located in the shortened positions (known zeros) means the word
-  // lies nearer a codeword of the full code than of ours: give up as well.
-  bool outsideMessage = false;
-  for (int m = 0; m < deg && m < tt; m++) outsideMessage |= loc[m] >= nn - kk + msg_len;
-  if (count != deg || outsideMessage) {
+  if (count != deg) {
     ToPolynomial(recd, alpha_to, nn);
     mLastDecodeCorrectable = false;
     return;
   }
+  // An error located in the shortened positions (known zeros) means the word
+  // lies nearer a codeword of the full code than of ours: the corrections are
+  // still made, but the word does not count as corrected.
+  bool outsideMessage = false;
+  for (int m = 0; m < deg; m++) outsideMessage |= loc[m] >= nn - kk + msg_len;
 
   // Error evaluator z(x) = S(x) * sigma(x) mod x^(deg+1), constant term 1 implied.
   for (int i = 1; i <= deg; i++) {
@@ -276,7 +277,7 @@ void ReedSolomon::Decode() {
       recd[loc[m]] ^= err[loc[m]];
     }
   }
-  mLastDecodeCorrectable = true;
+  mLastDecodeCorrectable = !outsideMessage;
 }
 
 void ReedSolomon::GetMessage(std::vector<int>& message) {

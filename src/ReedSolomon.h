@@ -57,7 +57,8 @@ class ReedSolomon {
   int* reg;
 
   // True when the last Decode saw no error or corrected the word; false when it
-  // gave up or its correction fell into the never-sent (shortened) positions.
+  // gave up (the word is returned as received) or located an error in the
+  // never-sent (shortened) positions (its corrections are made all the same).
   bool mLastDecodeCorrectable;
 };
 
