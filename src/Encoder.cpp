@@ -149,8 +149,8 @@ std::vector<int> Encoder::BuildFrame(const char* stringToEncode, int size) {
 }
 
 void Encoder::SynthesizeMultiTone(const MultiToneBand& band, const std::vector<int>& digits) {
-  // No clearing: every sample of the transmission is written below, and
-  // BlendMelody zeroes whatever it reads beyond.
+  // Nothing of an earlier, longer encoding (a melody's tail) may survive.
+  std::memset(mAudioBufferEncodedString, 0, sizeof(float) * mNumMaxSamplesEncodedString);
   mNumSamplesEncodedString = 0;
 
   const double deltaTime = 1.0 / mSampleRate;
