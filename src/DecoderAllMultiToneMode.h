@@ -11,7 +11,7 @@ class DecoderAllMultiTone : public Decoder {
  public:
   DecoderAllMultiTone(float samplingRate, int buffSize, int windowSize);
 
-  // True when all three bands fit the spectrum at this rate and window.
+  // True when every band it hears fits the spectrum at this rate and window.
   static bool Supports(float samplingRate, int windowSize);
 };
 

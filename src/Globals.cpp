@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "BandTable.h"
+
 namespace Globals {
 
 const char frontDoorTokens[2] = {'1', 'j'};
@@ -36,14 +38,10 @@ int samplesPerToken(float samplerate) { return static_cast<int>(durToken * sampl
 int init(int fftsize, float /*samplerate*/) {
   // The shift steps are defined on the 44100 Hz bin grid whatever the rate.
   const float freq2Bin = static_cast<float>(fftsize) / 44100.0f;
-  nBinsOffsetForAudibleMultiTone = 12;
-  freqOffsetForAudibleMultiTone = 12 / freq2Bin;
-  nBinsOffsetForNonAudibleMultiTone = 4;
-  freqOffsetForNonAudibleMultiTone = 4 / freq2Bin;
-  nBinsOffsetForCompressionMultiTone = 3;
-  freqOffsetForCompressionMultiTone = 3 / freq2Bin;
-  nBinsOffsetForCustomMultiTone = zunsSeparationForCustomMultiTone + 2;
-  freqOffsetForCustomMultiTone = nBinsOffsetForCustomMultiTone / freq2Bin;
+  for (const BandRow& row : bandTable) {
+    *row.shiftBinsNow = row.shiftBins < 0 ? zunsSeparationForCustomMultiTone + 2 : row.shiftBins;
+    *row.shiftHzNow = *row.shiftBinsNow / freq2Bin;
+  }
   return 0;
 }
 
@@ -81,6 +79,8 @@ constexpr TonePair pairOfToken(int token) {
   return {0, 1};
 }
 
+}  // namespace
+
 void tonesOfToken(int idx, int** idxtones) {
   const TonePair p = (idx >= 0 && idx < kNumTokens) ? pairOfToken(idx) : pairOfToken(0);
   (*idxtones)[0] = p.lower;
@@ -96,6 +96,8 @@ int tokenOfTones(int idx1, int idx2) {
   return token < kNumTokens ? token : -1;
 }
 
+namespace {
+
 // Round half up as the protocol does: float quotient widened to double.
 // Values no grid can use are clamped so that the conversion stays defined.
 int roundBins(float x) {
@@ -103,10 +105,6 @@ int roundBins(float x) {
   if (!(v > -1e9)) return -1000000000;
   if (v > 1e9) return 1000000000;
   return static_cast<int>(v);
-}
-
-float gradedLoudness(int tone, int numTones) {
-  return static_cast<float>(tone) * 0.15f / static_cast<float>(numTones - 1) + 0.85f;
 }
 
 void pairFrequencies(float (*tone)(int, float, int), int idx, float rate, int window, float** freqs) {
@@ -117,13 +115,15 @@ void pairFrequencies(float (*tone)(int, float, int), int idx, float rate, int wi
   (*freqs)[1] = tone(pair[1], rate, window);
 }
 
-void pairLoudness(int idx, int numTones, float** loud) {
+void pairLoudness(const BandRow& row, int idx, int numTones, float** loud) {
   int pair[2];
   int* p = pair;
   tonesOfToken(idx, &p);
-  (*loud)[0] = gradedLoudness(pair[0], numTones);
-  (*loud)[1] = gradedLoudness(pair[1], numTones);
+  (*loud)[0] = bandToneGain(row, pair[0], numTones);
+  (*loud)[1] = bandToneGain(row, pair[1], numTones);
 }
+
+const BandRow& row(DECODING_MODE band) { return *bandOfDecodingMode(band); }
 
 }  // namespace
 
@@ -146,16 +146,16 @@ int getIdxTokenFromIdxsTonesCompressionMultiTone(int a, int b) { return tokenOfT
 int getIdxTokenFromIdxsTonesCustomMultiTone(int a, int b) { return tokenOfTones(a, b); }
 
 float getToneFromIdxAudibleMultiTone(int idx, float rate, int window) {
-  return gridFrequency(3300.0f, 750.0f, idx, rate, window);
+  return bandTone(row(DECODING_MODE_AUDIBLE), idx, rate, window);
 }
 float getToneFromIdxNonAudibleMultiTone(int idx, float rate, int window) {
-  return gridFrequency(17800.0f, 3 * freqOffsetForNonAudibleMultiTone, idx, rate, window);
+  return bandTone(row(DECODING_MODE_NONAUDIBLE), idx, rate, window);
 }
 float getToneFromIdxCompressionMultiTone(int idx, float rate, int window) {
-  return gridFrequency(14000.0f, 3 * freqOffsetForCompressionMultiTone, idx, rate, window);
+  return bandTone(row(DECODING_MODE_COMPRESSION), idx, rate, window);
 }
 float getToneFromIdxCustomMultiTone(int idx, float rate, int window) {
-  return gridFrequency(freqBaseForCustomMultiTone, 3 * freqOffsetForCustomMultiTone, idx, rate, window);
+  return bandTone(row(DECODING_MODE_CUSTOM), idx, rate, window);
 }
 
 void getFreqsFromIdxAudibleMultiTone(int idx, float rate, int window, float** freqs) {
@@ -171,18 +171,17 @@ void getFreqsFromIdxCustomMultiTone(int idx, float rate, int window, float** fre
   pairFrequencies(getToneFromIdxCustomMultiTone, idx, rate, window, freqs);
 }
 
-void getLoudnessAudibleMultiToneFromIdx(int /*idx*/, float** loud) {
-  (*loud)[0] = 1.0f;
-  (*loud)[1] = 1.0f;
+void getLoudnessAudibleMultiToneFromIdx(int idx, float** loud) {
+  pairLoudness(row(DECODING_MODE_AUDIBLE), idx, numTonesAudibleMultiTone, loud);
 }
 void getLoudnessNonAudibleMultiToneFromIdx(int idx, float** loud) {
-  pairLoudness(idx, numTonesNonAudibleMultiTone, loud);
+  pairLoudness(row(DECODING_MODE_NONAUDIBLE), idx, numTonesNonAudibleMultiTone, loud);
 }
 void getLoudnessCompressionMultiToneFromIdx(int idx, float** loud) {
-  pairLoudness(idx, numTonesCompressionMultiTone, loud);
+  pairLoudness(row(DECODING_MODE_COMPRESSION), idx, numTonesCompressionMultiTone, loud);
 }
 void getLoudnessCustomMultiToneFromIdx(int idx, float** loud) {
-  pairLoudness(idx, numTonesCustomMultiTone, loud);
+  pairLoudness(row(DECODING_MODE_CUSTOM), idx, numTonesCustomMultiTone, loud);
 }
 
 // ---------------------------------------------------------------------------

@@ -2,42 +2,11 @@
 
 #include <cmath>
 
-#include "Globals.h"
+#include "BandTable.h"
 
 namespace QUORLAX {
 
 namespace {
-
-struct BandFunctions {
-  float (*tone)(int, float, int);
-  void (*gains)(int, float**);
-  void (*tokenToTones)(int, int**);
-  int (*tonesToToken)(int, int);
-  const int* nBinsOffset;
-  const float* freqOffset;
-};
-
-BandFunctions functionsOf(int decodingMode) {
-  using namespace Globals;
-  switch (decodingMode) {
-    case DECODING_MODE_NONAUDIBLE:
-      return {getToneFromIdxNonAudibleMultiTone, getLoudnessNonAudibleMultiToneFromIdx,
-              getIdxsFromIdxNonAudibleMultiTone, getIdxTokenFromIdxsTonesNonAudibleMultiTone,
-              &nBinsOffsetForNonAudibleMultiTone, &freqOffsetForNonAudibleMultiTone};
-    case DECODING_MODE_COMPRESSION:
-      return {getToneFromIdxCompressionMultiTone, getLoudnessCompressionMultiToneFromIdx,
-              getIdxsFromIdxCompressionMultiTone, getIdxTokenFromIdxsTonesCompressionMultiTone,
-              &nBinsOffsetForCompressionMultiTone, &freqOffsetForCompressionMultiTone};
-    case DECODING_MODE_CUSTOM:
-      return {getToneFromIdxCustomMultiTone, getLoudnessCustomMultiToneFromIdx,
-              getIdxsFromIdxCustomMultiTone, getIdxTokenFromIdxsTonesCustomMultiTone,
-              &nBinsOffsetForCustomMultiTone, &freqOffsetForCustomMultiTone};
-    default:
-      return {getToneFromIdxAudibleMultiTone, getLoudnessAudibleMultiToneFromIdx,
-              getIdxsFromIdxAudibleMultiTone, getIdxTokenFromIdxsTonesAudibleMultiTone,
-              &nBinsOffsetForAudibleMultiTone, &freqOffsetForAudibleMultiTone};
-  }
-}
 
 // Bin of a frequency: float product widened to double, rounded half up.
 int binOf(float hz, float freq2Bin) { return static_cast<int>(static_cast<double>(hz * freq2Bin) + 0.5); }
@@ -45,39 +14,33 @@ int binOf(float hz, float freq2Bin) { return static_cast<int>(static_cast<double
 }  // namespace
 
 MultiToneBand MultiToneBand::Make(int decodingMode, float sampleRate, int windowSize) {
+  const Globals::BandRow* found = Globals::bandOfDecodingMode(decodingMode);
+  const Globals::BandRow& row = found != nullptr ? *found : Globals::bandTable[0];
   MultiToneBand band;
-  const BandFunctions f = functionsOf(decodingMode);
-  band.decodingMode = decodingMode;
+  band.decodingMode = row.decodingMode;
   band.sampleRate = sampleRate;
   band.windowSize = windowSize;
-  band.tonesToToken = f.tonesToToken;
-  band.tokenToTones = f.tokenToTones;
-  for (int i = 0; i < kNumTones; ++i) band.toneHz[i] = f.tone(i, sampleRate, windowSize);
-  band.nextToneHz = f.tone(kNumTones, sampleRate, windowSize);
-  // Gains depend on the tone alone; read them through pairs that contain each tone.
-  for (int token = 0; token < 32; ++token) {
-    int tones[2];
-    band.TonesOf(token, tones);
-    float gains[2];
-    float* g = gains;
-    f.gains(token, &g);
-    band.toneGain[tones[0]] = gains[0];
-    band.toneGain[tones[1]] = gains[1];
+  for (int i = 0; i < kNumTones; ++i) {
+    band.toneHz[i] = Globals::bandTone(row, i, sampleRate, windowSize);
+    band.toneGain[i] = Globals::bandToneGain(row, i, kNumTones);
   }
-  band.shiftBins = *f.nBinsOffset;
+  band.nextToneHz = Globals::bandTone(row, kNumTones, sampleRate, windowSize);
+  band.shiftBins = *row.shiftBinsNow;
   // At window 2048 the process-wide step is the one on air. At other windows
   // it would be twice too large, so use our own bin width, which makes the
   // same step in Hz as at 44100 Hz / 2048.
   band.shiftHz = windowSize == 2048
-                     ? *f.freqOffset
+                     ? *row.shiftHzNow
                      : static_cast<float>(band.shiftBins) * (sampleRate / static_cast<float>(windowSize));
   return band;
 }
 
-void MultiToneBand::TonesOf(int token, int tones[2]) const {
+void MultiToneBand::TonesOf(int token, int tones[2]) {
   int* p = tones;
-  tokenToTones(token, &p);
+  Globals::tonesOfToken(token, &p);
 }
+
+int MultiToneBand::TokenOf(int tone1, int tone2) { return Globals::tokenOfTones(tone1, tone2); }
 
 int MultiToneBand::ToneBin(int tone) const {
   return binOf(toneHz[tone], static_cast<float>(windowSize) / sampleRate);

@@ -1,7 +1,7 @@
-// The one description that separates the four multi-tone bands: tone grid,
-// loudness, shift step and pair map. Encoders and decoders snapshot it when
-// they are built, so later changes of process-wide settings (another window
-// size, a new custom base) do not alter a band already in use.
+// One multi-tone band at one rate and window, derived from its row of the band
+// table: tone grid, loudness and shift step. Encoders and decoders snapshot it
+// when they are built, so later changes of process-wide settings (another
+// window size, a new custom base) do not alter a band already in use.
 #pragma once
 
 namespace QUORLAX {
@@ -18,14 +18,13 @@ struct MultiToneBand {
   float toneGain[kNumTones] = {};   // synthesis gain of each tone
   float shiftHz = 0.0f;             // the encoder's shift step
   int shiftBins = 0;                // the step in bins of the 44100 Hz / 2048 grid
-  int (*tonesToToken)(int, int) = nullptr;
-  void (*tokenToTones)(int, int**) = nullptr;
 
   // Builds band `decodingMode` (0..3) from the current process-wide settings.
   static MultiToneBand Make(int decodingMode, float sampleRate, int windowSize);
 
-  // Tone pair of `token` (lower first).
-  void TonesOf(int token, int tones[2]) const;
+  // Tone pair of `token` (lower first), and the token of a pair (-1: none).
+  static void TonesOf(int token, int tones[2]);
+  static int TokenOf(int tone1, int tone2);
 
   // Decoder-side bins: bin of tone i, and the bins that shift step k (0..2)
   // moves a tone up at this rate (the encoder's shift in Hz over our bin width).

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "BandTable.h"
 #include "DecoderAllMultiToneMode.h"
 #include "DecoderAudibleMultiToneMode.h"
 #include "DecoderCompressionMultiToneMode.h"
@@ -15,7 +16,6 @@
 #include "EncoderCompressionMultiToneMode.h"
 #include "EncoderCustomMultiToneMode.h"
 #include "EncoderNonAudibleMultiToneMode.h"
-#include "Globals.h"
 #include "MultiToneBand.h"
 
 using namespace QUORLAX;
@@ -48,45 +48,47 @@ bool bandFits(int decodingMode, float rate, int window) {
   return MultiToneBand::Make(decodingMode, rate, window).Fits();
 }
 
+template <class T>
+Encoder* newEncoder(float rate, int buf, int win) {
+  return new T(rate, buf, win);
+}
+template <class T>
+Decoder* newDecoder(float rate, int buf, int win) {
+  return new T(rate, buf, win);
+}
+
+// The classes that send and hear each mode.
+struct ModePair {
+  int mode;
+  Encoder* (*encoder)(float, int, int);
+  Decoder* (*decoder)(float, int, int);
+};
+const ModePair kModePairs[] = {
+    {QUORLAX_MODE_AUDIBLE, newEncoder<EncoderAudibleMultiTone>, newDecoder<DecoderAudibleMultiTone>},
+    {QUORLAX_MODE_NONAUDIBLE, newEncoder<EncoderNonAudibleMultiTone>, newDecoder<DecoderNonAudibleMultiTone>},
+    {QUORLAX_MODE_COMPRESSION, newEncoder<EncoderCompressionMultiTone>, newDecoder<DecoderCompressionMultiTone>},
+    {QUORLAX_MODE_ALL, newEncoder<EncoderNonAudibleMultiTone>, newDecoder<DecoderAllMultiTone>},
+    {QUORLAX_MODE_CUSTOM, newEncoder<EncoderCustomMultiTone>, newDecoder<DecoderCustomMultiTone>},
+};
+
+const ModePair* pairOf(int mode) {
+  for (const ModePair& p : kModePairs)
+    if (p.mode == mode) return &p;
+  return nullptr;
+}
+
 // Whether every band that `mode` sends or hears fits at this rate and window.
 // Reads the process-wide offsets, so Globals::init must have run for `window`.
 bool modeFits(int mode, float rate, int window) {
-  switch (mode) {
-    case QUORLAX_MODE_AUDIBLE: return bandFits(Globals::DECODING_MODE_AUDIBLE, rate, window);
-    case QUORLAX_MODE_NONAUDIBLE: return bandFits(Globals::DECODING_MODE_NONAUDIBLE, rate, window);
-    case QUORLAX_MODE_COMPRESSION: return bandFits(Globals::DECODING_MODE_COMPRESSION, rate, window);
-    case QUORLAX_MODE_ALL: return DecoderAllMultiTone::Supports(rate, window);
-    case QUORLAX_MODE_CUSTOM: return bandFits(Globals::DECODING_MODE_CUSTOM, rate, window);
-    default: return false;
-  }
+  if (mode == QUORLAX_MODE_ALL) return DecoderAllMultiTone::Supports(rate, window);
+  const Globals::BandRow* row = Globals::bandOfMode(mode);
+  return row != nullptr && bandFits(row->decodingMode, rate, window);
 }
 
 void buildPair(CQuorlaxCore* c, int mode) {
-  const float rate = c->mSampleRate;
-  const int buf = c->mBufferSize;
-  const int win = c->mWindowSize;
-  switch (mode) {
-    case QUORLAX_MODE_AUDIBLE:
-      c->mEncoder.reset(new EncoderAudibleMultiTone(rate, buf, win));
-      c->mDecoder.reset(new DecoderAudibleMultiTone(rate, buf, win));
-      break;
-    case QUORLAX_MODE_NONAUDIBLE:
-      c->mEncoder.reset(new EncoderNonAudibleMultiTone(rate, buf, win));
-      c->mDecoder.reset(new DecoderNonAudibleMultiTone(rate, buf, win));
-      break;
-    case QUORLAX_MODE_COMPRESSION:
-      c->mEncoder.reset(new EncoderCompressionMultiTone(rate, buf, win));
-      c->mDecoder.reset(new DecoderCompressionMultiTone(rate, buf, win));
-      break;
-    case QUORLAX_MODE_ALL:
-      c->mEncoder.reset(new EncoderNonAudibleMultiTone(rate, buf, win));
-      c->mDecoder.reset(new DecoderAllMultiTone(rate, buf, win));
-      break;
-    default:
-      c->mEncoder.reset(new EncoderCustomMultiTone(rate, buf, win));
-      c->mDecoder.reset(new DecoderCustomMultiTone(rate, buf, win));
-      break;
-  }
+  const ModePair* p = pairOf(mode);
+  c->mEncoder.reset(p->encoder(c->mSampleRate, c->mBufferSize, c->mWindowSize));
+  c->mDecoder.reset(p->decoder(c->mSampleRate, c->mBufferSize, c->mWindowSize));
 }
 
 // Builds the pair, or leaves the handle empty when memory runs out.
@@ -140,7 +142,7 @@ int32_t QUORLAX_Configure(int mode, float samplingRate, int32_t bufferSize, void
   c->mWindowSize = windowSizeFor(samplingRate);
   c->mEncoder.reset();
   c->mDecoder.reset();
-  if (mode < QUORLAX_MODE_AUDIBLE || mode > QUORLAX_MODE_CUSTOM) return QUORLAX_NOT_READY;
+  if (pairOf(mode) == nullptr) return QUORLAX_NOT_READY;
   if (!std::isfinite(samplingRate) || samplingRate <= 0.0f || bufferSize <= 0) return QUORLAX_ERROR_UNSUPPORTED;
   Globals::init(c->mWindowSize, samplingRate);
   if (!modeFits(mode, samplingRate, c->mWindowSize)) return QUORLAX_ERROR_UNSUPPORTED;
@@ -219,6 +221,39 @@ int32_t QUORLAX_GetSpectrum(float* spectrumBuffer, void* zuningObject) {
   if (c == nullptr || !c->mDecoder) return QUORLAX_ERROR_NOT_CONFIGURED;
   if (spectrumBuffer == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
   return c->mDecoder->GetSpectrum(spectrumBuffer);
+}
+
+int32_t QUORLAX_GetBandInfo(int mode, float sampleRate, QUORLAX_BandInfo* out) {
+  if (out == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  const Globals::BandRow* row = Globals::bandOfMode(mode);
+  if (row == nullptr) return QUORLAX_NOT_READY;
+  if (!std::isfinite(sampleRate) || sampleRate <= 0.0f) return QUORLAX_ERROR_UNSUPPORTED;
+  const int window = windowSizeFor(sampleRate);
+  // The grid depends on the process-wide steps for this window; take them and
+  // put back what was there, so a query changes nothing.
+  int savedBins[Globals::numBands];
+  float savedHz[Globals::numBands];
+  for (int i = 0; i < Globals::numBands; ++i) {
+    savedBins[i] = *Globals::bandTable[i].shiftBinsNow;
+    savedHz[i] = *Globals::bandTable[i].shiftHzNow;
+  }
+  Globals::init(window, sampleRate);
+  const MultiToneBand band = MultiToneBand::Make(row->decodingMode, sampleRate, window);
+  for (int i = 0; i < Globals::numBands; ++i) {
+    *Globals::bandTable[i].shiftBinsNow = savedBins[i];
+    *Globals::bandTable[i].shiftHzNow = savedHz[i];
+  }
+  if (!band.Fits()) return QUORLAX_ERROR_UNSUPPORTED;
+  std::memset(out, 0, sizeof *out);
+  out->mode = row->mode;
+  out->decoding_mode = row->decodingMode;
+  std::strncpy(out->name, row->name, sizeof out->name - 1);
+  out->num_tones = MultiToneBand::kNumTones;
+  for (int i = 0; i < MultiToneBand::kNumTones; ++i) out->tone_hz[i] = band.toneHz[i];
+  out->shift_hz = band.shiftHz;
+  out->low_hz = band.toneHz[0];
+  out->high_hz = band.toneHz[MultiToneBand::kNumTones - 1] + 2 * band.shiftHz;
+  return QUORLAX_OK;
 }
 
 int32_t QUORLAX_SetCustomBaseFreq(float baseFreq, int zunsSeparation, void* zuningObject) {

@@ -116,6 +116,22 @@ QUORLAX_EXPORT int32_t QUORLAX_GetDecodedMode(void* zuningObject);
  * into spectrumBuffer; returns that count; -4 NULL buffer; -5. */
 QUORLAX_EXPORT int32_t QUORLAX_GetSpectrum(float* spectrumBuffer, void* zuningObject);
 
+/* Facts of one band at one rate, from the library's band table. */
+typedef struct QUORLAX_BandInfo {
+  int mode;              /* QUORLAX_MODE_* that sends the band */
+  int decoding_mode;     /* what QUORLAX_GetDecodedMode reports for it (0..3) */
+  char name[16];         /* "audible", "nonaudible", "compression", "custom" */
+  int num_tones;         /* 9 */
+  float tone_hz[9];      /* the tone grid at this rate, Hz */
+  float shift_hz;        /* shift step on air, Hz: message tokens rotate 0, 1, 2 steps up */
+  float low_hz, high_hz; /* lowest tone; highest tone plus two shift steps */
+} QUORLAX_BandInfo;
+
+/* Band facts for QUORLAX_MODE_AUDIBLE, _NONAUDIBLE, _COMPRESSION or _CUSTOM
+ * (the current custom grid) at `sampleRate`. Reads the process-wide custom
+ * grid. 0; -1 another mode; -4 NULL out; -7 the band does not fit at this rate. */
+QUORLAX_EXPORT int32_t QUORLAX_GetBandInfo(int mode, float sampleRate, QUORLAX_BandInfo* out);
+
 /* Custom band: lowest tone `baseFreq` Hz, tones (zunsSeparation + 2) * 3 bins
  * apart. Rebuilds a custom-mode pair (losing queued audio); otherwise takes
  * effect at the next QUORLAX_Configure(6). 0; -4 separation < 0; -5; -7 grid

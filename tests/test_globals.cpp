@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Globals.h"
+#include "ZunCoreLib_api.h"
 
 namespace {
 
@@ -89,38 +90,95 @@ TEST(MultiToneMaps, PairsAndInverse) {
   }
 }
 
+// Every band's nine tones to the float, through the Globals maps and through
+// the C interface's band query.
+struct GridRow {
+  int mode;
+  float rate;
+  float (*fn)(int, float, int);
+  float tones[9];
+};
+const GridRow kGrids[] = {
+    {QUORLAX_MODE_AUDIBLE, 44100.f, Globals::getToneFromIdxAudibleMultiTone,
+     {3294.58008f, 4048.24219f, 4801.9043f, 5555.56641f, 6309.22852f, 7062.89062f, 7816.55273f, 8570.21484f,
+      9323.87695f}},
+    {QUORLAX_MODE_NONAUDIBLE, 44100.f, Globals::getToneFromIdxNonAudibleMultiTone,
+     {17807.959f, 18066.3574f, 18324.7559f, 18583.1543f, 18841.5527f, 19099.9512f, 19358.3496f, 19616.748f,
+      19875.1465f}},
+    {QUORLAX_MODE_COMPRESSION, 44100.f, Globals::getToneFromIdxCompressionMultiTone,
+     {13996.582f, 14190.3809f, 14384.1797f, 14577.9785f, 14771.7773f, 14965.5762f, 15159.375f, 15353.1738f,
+      15546.9727f}},
+    {QUORLAX_MODE_CUSTOM, 44100.f, Globals::getToneFromIdxCustomMultiTone,
+     {11993.9941f, 12187.793f, 12381.5918f, 12575.3906f, 12769.1895f, 12962.9883f, 13156.7871f, 13350.5859f,
+      13544.3848f}},
+    {QUORLAX_MODE_AUDIBLE, 48000.f, Globals::getToneFromIdxAudibleMultiTone,
+     {3304.6875f, 4054.6875f, 4804.6875f, 5554.6875f, 6304.6875f, 7054.6875f, 7804.6875f, 8554.6875f, 9304.6875f}},
+    {QUORLAX_MODE_NONAUDIBLE, 48000.f, Globals::getToneFromIdxNonAudibleMultiTone,
+     {17789.0625f, 18046.875f, 18304.6875f, 18562.5f, 18820.3125f, 19078.125f, 19335.9375f, 19593.75f,
+      19851.5625f}},
+    {QUORLAX_MODE_COMPRESSION, 48000.f, Globals::getToneFromIdxCompressionMultiTone,
+     {13992.1875f, 14179.6875f, 14367.1875f, 14554.6875f, 14742.1875f, 14929.6875f, 15117.1875f, 15304.6875f,
+      15492.1875f}},
+    {QUORLAX_MODE_CUSTOM, 48000.f, Globals::getToneFromIdxCustomMultiTone,
+     {12000.0f, 12187.5f, 12375.0f, 12562.5f, 12750.0f, 12937.5f, 13125.0f, 13312.5f, 13500.0f}},
+    {QUORLAX_MODE_AUDIBLE, 22050.f, Globals::getToneFromIdxAudibleMultiTone,
+     {3294.58008f, 4048.24219f, 4801.9043f, 5555.56641f, 6309.22852f, 7062.89062f, 7816.55273f, 8570.21484f,
+      9323.87695f}},
+};
+
 TEST(MultiToneMaps, ToneGridsToTheFloat) {
-  Globals::init(2048, 44100.f);
-  using ToneFn = float (*)(int, float, int);
-  const struct {
-    ToneFn fn;
-    float rate;
-    int window;
-    int firstBin, stepBins;
-    float tone0, tone8;
-  } cases[] = {
-      {Globals::getToneFromIdxAudibleMultiTone, 44100.f, 2048, 153, 35, 3294.580f, 9323.877f},
-      {Globals::getToneFromIdxNonAudibleMultiTone, 44100.f, 2048, 827, 12, 17807.959f, 19875.146f},
-      {Globals::getToneFromIdxCompressionMultiTone, 44100.f, 2048, 650, 9, 13996.582f, 15546.973f},
-      {Globals::getToneFromIdxCustomMultiTone, 44100.f, 2048, 557, 9, 11993.994f, 13544.385f},
-      {Globals::getToneFromIdxAudibleMultiTone, 48000.f, 2048, 141, 32, 3304.688f, 9304.688f},
-      {Globals::getToneFromIdxNonAudibleMultiTone, 48000.f, 2048, 759, 11, 17789.062f, 19851.562f},
-      {Globals::getToneFromIdxCompressionMultiTone, 48000.f, 2048, 597, 8, 13992.188f, 15492.188f},
-      {Globals::getToneFromIdxCustomMultiTone, 48000.f, 2048, 512, 8, 12000.000f, 13500.000f},
-  };
-  for (const auto& k : cases) {
-    const float binHz = k.rate / k.window;
+  for (const GridRow& g : kGrids) {
+    const int window = g.rate == 22050.f ? 1024 : 2048;
+    Globals::init(window, g.rate);
+    QUORLAX_BandInfo info;
+    ASSERT_EQ(QUORLAX_GetBandInfo(g.mode, g.rate, &info), 0) << g.mode << " " << g.rate;
+    EXPECT_EQ(info.mode, g.mode);
+    EXPECT_EQ(info.num_tones, 9);
     for (int i = 0; i < 9; ++i) {
-      const float expected =
-          (static_cast<float>(k.stepBins) * binHz) * static_cast<float>(i) + static_cast<float>(k.firstBin) * binHz;
-      EXPECT_EQ(k.fn(i, k.rate, k.window), expected) << "rate " << k.rate << " tone " << i;
+      EXPECT_EQ(g.fn(i, g.rate, window), g.tones[i]) << "mode " << g.mode << " rate " << g.rate << " tone " << i;
+      EXPECT_EQ(info.tone_hz[i], g.tones[i]) << "mode " << g.mode << " rate " << g.rate << " tone " << i;
     }
-    EXPECT_NEAR(k.fn(0, k.rate, k.window), k.tone0, 1e-3);
-    EXPECT_NEAR(k.fn(8, k.rate, k.window), k.tone8, 1e-3);
+    EXPECT_EQ(info.low_hz, g.tones[0]);
+    EXPECT_GT(info.high_hz, g.tones[8]);
   }
   // Offsets from window 1024 double the non-audible step in bins.
   Globals::init(1024, 22050.f);
   EXPECT_NEAR(Globals::getToneFromIdxNonAudibleMultiTone(8, 22050.f, 1024), 21942.334f, 1e-3);
+  Globals::init(2048, 44100.f);
+}
+
+// The band query names each band, reports its decoding value and shift, and
+// refuses what does not fit or is not a band.
+TEST(BandInfo, NamesShiftsAndRefusals) {
+  const struct {
+    int mode;
+    float rate;
+    int result;
+    const char* name;
+    int decoding;
+    float shiftHz;
+  } cases[] = {
+      {QUORLAX_MODE_AUDIBLE, 44100.f, 0, "audible", 0, 258.398438f},
+      {QUORLAX_MODE_NONAUDIBLE, 48000.f, 0, "nonaudible", 1, 86.1328125f},
+      {QUORLAX_MODE_COMPRESSION, 44100.f, 0, "compression", 2, 64.5996094f},
+      {QUORLAX_MODE_CUSTOM, 44100.f, 0, "custom", 3, 64.5996094f},
+      {QUORLAX_MODE_AUDIBLE, 22050.f, 0, "audible", 0, 258.398438f},
+      {QUORLAX_MODE_NONAUDIBLE, 22050.f, -7, "", 0, 0.0f},
+      {QUORLAX_MODE_AUDIBLE, 16000.f, -7, "", 0, 0.0f},
+      {QUORLAX_MODE_ALL, 44100.f, -1, "", 0, 0.0f},
+      {7, 44100.f, -1, "", 0, 0.0f},
+      {QUORLAX_MODE_AUDIBLE, -1.0f, -7, "", 0, 0.0f},
+  };
+  for (const auto& c : cases) {
+    QUORLAX_BandInfo info{};
+    ASSERT_EQ(QUORLAX_GetBandInfo(c.mode, c.rate, &info), c.result) << c.mode << " " << c.rate;
+    if (c.result != 0) continue;
+    EXPECT_STREQ(info.name, c.name);
+    EXPECT_EQ(info.decoding_mode, c.decoding);
+    EXPECT_FLOAT_EQ(info.shift_hz, c.shiftHz);
+    EXPECT_FLOAT_EQ(info.high_hz, info.tone_hz[8] + 2 * info.shift_hz);
+  }
+  EXPECT_EQ(QUORLAX_GetBandInfo(QUORLAX_MODE_AUDIBLE, 44100.f, nullptr), -4);
   Globals::init(2048, 44100.f);
 }
 

@@ -28,7 +28,7 @@ struct ModeChoice {
 int ParseModeName(const std::string& name);
 const char* ModeName(int mode);
 // Name of a band reported by QUORLAX_GetDecodedMode.
-const char* BandName(int band);
+std::string BandName(int band);
 
 // Configures `handle` for `choice` at `rate` (custom grid first); library code.
 int ConfigureHandle(void* handle, const ModeChoice& choice, int rate, int buffer_size);

@@ -297,7 +297,7 @@ int RunDemo(const Options& o) {
     bool found = false;
     for (const Message& m : got) {
       std::printf("%s: heard \"%s\" in the %s band at %.2f s, %s (confidence %.2f, level %.1f dB)\n", name,
-                  m.text.c_str(), BandName(m.band), m.time_s,
+                  m.text.c_str(), BandName(m.band).c_str(), m.time_s,
                   m.ok ? "check passed" : "check failed", m.confidence, m.level_db);
       if (m.ok && m.text == msg) found = true;
     }

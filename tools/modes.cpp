@@ -26,14 +26,13 @@ const char* ModeName(int mode) {
   }
 }
 
-const char* BandName(int band) {
-  switch (band) {
-    case 0: return "audible";
-    case 1: return "nonaudible";
-    case 2: return "compression";
-    case 3: return "custom";
-    default: return "unknown";
+std::string BandName(int band) {
+  // Every band fits at 48000 Hz; the library's table has the names.
+  for (int mode : {QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_NONAUDIBLE, QUORLAX_MODE_COMPRESSION, QUORLAX_MODE_CUSTOM}) {
+    QUORLAX_BandInfo info;
+    if (QUORLAX_GetBandInfo(mode, 48000.0f, &info) == QUORLAX_OK && info.decoding_mode == band) return info.name;
   }
+  return "unknown";
 }
 
 int ConfigureHandle(void* handle, const ModeChoice& choice, int rate, int buffer_size) {
