@@ -85,10 +85,6 @@ Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens
     mEnergyRatios = new float[numTones]();
     mBlockSpecMag = new float*[n]();
     for (int i = 0; i < n; ++i) mBlockSpecMag[i] = new float[mSpectralAnalysis->mSpecSize]();
-    mBlockEnergyRatiosTokenIdx = new int[n];
-    mBlockEnergyRatiosTokenIdx2 = new int[n];
-    for (int i = 0; i < n; ++i) mBlockEnergyRatiosTokenIdx[i] = mBlockEnergyRatiosTokenIdx2[i] = -1;
-    mTokenRepetitions = new int[numTokens]();
     mReedSolomon = new ReedSolomon();
     mDecodedValuesOrig = new int[Globals::numTotalTokens - Globals::numCorrectionTokens]();
   } catch (...) {
@@ -104,9 +100,6 @@ void Decoder::ReleaseArrays() {
   releaseArray(mDecodedValuesOrig);
   delete mReedSolomon;
   mReedSolomon = nullptr;
-  releaseArray(mTokenRepetitions);
-  releaseArray(mBlockEnergyRatiosTokenIdx2);
-  releaseArray(mBlockEnergyRatiosTokenIdx);
   if (mBlockSpecMag != nullptr)
     for (int i = 0; i < mSizeBlockCircularBuffer; ++i) releaseArray(mBlockSpecMag[i]);
   releaseArray(mBlockSpecMag);
@@ -131,7 +124,8 @@ int Decoder::getSizeFilledBlockCircularBuffer() const {
 
 int Decoder::getSizeFilledBlockCircularBuffer(int mode) const {
   if (mode < 0 || mode >= static_cast<int>(mBands.size())) return getSizeFilledBlockCircularBuffer();
-  return ringFill(mWritePosInBlockCircularBuffer, mBands[mode].readPos, mSizeBlockCircularBuffer);
+  return ringFill(mWritePosInBlockCircularBuffer, mReadPosInBlockCircularBufferArray[mode],
+                  mSizeBlockCircularBuffer);
 }
 
 void Decoder::AnalyzeFrame(const float* frame) {
@@ -143,6 +137,15 @@ void Decoder::AnalyzeFrame(const float* frame) {
 
 void Decoder::AdvanceBlockWrite() {
   mWritePosInBlockCircularBuffer = (mWritePosInBlockCircularBuffer + 1) % mSizeBlockCircularBuffer;
+}
+
+SpectraView Decoder::Spectra() const {
+  return {mBlockSpecMag, mSizeBlockCircularBuffer, mSpectralAnalysis->mSpecSize, mnToleranceFrames};
+}
+
+void Decoder::StartTokenClock() {
+  mEndStartTokenPosInBlockCircularBuffer = mWritePosInBlockCircularBuffer;
+  mAccumulatedDecodingFrames = 0.0;
 }
 
 int Decoder::AdvanceTokenClock() {
@@ -202,30 +205,33 @@ int Decoder::DecodeAudioBuffer(float* audioBuffer, int size) {
 }
 
 // ---------------------------------------------------------------------------
-// Multi-tone analysis over the bands of mBands.
+// Analysis slots, forwarded to the detectors.
 
 int Decoder::AnalyzeStartTokens(float* audioBuffer) {
   if (mSingleTone) {
     AnalyzeFrame(audioBuffer);
-    mSingleTone->RankStartHop(*this);
+    mSingleTone->RankStartHop(mSpectralAnalysis->mSpecMag, mWritePosInBlockCircularBuffer);
     AdvanceBlockWrite();
-    return mSingleTone->SearchFrontDoor(*this) ? 1 : 0;
+    if (!mSingleTone->SearchFrontDoor(Spectra(), mWritePosInBlockCircularBuffer, &mReadPosInBlockCircularBuffer))
+      return 0;
+    StartTokenClock();
+    return 1;
   }
   if (mBands.empty()) return -1;
   AnalyzeFrame(audioBuffer);
   const float* spectrum = mSpectralAnalysis->mSpecMag;
   const int slot = mWritePosInBlockCircularBuffer;
+  const SpectraView ring = Spectra();
   // Band 0 records before the write position advances and the others after,
   // so later bands see the newest hops in order.
   for (int b = 0; b < static_cast<int>(mBands.size()); ++b) {
     MultiToneDetector& band = mBands[b];
     band.RankStartTones(spectrum, b == 0 ? slot : mWritePosInBlockCircularBuffer);
     if (b == 0) AdvanceBlockWrite();
-    if (band.SearchFrontDoor(*this, mWritePosInBlockCircularBuffer)) {
+    if (band.SearchFrontDoor(ring, mWritePosInBlockCircularBuffer, &mReadPosInBlockCircularBufferArray[b])) {
       mActiveBand = b;
       mDecodingMode = band.band.decodingMode;
-      mEndStartTokenPosInBlockCircularBuffer = mWritePosInBlockCircularBuffer;
-      mAccumulatedDecodingFrames = 0.0;
+      StartTokenClock();
       return b + 1;
     }
   }
@@ -236,7 +242,8 @@ int Decoder::AnalyzeToken(float* audioBuffer) {
   if (mSingleTone) {
     AnalyzeFrame(audioBuffer);
     AdvanceBlockWrite();
-    const int token = mSingleTone->DecideToken(*this);
+    const int token = mSingleTone->DecideToken(Spectra(), mReadPosInBlockCircularBuffer,
+                                               mWritePosInBlockCircularBuffer, mDecodedValues);
     if (token >= 0) mReadPosInBlockCircularBuffer = AdvanceTokenClock();
     return token;
   }
@@ -246,38 +253,59 @@ int Decoder::AnalyzeToken(float* audioBuffer) {
 
 int Decoder::AnalyzeToken(float* audioBuffer, int mode) {
   MultiToneDetector& band = mBands[mode];
+  int& readPos = mReadPosInBlockCircularBufferArray[mode];
   AnalyzeFrame(audioBuffer);
   AdvanceBlockWrite();
   if (getSizeFilledBlockCircularBuffer(mode) < mSizeBlockCircularBuffer / 2) return -1;
-  band.ComputeWindowStats(*this, mDecoding);
-  const int token = band.DecideToken(*this, &mConfidenceEnergyRatios, &mReceivedZunsVolume);
-  band.readPos = AdvanceTokenClock();
-  return token;
+  const SpectraView ring = Spectra();
+  band.ComputeWindowStats(ring, readPos, mDecoding);
+  const MultiToneDetector::Decision d = band.DecideToken(ring, readPos);
+  mConfidenceEnergyRatios += d.energyRatio;
+  mReceivedZunsVolume += d.energy;
+  readPos = AdvanceTokenClock();
+  return d.token;
 }
 
 int Decoder::ComputeStatsStartTokens() {
-  if (mSingleTone) return mSingleTone->ComputeStartStats(*this);
+  if (mSingleTone) return mSingleTone->ComputeStartStats(mSpectralAnalysis->mSpecMag, mEnergyRatios) ? 0 : -1;
   if (mBands.empty()) return -1;
-  mBands[mActiveBand].ComputeStartStats(mSpectralAnalysis->mSpecMag, mEnergyRatios);
-  return 0;
+  return mBands[mActiveBand].ComputeStartStats(mSpectralAnalysis->mSpecMag, mEnergyRatios) ? 0 : -1;
 }
 
 int Decoder::ComputeStats() {
-  if (mSingleTone) return mSingleTone->ComputeWindowStats(*this);
+  if (mSingleTone) {
+    mSingleTone->ComputeWindowStats(Spectra(), mReadPosInBlockCircularBuffer, mDecodedValues);
+    return 0;
+  }
   if (mBands.empty()) return -1;
-  mBands[mActiveBand].ComputeWindowStats(*this, mDecoding);
+  mBands[mActiveBand].ComputeWindowStats(Spectra(), mReadPosInBlockCircularBufferArray[mActiveBand], mDecoding);
   return 0;
 }
 
-void Decoder::UseSingleTone(const SingleToneGrid& grid) { mSingleTone.reset(new SingleToneDetector(*this, grid)); }
+void Decoder::UseSingleTone(const SingleToneGrid& grid) {
+  mSingleTone.reset(
+      new SingleToneDetector(grid, mSampleRate, mSpectralAnalysis->mFftSize, mSizeBlockCircularBuffer));
+  const SingleToneDetector& st = *mSingleTone;
+  mFreq2Bin = static_cast<float>(mSpectralAnalysis->mFftSize) / mSampleRate;
+  mFreqsBins = new int[mNumTokens];
+  for (int k = 0; k < mNumTokens; ++k) mFreqsBins[k] = st.tokenBins[k];
+  mBeginBin = st.beginBin;
+  mEndBin = st.endBin;
+  mDecodingMode = grid.decodingMode;
+  mBlockEnergyRatiosTokenIdx = mSingleTone->strongestToken.data();
+  mBlockEnergyRatiosTokenIdx2 = mSingleTone->secondToken.data();
+  mTokenRepetitions = mSingleTone->tokenVotes.data();
+}
 
 void Decoder::AddBand(const MultiToneBand& band) {
-  mBands.emplace_back(band, mSizeBlockCircularBuffer);
-  if (mBands.size() == 1) {
-    mFreq2Bin = static_cast<float>(mSpectralAnalysis->mFftSize) / mSampleRate;
-    mBeginBin = mBands[0].beginBin;
-    mEndBin = mBands[0].endBin;
-  }
+  mBands.emplace_back(band, mSizeBlockCircularBuffer, mSpectralAnalysis->mSpecSize);
+  mReadPosInBlockCircularBufferArray.push_back(0);
+  MultiToneDetector& first = mBands[0];
+  mFreq2Bin = static_cast<float>(mSpectralAnalysis->mFftSize) / mSampleRate;
+  mBeginBin = first.beginBin;
+  mEndBin = first.endBin;
+  mBlockEnergyRatiosTokenIdx = first.strongestTone.data();
+  mBlockEnergyRatiosTokenIdx2 = first.secondTone.data();
 }
 
 // ---------------------------------------------------------------------------
@@ -331,20 +359,22 @@ int Decoder::ReadOutMessage(char* stringDecoded, bool trackCorrection) {
 float Decoder::GetDecodingBeginFreq() { return 0.0f; }
 float Decoder::GetDecodingEndFreq() { return 0.0f; }
 int Decoder::DeReverbToken(const int nbins, int* freqsBins) {
-  return mSingleTone ? mSingleTone->DeReverb(*this, nbins, freqsBins) : -1;
+  if (!mSingleTone) return -1;
+  mSingleTone->DeReverb(Spectra(), mReadPosInBlockCircularBuffer, nbins, freqsBins);
+  return 0;
 }
 
 float Decoder::ComputeBlockMagSpecSumsCurrentToken(int midFreqBin, int width, int nbins,
                                                    std::vector<float>& sumPerFrame) {
   if (!mSingleTone) return -1.0f;
-  return mSingleTone->BlockSums(*this, mReadPosInBlockCircularBuffer, midFreqBin, width, nbins, sumPerFrame);
+  return mSingleTone->BlockSums(Spectra(), mReadPosInBlockCircularBuffer, midFreqBin, width, nbins, sumPerFrame);
 }
 
 float Decoder::ComputeBlockMagSpecSumsLastToken(int midFreqBin, int width, int nbins,
                                                 std::vector<float>& sumPerFrame) {
   if (!mSingleTone) return -1.0f;
-  return mSingleTone->BlockSums(*this, mReadPosInBlockCircularBuffer + mSizeBlockCircularBuffer / 2, midFreqBin,
-                                width, nbins, sumPerFrame);
+  return mSingleTone->BlockSums(Spectra(), mReadPosInBlockCircularBuffer + mSizeBlockCircularBuffer / 2,
+                                midFreqBin, width, nbins, sumPerFrame);
 }
 
 float Decoder::GetConfidence() const {

@@ -2,7 +2,8 @@
 // one spectrum per hop kept in the block ring, the driving loop that turns
 // hops into events, the Reed-Solomon read-out and the confidence figures.
 // The detection plugs in: multi-tone bands as MultiToneDetector objects, or
-// one SingleToneDetector; the analysis slots dispatch to whichever is set.
+// one SingleToneDetector. Detectors see the block ring through a SpectraView
+// and own their records; the analysis slots forward to whichever is set.
 #pragma once
 
 #include <memory>
@@ -10,7 +11,7 @@
 
 #include "MultiToneDetector.h"
 #include "ReedSolomon.h"
-#include "SingleToneGrid.h"
+#include "SingleToneDetector.h"
 #include "SpectralAnalysis.h"
 
 namespace QUORLAX {
@@ -51,6 +52,9 @@ class Decoder {
   int GetDecodedMode() const;
   int GetSpectrum(float* spectrumBuffer) const;
 
+  // The block ring as the detectors see it.
+  SpectraView Spectra() const;
+
   // Token decision in band `mode` (index into mBands) for one hop.
   int AnalyzeToken(float* audioBuffer, int mode);
 
@@ -74,7 +78,7 @@ class Decoder {
   int mNumTokens;
   int mNumTones;
   float mFreq2Bin;
-  int* mFreqsBins;  // single-tone decoders: bin of each token
+  int* mFreqsBins;  // single-tone decoders: bin of each token (a copy of the detector's)
   int mBinWidth;
   int mSizeTokenBinAnal;
   float* mEvalTokenMags;
@@ -90,6 +94,8 @@ class Decoder {
   int mSizeBlockCircularBuffer;
   int mnToleranceFrames;
   float** mBlockSpecMag;
+  // Views of the first detector's records: per slot the strongest and second
+  // candidate (tones, or single-tone tokens), and the single-tone votes.
   int* mBlockEnergyRatiosTokenIdx;
   int* mBlockEnergyRatiosTokenIdx2;
   int* mTokenRepetitions;
@@ -108,6 +114,7 @@ class Decoder {
 
   // Multi-tone bands searched in this order; the first that passes wins.
   std::vector<MultiToneDetector> mBands;
+  std::vector<int> mReadPosInBlockCircularBufferArray;  // per band, in slots
   int mActiveBand;  // index into mBands of the message being read
   // Single-tone detection, for decoders with no multi-tone band.
   std::unique_ptr<SingleToneDetector> mSingleTone;
@@ -121,7 +128,9 @@ class Decoder {
   // (without advancing the write position).
   void AnalyzeFrame(const float* frame);
   void AdvanceBlockWrite();
-  // Moves band-independent token clock and returns the new read position.
+  // Starts the token clock at the write position (a front door was found).
+  void StartTokenClock();
+  // Moves the token clock by one token and returns the new read position.
   int AdvanceTokenClock();
   // Read-out shared by all decoders; `trackCorrection` sets mConfidenceCorrection.
   int ReadOutMessage(char* stringDecoded, bool trackCorrection);

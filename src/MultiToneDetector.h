@@ -1,17 +1,16 @@
-// Detection in one multi-tone band, shared by every multi-tone decoder: tone
-// ranking and front-door search per hop, then per token window the tone
-// statistics, the vote and the token decision. The block ring itself belongs
-// to the decoder; this object keeps the band's bins, its read position and
-// its per-slot records.
+// Detection in one multi-tone band, shared by every multi-tone decoder and the
+// listener: tone ranking and front-door search per hop, then per token window
+// the tone statistics, the vote and the token decision. It reads the spectra
+// through a SpectraView and owns only its band's bins and per-slot records;
+// ring positions and the token clock belong to the caller.
 #pragma once
 
 #include <vector>
 
 #include "MultiToneBand.h"
+#include "SpectraView.h"
 
 namespace QUORLAX {
-
-class Decoder;
 
 // Statistics of one frame (hop) of the block ring.
 struct sTokenProbs {
@@ -28,32 +27,43 @@ class MultiToneDetector {
  public:
   static constexpr int kNumTones = MultiToneBand::kNumTones;
 
-  MultiToneDetector(const MultiToneBand& band, int blockSlots);
+  // Outcome of one token window: the token and the means over the window of
+  // the energy ratio (dB) and energy of the frames that voted for it.
+  struct Decision {
+    int token;
+    float energyRatio;
+    float energy;
+  };
 
-  // Level of each tone above the band's mean on one spectrum, in dB.
-  void ComputeStartStats(const float* spectrum, float* energyRatios) const;
-  // Ranks the tones of `spectrum` and records the two strongest at `slot`.
+  MultiToneDetector(const MultiToneBand& band, int slots, int specSize);
+
+  // Level of each tone above the band's mean on one spectrum, in dB. False,
+  // with the ratios untouched, when the band holds no energy.
+  bool ComputeStartStats(const float* spectrum, float* energyRatios) const;
+  // Ranks the tones of `spectrum` and records the two strongest at `slot`;
+  // -1 where the frame names no tone.
   void RankStartTones(const float* spectrum, int slot);
-  // True when the block ring (up to writePos) holds both front-door tokens;
-  // the read position then moves to writePos.
-  bool SearchFrontDoor(const Decoder& d, int writePos);
-  // Per-frame tone statistics of the token window at readPos for message token `ordinal`.
-  void ComputeWindowStats(const Decoder& d, int ordinal);
-  // Votes over the window and returns the token; adds the window's energy
-  // ratio and energy means to *confidence and *volume.
-  int DecideToken(const Decoder& d, float* confidence, float* volume);
+  // True when the N slots from *readPos hold both front-door tokens; the
+  // search moves *readPos forward, and to writePos on success.
+  bool SearchFrontDoor(const SpectraView& ring, int writePos, int* readPos) const;
+
+  // Per-frame tone statistics of the token window at firstSlot, measured with
+  // the shift step of message token `ordinal` (1..18).
+  void ComputeWindowStats(const SpectraView& ring, int firstSlot, int ordinal);
+  // Votes over the window that ComputeWindowStats measured.
+  Decision DecideToken(const SpectraView& ring, int firstSlot);
 
   MultiToneBand band;
+  bool fits;  // every bin read lies inside the spectrum; otherwise nothing is detected
   int toneBins[kNumTones];
   int beginBin;  // band level is measured over beginBin..endBin
   int endBin;
   int shiftBins[MultiToneBand::kMaxShifts];
   int frontDoorTone1;  // the tone each front-door token sounds
   int frontDoorTone2;
-  int readPos;                      // block-ring read position of this band
-  std::vector<int> strongestTone;   // per slot: search ranking, then window maxima
+  std::vector<int> strongestTone;  // per slot: the search ranking
   std::vector<int> secondTone;
-  std::vector<int> windowMaxTone;
+  std::vector<int> windowMaxTone;  // per slot: the token window's maxima
   std::vector<int> windowSecondTone;
   std::vector<sTokenProbs> stats;
   int toneVotes[kNumTones];

@@ -91,10 +91,10 @@ TEST(AllModes, WritePositionRuleAndIdleBands) {
     std::vector<float> chunk(stream.begin() + pos, stream.begin() + std::min(stream.size(), pos + 256));
     for (int code = r.DecodeAudioBuffer(chunk.data(), static_cast<int>(chunk.size())); code != -1;
          code = r.DecodeAudioBuffer(nullptr, 0)) {
-      if (code == -2) frozen = {r.mBands[0].readPos, r.mBands[2].readPos};
+      if (code == -2) frozen = {r.mReadPosInBlockCircularBufferArray[0], r.mReadPosInBlockCircularBufferArray[2]};
       if (code >= 0) {
         ++tokens;
-        EXPECT_EQ(frozen, (std::vector<int>{r.mBands[0].readPos, r.mBands[2].readPos}));
+        EXPECT_EQ(frozen, (std::vector<int>{r.mReadPosInBlockCircularBufferArray[0], r.mReadPosInBlockCircularBufferArray[2]}));
       }
     }
   }

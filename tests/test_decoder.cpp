@@ -7,6 +7,7 @@
 
 #include "Decoder.h"
 #include "DecoderAudibleMultiToneMode.h"
+#include "DecoderNonAudibleMultiToneMode.h"
 #include "EncoderAudibleMultiToneMode.h"
 #include "Globals.h"
 #include "test_support.h"
@@ -181,6 +182,17 @@ TEST(DecoderCorrection, WrongTokensAreCorrected) {
   }
 }
 
+// Golden read-out: the code locates an error in a never-sent position; the
+// corrections in the message are made and the word fails its check.
+TEST(DecoderCorrection, NeverSentErrorLocationStillCorrectsButFails) {
+  QUORLAX::DecoderAudibleMultiTone d(44100.0f, 1024, 2048);
+  d.mDecodedValues = {1, 13, 24, 9, 8, 15, 28, 22, 4, 6, 24, 12, 5, 15, 25, 18, 29, 5, 2, 31};
+  char text[30] = {};
+  EXPECT_EQ(d.GetDecodedData(text), -9);
+  EXPECT_STREQ(text, "o990sm46o");
+  EXPECT_FLOAT_EQ(d.GetConfidenceError(), 10.0f / 12.0f);
+}
+
 TEST(DecoderCorrection, PairThatNamesNoTokenStillFillsItsPosition) {
   // Token 6 of the frame replaced by tones 6 and 7 (a pair without a token).
   const float rate = 44100.f;
@@ -301,6 +313,20 @@ TEST(DecoderInput, HostileAudioNeverCrashesNorPasses) {
       }
     }
   }
+}
+
+// A band built where it does not fit the spectrum (only the class interface
+// allows it) reads nothing: no door, no token, no read past the spectrum.
+TEST(DecoderInput, BandOutsideTheSpectrumStaysInert) {
+  const float rate = 22050.0f;
+  QUORLAX::DecoderNonAudibleMultiTone d(rate, 1024, 1024);
+  ASSERT_FALSE(d.mBands[0].fits);
+  std::vector<float> x = Noise(rate * 3, 0.01f, 5);
+  const std::vector<float> tx = Transmission(2, rate, "hello1234");
+  x.insert(x.begin() + 4000, tx.begin(), tx.end());
+  for (size_t pos = 0; pos + 1024 <= x.size(); pos += 1024)
+    for (int ev = d.DecodeAudioBuffer(x.data() + pos, 1024); ev != -1; ev = d.DecodeAudioBuffer(nullptr, 0))
+      ADD_FAILURE() << "event " << ev;
 }
 
 TEST(DecoderInput, SizesAndHandles) {

@@ -1,0 +1,34 @@
+// What a detector sees of a decoder's block ring: the recent spectra, one row
+// per hop. Detectors read (and the single-tone de-reverberation attenuates)
+// these rows; the positions in the ring belong to whoever drives them.
+#pragma once
+
+#include <cfloat>
+#include <cmath>
+
+namespace QUORLAX {
+
+struct SpectraView {
+  float* const* rows;   // `slots` rows of `specSize` energy values
+  int slots;            // N: two token durations of hops
+  int specSize;         // window / 2 + 1
+  int toleranceFrames;  // frames of a token that may disagree in the front-door search
+
+  const float* Row(int slot) const { return rows[slot % slots]; }
+  float* MutableRow(int slot) const { return rows[slot % slots]; }
+  // Frames between a read and a write position.
+  int Filled(int write, int read) const { return write >= read ? write - read : write - read + slots; }
+};
+
+// The one guard for bands that do not fit: every bin a detector reads must lie
+// inside the spectrum, or it reads nothing at all.
+inline bool BinsInside(int lowestRead, int highestRead, int specSize) {
+  return lowestRead >= 0 && highestRead < specSize;
+}
+
+// A band holds no energy when its mean level is zero, denormal or not a
+// number: digital silence, or audio that was never finite. Such a frame
+// names no tone, so neither a front door nor a vote can come from it.
+inline bool HasEnergy(double bandMean) { return std::isfinite(bandMean) && bandMean >= FLT_MIN; }
+
+}  // namespace QUORLAX
