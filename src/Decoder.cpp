@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "AnalysisSizes.h"
 #include "Globals.h"
+#include "MessageReadOut.h"
 
 namespace QUORLAX {
 
@@ -40,7 +42,7 @@ Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens
       mCircularBufferFloat(nullptr),
       mAnalBufferFloat(nullptr),
       mWindowSize(windowSize),
-      mHopSize(samplingRate == 44100.0f ? 256 : (samplingRate == 22050.0f ? 128 : 64)),
+      mHopSize(AnalysisHopFor(samplingRate)),
       mNumTokens(numTokens),
       mNumTones(numTones),
       mFreq2Bin(0.0f),
@@ -149,11 +151,8 @@ void Decoder::StartTokenClock() {
 }
 
 int Decoder::AdvanceTokenClock() {
-  // Windows start at whole multiples of N / 2 frames after the front door,
-  // rounded, so that an odd N does not drift.
-  mAccumulatedDecodingFrames += mSizeBlockCircularBuffer * 0.5;
-  return (static_cast<int>(mAccumulatedDecodingFrames + 0.5) + mEndStartTokenPosInBlockCircularBuffer) %
-         mSizeBlockCircularBuffer;
+  return NextTokenWindow(mEndStartTokenPosInBlockCircularBuffer, &mAccumulatedDecodingFrames,
+                         mSizeBlockCircularBuffer);
 }
 
 // ---------------------------------------------------------------------------
@@ -321,36 +320,15 @@ int Decoder::ReadOutMessage(char* stringDecoded, bool trackCorrection) {
     stringDecoded[0] = '\0';
     return kNotReady;
   }
-  const int messageSymbols = Globals::numTotalTokens - Globals::numCorrectionTokens;
-  ReedSolomon& rs = *mReedSolomon;
-  rs.msg_len = mMessageLength;
-  for (int i = 0; i < messageSymbols; ++i) mDecodedValuesOrig[i] = mDecodedValues[i];
-  rs.SetCode(mDecodedValues);
-  rs.Decode();
-  rs.GetMessage(mDecodedValues);
-
-  int unchanged = 0;
-  for (int i = 0; i < messageSymbols; ++i) unchanged += mDecodedValues[i] == mDecodedValuesOrig[i];
-  if (trackCorrection) mConfidenceCorrection = static_cast<float>(unchanged) / messageSymbols;
-
-  const int checkIndex = Globals::numFrontDoorTokens + Globals::numWordTokens;
-  int checkSum = 0;
-  for (int i = Globals::numFrontDoorTokens; i < checkIndex; ++i) checkSum += mDecodedValues[i];
-  bool ok = mDecodedValues[checkIndex] == checkSum % mNumTokens;
-  // A word the code could not correct (including "corrections" of positions
-  // never sent), or a correction of the known front door, is a miscorrection.
-  if (!rs.mLastDecodeCorrectable) ok = false;
-  for (int i = 0; i < Globals::numFrontDoorTokens; ++i)
-    if (mDecodedValues[i] != mDecodedValuesOrig[i]) ok = false;
-
   std::memset(mDecodedString, 0, kTextBytes);
+  const ReadOut r = ReadOutTokens(*mReedSolomon, mDecodedValues, mDecodedValuesOrig, mDecodedString);
+  const int messageSymbols = Globals::numTotalTokens - Globals::numCorrectionTokens;
+  if (trackCorrection) mConfidenceCorrection = static_cast<float>(r.unchanged) / messageSymbols;
   const int len = Globals::numWordTokens;
-  for (int i = 0; i < len; ++i)
-    mDecodedString[i] = Globals::getCharFromIdx(mDecodedValues[Globals::numFrontDoorTokens + i]);
   std::memcpy(stringDecoded, mDecodedString, len + 1);
   std::memset(mDecodedString, 0, kTextBytes);
   mDecodedValues.clear();
-  return ok ? len : -len;
+  return r.ok ? len : -len;
 }
 
 // ---------------------------------------------------------------------------

@@ -35,6 +35,29 @@ MultiToneBand MultiToneBand::Make(int decodingMode, float sampleRate, int window
   return band;
 }
 
+MultiToneBand MultiToneBand::MakeIsolated(int decodingMode, float sampleRate, int windowSize, float customBaseHz,
+                                          int customSeparation) {
+  int savedBins[Globals::numBands];
+  float savedHz[Globals::numBands];
+  for (int i = 0; i < Globals::numBands; ++i) {
+    savedBins[i] = *Globals::bandTable[i].shiftBinsNow;
+    savedHz[i] = *Globals::bandTable[i].shiftHzNow;
+  }
+  const float savedBase = Globals::freqBaseForCustomMultiTone;
+  const int savedSeparation = Globals::zunsSeparationForCustomMultiTone;
+  Globals::freqBaseForCustomMultiTone = customBaseHz;
+  Globals::zunsSeparationForCustomMultiTone = customSeparation;
+  Globals::init(windowSize, sampleRate);
+  const MultiToneBand band = Make(decodingMode, sampleRate, windowSize);
+  Globals::freqBaseForCustomMultiTone = savedBase;
+  Globals::zunsSeparationForCustomMultiTone = savedSeparation;
+  for (int i = 0; i < Globals::numBands; ++i) {
+    *Globals::bandTable[i].shiftBinsNow = savedBins[i];
+    *Globals::bandTable[i].shiftHzNow = savedHz[i];
+  }
+  return band;
+}
+
 void MultiToneBand::TonesOf(int token, int tones[2]) {
   int* p = tones;
   Globals::tonesOfToken(token, &p);

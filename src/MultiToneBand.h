@@ -21,6 +21,10 @@ struct MultiToneBand {
 
   // Builds band `decodingMode` (0..3) from the current process-wide settings.
   static MultiToneBand Make(int decodingMode, float sampleRate, int windowSize);
+  // The same with the steps of `windowSize` and the given custom grid, leaving
+  // every process-wide setting as it was.
+  static MultiToneBand MakeIsolated(int decodingMode, float sampleRate, int windowSize, float customBaseHz,
+                                    int customSeparation);
 
   // Tone pair of `token` (lower first), and the token of a pair (-1: none).
   static void TonesOf(int token, int tones[2]);

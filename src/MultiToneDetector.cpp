@@ -81,26 +81,29 @@ void MultiToneDetector::RankStartTones(const float* spectrum, int slot) {
   secondTone[slot] = sorted[1] == kNoLevel ? -1 : idx[1];
 }
 
-bool MultiToneDetector::SearchFrontDoor(const SpectraView& ring, int writePos, int* readPos) const {
+bool MultiToneDetector::FrontDoorAt(const SpectraView& ring, int firstSlot) const {
   const int n = ring.slots;
   const int h = n / 2;
   const int t = ring.toleranceFrames;
+  int first = 0;
+  for (int i = 0; i < h; ++i) first += strongestTone[(firstSlot + i) % n] == frontDoorTone1;
+  if (first < h - t) return false;
+  int second = 0;
+  for (int i = h; i < n; ++i) {
+    const int slot = (firstSlot + i) % n;
+    second += strongestTone[slot] == frontDoorTone2 || secondTone[slot] == frontDoorTone2;
+  }
+  return second >= h - 2 * t;
+}
+
+bool MultiToneDetector::SearchFrontDoor(const SpectraView& ring, int writePos, int* readPos) const {
   int& r = *readPos;
-  while (ring.Filled(writePos, r) >= n - 1) {
-    int first = 0;
-    for (int i = 0; i < h; ++i) first += strongestTone[(r + i) % n] == frontDoorTone1;
-    if (first >= h - t) {
-      int second = 0;
-      for (int i = h; i < n; ++i) {
-        const int slot = (r + i) % n;
-        second += strongestTone[slot] == frontDoorTone2 || secondTone[slot] == frontDoorTone2;
-      }
-      if (second >= h - 2 * t) {
-        r = writePos;
-        return true;
-      }
+  while (ring.Filled(writePos, r) >= ring.slots - 1) {
+    if (FrontDoorAt(ring, r)) {
+      r = writePos;
+      return true;
     }
-    r = (r + 1) % n;
+    r = (r + 1) % ring.slots;
   }
   return false;
 }
@@ -153,7 +156,7 @@ void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlo
 MultiToneDetector::Decision MultiToneDetector::DecideToken(const SpectraView& ring, int firstSlot) {
   const int n = ring.slots;
   const int h = n / 2;
-  if (!fits || h < 1) return {-1, 0.0f, 0.0f};
+  if (!fits || h < 1) return {-1, 0.0f, 0.0f, 0, 0.0f};
   for (int& v : toneVotes) v = 0;
   for (int s = 0; s < h; ++s) {
     const int slot = (firstSlot + s) % n;
@@ -182,14 +185,21 @@ MultiToneDetector::Decision MultiToneDetector::DecideToken(const SpectraView& ri
   }
   float prob = 0.0f;
   float energy = 0.0f;
+  int agreeing = 0;
+  double toneEnergy = 0.0;
   for (int s = 0; s < h; ++s) {
     const sTokenProbs& rec = stats[(firstSlot + s) % n];
     if (rec.idxToken == token) {
       prob += rec.energyRatioToken;
       energy += rec.energyToken;
+      ++agreeing;
+      toneEnergy += rec.energyToken;
     }
   }
-  return {token, prob / static_cast<float>(h), energy / static_cast<float>(h)};
+  // energyToken is two tones' three-bin sums scaled by specSize / H.
+  const float toneLevel =
+      agreeing > 0 ? static_cast<float>(toneEnergy / agreeing * h / ring.specSize / 2.0) : 0.0f;
+  return {token, prob / static_cast<float>(h), energy / static_cast<float>(h), agreeing, toneLevel};
 }
 
 }  // namespace QUORLAX

@@ -33,6 +33,8 @@ class MultiToneDetector {
     int token;
     float energyRatio;
     float energy;
+    int agreeing;     // frames whose two strongest tones name the token
+    float toneLevel;  // mean three-bin energy of its tones in those frames
   };
 
   MultiToneDetector(const MultiToneBand& band, int slots, int specSize);
@@ -43,8 +45,11 @@ class MultiToneDetector {
   // Ranks the tones of `spectrum` and records the two strongest at `slot`;
   // -1 where the frame names no tone.
   void RankStartTones(const float* spectrum, int slot);
-  // True when the N slots from *readPos hold both front-door tokens; the
-  // search moves *readPos forward, and to writePos on success.
+  // True when the N slots from firstSlot hold both front-door tokens: the
+  // first half the first token, the second half the second.
+  bool FrontDoorAt(const SpectraView& ring, int firstSlot) const;
+  // Slides *readPos forward while the ring (up to writePos) is full, looking
+  // for a front door; on success *readPos = writePos.
   bool SearchFrontDoor(const SpectraView& ring, int writePos, int* readPos) const;
 
   // Per-frame tone statistics of the token window at firstSlot, measured with

@@ -31,4 +31,12 @@ inline bool BinsInside(int lowestRead, int highestRead, int specSize) {
 // names no tone, so neither a front door nor a vote can come from it.
 inline bool HasEnergy(double bandMean) { return std::isfinite(bandMean) && bandMean >= FLT_MIN; }
 
+// The token clock: windows start at whole multiples of N / 2 frames after
+// the slot where the clock started, rounded, so that an odd N does not drift.
+// Advances *accumulatedFrames by one token and returns the next window's slot.
+inline int NextTokenWindow(int startSlot, double* accumulatedFrames, int slots) {
+  *accumulatedFrames += slots * 0.5;
+  return (static_cast<int>(*accumulatedFrames + 0.5) + startSlot) % slots;
+}
+
 }  // namespace QUORLAX

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "AnalysisSizes.h"
 #include "BandTable.h"
 #include "DecoderAllMultiToneMode.h"
 #include "DecoderAudibleMultiToneMode.h"
@@ -16,9 +17,15 @@
 #include "EncoderCompressionMultiToneMode.h"
 #include "EncoderCustomMultiToneMode.h"
 #include "EncoderNonAudibleMultiToneMode.h"
+#include "Listener.h"
 #include "MultiToneBand.h"
 
 using namespace QUORLAX;
+
+struct QUORLAX_Listener {
+  explicit QUORLAX_Listener(int mode, float rate, float base, int separation) : impl(mode, rate, base, separation) {}
+  Listener impl;
+};
 
 class CQuorlaxCore {
  public:
@@ -37,12 +44,7 @@ constexpr int kMaxCustomSeparation = 1000;  // wider grids never fit a spectrum
 
 CQuorlaxCore* core(void* handle) { return static_cast<CQuorlaxCore*>(handle); }
 
-int windowSizeFor(float samplingRate) {
-  if (samplingRate == 48000.0f || samplingRate == 44100.0f) return 2048;
-  if (samplingRate == 22050.0f) return 1024;
-  if (samplingRate == 11050.0f) return 512;
-  return 256;
-}
+int windowSizeFor(float samplingRate) { return AnalysisWindowFor(samplingRate); }
 
 bool bandFits(int decodingMode, float rate, int window) {
   return MultiToneBand::Make(decodingMode, rate, window).Fits();
@@ -229,20 +231,9 @@ int32_t QUORLAX_GetBandInfo(int mode, float sampleRate, QUORLAX_BandInfo* out) {
   if (row == nullptr) return QUORLAX_NOT_READY;
   if (!std::isfinite(sampleRate) || sampleRate <= 0.0f) return QUORLAX_ERROR_UNSUPPORTED;
   const int window = windowSizeFor(sampleRate);
-  // The grid depends on the process-wide steps for this window; take them and
-  // put back what was there, so a query changes nothing.
-  int savedBins[Globals::numBands];
-  float savedHz[Globals::numBands];
-  for (int i = 0; i < Globals::numBands; ++i) {
-    savedBins[i] = *Globals::bandTable[i].shiftBinsNow;
-    savedHz[i] = *Globals::bandTable[i].shiftHzNow;
-  }
-  Globals::init(window, sampleRate);
-  const MultiToneBand band = MultiToneBand::Make(row->decodingMode, sampleRate, window);
-  for (int i = 0; i < Globals::numBands; ++i) {
-    *Globals::bandTable[i].shiftBinsNow = savedBins[i];
-    *Globals::bandTable[i].shiftHzNow = savedHz[i];
-  }
+  const MultiToneBand band =
+      MultiToneBand::MakeIsolated(row->decodingMode, sampleRate, window, Globals::freqBaseForCustomMultiTone,
+                                  Globals::zunsSeparationForCustomMultiTone);
   if (!band.Fits()) return QUORLAX_ERROR_UNSUPPORTED;
   std::memset(out, 0, sizeof *out);
   out->mode = row->mode;
@@ -304,5 +295,62 @@ int32_t QUORLAX_SetSynthVolume(float synthVolume, void* zuningObject) {
   Globals::synthVolume = synthVolume;
   return QUORLAX_OK;
 }
+
+QUORLAX_Listener* QUORLAX_ListenerCreate(int mode, float sampleRate, int* error) {
+  int code = Listener::Check(mode, sampleRate, Globals::freqBaseForCustomMultiTone,
+                             Globals::zunsSeparationForCustomMultiTone);
+  QUORLAX_Listener* l = nullptr;
+  if (code == QUORLAX_OK) {
+    try {
+      l = new QUORLAX_Listener(mode, sampleRate, Globals::freqBaseForCustomMultiTone,
+                               Globals::zunsSeparationForCustomMultiTone);
+    } catch (const std::bad_alloc&) {
+      code = QUORLAX_ERROR_UNSUPPORTED;
+    }
+  }
+  if (error != nullptr) *error = code;
+  return l;
+}
+
+int32_t QUORLAX_ListenerSetCustom(QUORLAX_Listener* listener, float baseFreq, int separation) {
+  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  return listener->impl.SetCustom(baseFreq, separation);
+}
+
+int32_t QUORLAX_ListenerReportFailed(QUORLAX_Listener* listener, int on) {
+  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  listener->impl.ReportFailed(on != 0);
+  return QUORLAX_OK;
+}
+
+int32_t QUORLAX_ListenerPush(QUORLAX_Listener* listener, const float* samples, int count) {
+  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  if (count < 0 || (samples == nullptr && count > 0)) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  listener->impl.Push(samples, count);
+  return QUORLAX_OK;
+}
+
+int32_t QUORLAX_ListenerFlush(QUORLAX_Listener* listener) {
+  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  listener->impl.Flush();
+  return QUORLAX_OK;
+}
+
+int32_t QUORLAX_ListenerNext(QUORLAX_Listener* listener, QUORLAX_Message* out) {
+  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  if (out == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  HeardMessage m;
+  if (!listener->impl.Next(&m)) return 0;
+  std::memcpy(out->text, m.text, sizeof out->text);
+  out->ok = m.ok ? 1 : 0;
+  out->band = m.mode;
+  out->start = m.start;
+  out->end = m.end;
+  out->level_db = m.levelDb;
+  out->confidence = m.confidence;
+  return 1;
+}
+
+void QUORLAX_ListenerDestroy(QUORLAX_Listener* listener) { delete listener; }
 
 }  // extern "C"

@@ -132,6 +132,57 @@ typedef struct QUORLAX_BandInfo {
  * grid. 0; -1 another mode; -4 NULL out; -7 the band does not fit at this rate. */
 QUORLAX_EXPORT int32_t QUORLAX_GetBandInfo(int mode, float sampleRate, QUORLAX_BandInfo* out);
 
+/* ------------------------------------------------------------------------
+ * The listener: hears every band of its mode at once and never goes deaf.
+ * One spectrum per hop serves every band; the front-door search runs at every
+ * hop, and each door it accepts starts a reader of its own. It owns its
+ * buffering: push any number of samples, QUORLAX_ListenerFlush at the end of
+ * the stream, and take the messages with QUORLAX_ListenerNext. A listener is
+ * used by one thread at a time; different listeners may run on different
+ * threads. It changes no process-wide setting.
+ * ------------------------------------------------------------------------ */
+typedef struct QUORLAX_Listener QUORLAX_Listener;
+
+typedef struct QUORLAX_Message {
+  char text[10];    /* 9 characters and a zero */
+  int ok;           /* 1: passed its check; 0: failed (reported only when asked) */
+  int band;         /* QUORLAX_MODE_* of the band it was heard in */
+  long long start;  /* first sample of its front door, counted from the first sample pushed */
+  long long end;    /* one past its last token's last sample */
+  float level_db;   /* received level of its tones, dB re full scale (a full-scale sine reads 0) */
+  float confidence; /* as QUORLAX_GetConfidence */
+} QUORLAX_Message;
+
+/* A listener for `mode` (2..6; custom uses the current custom grid, see
+ * QUORLAX_ListenerSetCustom) at `sampleRate` Hz. NULL on failure, with *error
+ * (when not NULL) set to -1 unrecognised mode or -7 rate the mode cannot use
+ * (or out of memory); 0 on success. */
+QUORLAX_EXPORT QUORLAX_Listener* QUORLAX_ListenerCreate(int mode, float sampleRate, int* error);
+
+/* Custom mode: lowest tone `baseFreq` Hz, separation as QUORLAX_SetCustomBaseFreq.
+ * Drops anything in flight. 0; -1 not a custom listener; -4 separation < 0;
+ * -5 NULL listener; -7 grid outside the spectrum (nothing changed). */
+QUORLAX_EXPORT int32_t QUORLAX_ListenerSetCustom(QUORLAX_Listener* listener, float baseFreq, int separation);
+
+/* on != 0: also report readings that failed their check, when no passing
+ * message covers their time (they come out about a transmission later). 0; -5. */
+QUORLAX_EXPORT int32_t QUORLAX_ListenerReportFailed(QUORLAX_Listener* listener, int on);
+
+/* Pushes `count` samples (any count >= 0). 0; -4 NULL samples with count > 0 or
+ * count < 0 (nothing taken); -5 NULL listener. */
+QUORLAX_EXPORT int32_t QUORLAX_ListenerPush(QUORLAX_Listener* listener, const float* samples, int count);
+
+/* End of stream: completes every reading in flight and queues its message.
+ * Later pushes start a new stream; sample positions keep counting. 0; -5. */
+QUORLAX_EXPORT int32_t QUORLAX_ListenerFlush(QUORLAX_Listener* listener);
+
+/* Takes the oldest completed message, in order of completion: 1 written, 0
+ * none; -4 NULL out; -5 NULL listener. */
+QUORLAX_EXPORT int32_t QUORLAX_ListenerNext(QUORLAX_Listener* listener, QUORLAX_Message* out);
+
+/* Releases the listener. NULL is ignored. */
+QUORLAX_EXPORT void QUORLAX_ListenerDestroy(QUORLAX_Listener* listener);
+
 /* Custom band: lowest tone `baseFreq` Hz, tones (zunsSeparation + 2) * 3 bins
  * apart. Rebuilds a custom-mode pair (losing queued audio); otherwise takes
  * effect at the next QUORLAX_Configure(6). 0; -4 separation < 0; -5; -7 grid
