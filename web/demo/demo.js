@@ -116,11 +116,10 @@ function drawSpectrogram(canvas, analyser, bands, rate) {
 }
 
 /** Starts listening on `stream` (the microphone, filters off, by default). */
-export async function startListening({ stream } = {}) {
+export async function startListening({ stream, context: ctx = audioContext() } = {}) {
   await ready;
   const status = $('listen-status');
   status.classList.remove('error');
-  const ctx = audioContext();
   if (typeof quorlax.listen !== 'function') {
     status.textContent = 'This build of the package cannot listen yet.';
     return null;

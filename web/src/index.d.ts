@@ -60,3 +60,108 @@ export interface Playing {
 }
 /** Plays one transmission; resolves once it is scheduled. */
 export declare function play(text: string, options?: PlayOptions): Promise<Playing>;
+
+/** Facts of one band, from the library's band table (QUORLAX_GetBandInfo). */
+export interface BandInfo {
+  /** QUORLAX_MODE value of the band. */
+  mode: number;
+  /** 0 audible, 1 non-audible, 2 compression, 3 custom. */
+  decodingMode: number;
+  name: 'audible' | 'nonaudible' | 'compression' | 'custom';
+  /** The nine-tone grid at this rate, Hz. */
+  toneHz: number[];
+  /** Shift step on air, Hz (message tokens rotate 0, 1, 2 steps up). */
+  shiftHz: number;
+  /** Lowest tone, and highest tone plus two shift steps, Hz. */
+  lowHz: number;
+  highHz: number;
+}
+/** The bands a listener in `mode` (default "all") hears at `rate` Hz, those that fit there. */
+export declare function bands(rate: number, mode?: Mode): BandInfo[];
+
+/** One transmission heard. */
+export interface Message {
+  /** The nine characters. */
+  text: string;
+  /** Passed its check (failed ones are reported only with reportFailed). */
+  ok: boolean;
+  band: 'audible' | 'nonaudible' | 'compression' | 'custom';
+  /** First sample of its start tokens, counted from the first sample pushed, at the listener's rate. */
+  start: number;
+  /** One past its last sample. */
+  end: number;
+  /** Received level of its tones, dB re full scale (a full-scale sine reads 0). */
+  levelDb: number;
+  /** 0..1. */
+  confidence: number;
+}
+
+export interface ListenerOptions {
+  /** Default "all": hears the audible, non-audible and compression bands. */
+  mode?: Mode;
+  /** Samples per second of the audio pushed: 44100 (default) or 48000; 22050 for audible and custom. */
+  rate?: number;
+  /** Custom mode: lowest tone, Hz. */
+  base?: number;
+  /** Custom mode: tone spacing. */
+  separation?: number;
+  /** Also report messages that failed their check (ok false). */
+  reportFailed?: boolean;
+}
+/** Hears transmissions in audio pushed in pieces of any length. Throws QuorlaxError for a bad mode or rate. */
+export declare class Listener {
+  constructor(options?: ListenerOptions);
+  readonly rate: number;
+  /** Feeds samples; returns the messages they completed, in order of completion. */
+  push(samples: Float32Array | ArrayLike<number>): Message[];
+  /** End of stream: completes what is in flight. */
+  flush(): Message[];
+  /** Releases the listener's memory in the module (also done when it is collected). */
+  close(): void;
+  [Symbol.dispose](): void;
+}
+
+/** getUserMedia audio constraints with echo cancellation, noise suppression and gain control off. */
+export declare const MICROPHONE: Readonly<MediaTrackConstraints>;
+/** The microphone with those filters off (they erase tones). */
+export declare function microphone(constraints?: MediaTrackConstraints): Promise<MediaStream>;
+
+export interface ListenPlan {
+  /** The audio's rate (the AudioContext's). */
+  inputRate: number;
+  /** The listener's rate. */
+  rate: number;
+  /** Whether the worklet resamples inputRate to rate. */
+  resampled: boolean;
+  /** The bands that can be heard. */
+  bands: BandInfo[];
+}
+/**
+ * How audio at `inputRate` is heard: directly, or resampled to 44100 or 48000 Hz.
+ * Throws QuorlaxError (code -7) with a plain explanation when no band of the
+ * mode lies below half of inputRate (a Bluetooth headset in call mode: 16000 Hz).
+ */
+export declare function listenPlan(inputRate: number, options?: ListenerOptions): ListenPlan;
+
+export interface ListenOptions extends Omit<ListenerOptions, 'rate'> {
+  /** Default: a new AudioContext (closed by stop()). */
+  context?: AudioContext;
+  /** Called with errors raised inside the worklet after listening started. */
+  onError?: (error: Error) => void;
+  /** URL of libsamplerate-js's worklet module, when the context's rate needs resampling. */
+  resampler?: string | URL;
+}
+export interface Listening extends ListenPlan {
+  context: AudioContext;
+  stream: MediaStream;
+  /** The stream's source node: connect an AnalyserNode to it for a spectrogram. */
+  source: MediaStreamAudioSourceNode;
+  node: AudioWorkletNode;
+  /** Stops; resolves after the messages still in flight were delivered. */
+  stop(): Promise<void>;
+}
+/**
+ * Listens to `stream` (the microphone with its voice filters off when null) in
+ * an AudioWorklet, calling onMessage for each message heard.
+ */
+export declare function listen(stream: MediaStream | null, onMessage: (message: Message) => void, options?: ListenOptions): Promise<Listening>;

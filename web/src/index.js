@@ -1,6 +1,6 @@
 // quorlax: data over sound in the browser and in Node, on the library built
 // as WebAssembly (quorlax.wasm beside this file).
-import { MODES, QuorlaxError, instantiate } from './core.js';
+import { CoreListener, MODES, QuorlaxError, UNSUPPORTED, bandsHeard, instantiate } from './core.js';
 
 export { MODES, QuorlaxError };
 
@@ -83,4 +83,170 @@ export async function play(text, { context, destination, when = 0, mode = 'audib
   if (!isOffline(ctx) && ctx.state === 'suspended') await ctx.resume();
   source.start(when);
   return { context: ctx, source, samples, rate: r, duration: samples.length / r, ended };
+}
+
+/**
+ * Facts of the bands a listener in `mode` hears at `rate` Hz, from the library:
+ * name, toneHz (the nine-tone grid), shiftHz, lowHz, highHz.
+ */
+export function bands(rate, mode = 'all') {
+  return bandsHeard(loaded(), mode, rate);
+}
+
+/**
+ * Hears transmissions in audio pushed in pieces of any length. `push` and
+ * `flush` return the messages they completed; `start` and `end` count
+ * samples from the first one pushed.
+ */
+export class Listener {
+  constructor(options = {}) {
+    this.inner = new CoreListener(loaded(), options);
+    this.rate = this.inner.rate;
+  }
+
+  push(samples) {
+    return this.inner.push(samples);
+  }
+
+  flush() {
+    return this.inner.flush();
+  }
+
+  close() {
+    this.inner.close();
+  }
+
+  [Symbol.dispose]() {
+    this.close();
+  }
+}
+
+/** getUserMedia constraints that keep tones: the voice filters erase them. */
+export const MICROPHONE = Object.freeze({
+  echoCancellation: false,
+  noiseSuppression: false,
+  autoGainControl: false,
+  channelCount: 1,
+});
+
+/** The microphone with echo cancellation, noise suppression and gain control off. */
+export function microphone(constraints = {}) {
+  return navigator.mediaDevices.getUserMedia({ audio: { ...MICROPHONE, ...constraints }, video: false });
+}
+
+function listenerFits(c, options, rate) {
+  try {
+    new CoreListener(c, { ...options, rate }).close();
+    return true;
+  } catch (e) {
+    if (e instanceof QuorlaxError && e.code === UNSUPPORTED) return false;
+    throw e;
+  }
+}
+
+/**
+ * Where to run the listener for audio at `inputRate`: at that rate when the
+ * library can, else resampled to 44100 or 48000 Hz; a plain error when no band
+ * of the mode lies below half the input rate.
+ */
+export function listenPlan(inputRate, options = {}) {
+  const c = loaded();
+  const { mode = 'all' } = options;
+  if (listenerFits(c, options, inputRate)) {
+    return { inputRate, rate: inputRate, resampled: false, bands: bandsHeard(c, mode, inputRate) };
+  }
+  // Whole ratios where they exist (88200 and 22050 to 44100), else 48000 Hz.
+  const rate = inputRate % 44100 === 0 || 44100 % inputRate === 0 ? 44100 : 48000;
+  const wanted = bandsHeard(c, mode, rate);
+  const kept = wanted.filter((b) => b.highHz < inputRate / 2);
+  if (kept.length === 0 || !listenerFits(c, options, rate)) {
+    const top = Math.max(...wanted.map((b) => b.highHz), 0);
+    const names = wanted.map((b) => b.name).join(', ') || String(mode);
+    throw new QuorlaxError(UNSUPPORTED, c.errorText(UNSUPPORTED),
+      `no band fits: audio at ${inputRate} Hz carries sound up to ${inputRate / 2} Hz, and the ${names} ` +
+      `band${wanted.length > 1 ? 's need' : ' needs'} up to ${Math.round(top)} Hz. A Bluetooth headset in ` +
+      'call mode captures like this; use a built-in or wired microphone');
+  }
+  return { inputRate, rate, resampled: true, bands: kept };
+}
+
+const RESAMPLER = '@alexanderolsen/libsamplerate-js/dist/libsamplerate.worklet.js';
+
+function resamplerUrl() {
+  try {
+    if (typeof import.meta.resolve === 'function') return import.meta.resolve(RESAMPLER);
+  } catch {
+    // no import map entry: fall back to the installed layout
+  }
+  return new URL(`../../${RESAMPLER}`, import.meta.url).href;
+}
+
+const workletsLoaded = new WeakMap();
+
+async function addModuleOnce(ctx, url) {
+  let set = workletsLoaded.get(ctx);
+  if (!set) workletsLoaded.set(ctx, (set = new Map()));
+  if (!set.has(url)) set.set(url, ctx.audioWorklet.addModule(url));
+  return set.get(url);
+}
+
+/**
+ * Listens to `stream` (the microphone when null) in an AudioWorklet and calls
+ * onMessage(message) for every message heard. Resolves once listening, to
+ * { context, source, node, rate, inputRate, resampled, bands, stop() }.
+ */
+export async function listen(stream, onMessage, options = {}) {
+  const c = loaded();
+  const { context, mode = 'all', base, separation, reportFailed = false, onError, resampler } = options;
+  const ownStream = !stream;
+  const ctx = context ?? new AudioContext();
+  const plan = listenPlan(ctx.sampleRate, { mode, base, separation });
+  const media = stream ?? await microphone();
+  if (plan.resampled) await addModuleOnce(ctx, resampler ?? resamplerUrl());
+  await addModuleOnce(ctx, new URL('./worklet.js', import.meta.url).href);
+  const node = new AudioWorkletNode(ctx, 'quorlax-listener', {
+    numberOfInputs: 1,
+    numberOfOutputs: 0,
+    channelCount: 1,
+    channelCountMode: 'explicit',
+    channelInterpretation: 'speakers',
+    processorOptions: {
+      wasm: wasmBytes,
+      inputRate: ctx.sampleRate,
+      listener: { mode, rate: plan.rate, base, separation, reportFailed },
+    },
+  });
+  let stopped = null;
+  const ready = new Promise((resolve, reject) => {
+    node.port.onmessage = ({ data }) => {
+      if (data.type === 'message') onMessage(data.message);
+      else if (data.type === 'ready') resolve();
+      else if (data.type === 'stopped') stopped?.();
+      else if (data.type === 'error') {
+        const e = data.name === 'QuorlaxError' ? new QuorlaxError(data.code, data.message) : new Error(data.message);
+        reject(e);
+        onError?.(e);
+      }
+    };
+  });
+  const source = new MediaStreamAudioSourceNode(ctx, { mediaStream: media });
+  source.connect(node);
+  if (ctx.state === 'suspended') await ctx.resume();
+  await ready;
+  return {
+    context: ctx,
+    source,
+    node,
+    stream: media,
+    ...plan,
+    /** Stops listening; resolves after the messages still in flight were delivered. */
+    async stop() {
+      const done = new Promise((resolve) => (stopped = resolve));
+      source.disconnect();
+      node.port.postMessage({ type: 'stop' });
+      await done;
+      if (ownStream) for (const t of media.getTracks()) t.stop();
+      if (!context) await ctx.close();
+    },
+  };
 }

@@ -1,7 +1,7 @@
 // The demo page in headless chromium: its play path renders the encoder's samples.
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
-import { encode, load } from '../dist/index.js';
+import { Listener, encode, load } from '../dist/index.js';
 import { haveChromium, launch, openPage, serveWeb } from './browser.mjs';
 
 const skip = !haveChromium && 'no chromium (apt-get install chromium)';
@@ -41,6 +41,11 @@ for (const { mode, rate } of [{ mode: 'audible', rate: 48000 }, { mode: 'nonaudi
     const differ = expected.filter((x, i) => x !== rendered.samples[i]).length;
     assert.equal(differ, 0, `${differ} samples differ`);
     assert.ok(rendered.samples.slice(expected.length).every((x) => x === 0));
+    // And it decodes to the message.
+    const l = new Listener({ mode: 'all', rate });
+    const heard = [...l.push(Float32Array.from(rendered.samples)), ...l.flush()];
+    l.close();
+    assert.deepEqual(heard.map((m) => [m.text, m.ok, m.band]), [['QUORLAS42'.toLowerCase(), true, mode]]);
     assert.deepEqual(page.errors, []);
     await page.close();
   });
