@@ -1,5 +1,8 @@
 // Compiled (not run) by pack.test.mjs against the installed package's declarations.
-import { MODES, QuorlaxError, encode, load, play, version, type EncodeOptions, type Mode } from 'quorlax';
+import {
+  Listener, MODES, QuorlaxError, bands, encode, listen, listenPlan, load, microphone, play, version,
+  type BandInfo, type EncodeOptions, type Message, type Mode,
+} from 'quorlax';
 
 async function main(): Promise<void> {
   await load();
@@ -13,10 +16,20 @@ async function main(): Promise<void> {
   } catch (e) {
     if (e instanceof QuorlaxError) console.log(e.code.toFixed(0), e.message);
   }
+  const grid: BandInfo[] = bands(48000, 'all');
+  console.log(grid.map((b) => `${b.name} ${b.toneHz.join(' ')} ${b.highHz}`));
+  const listener = new Listener({ mode: 'all', rate: 48000, reportFailed: true });
+  const heard: Message[] = [...listener.push(samples), ...listener.flush()];
+  for (const m of heard) console.log(m.text, m.ok, m.band, m.start, m.end, m.levelDb.toFixed(1), m.confidence);
+  listener.close();
+  console.log(listenPlan(96000).resampled, samples.length, value, text);
   if (typeof AudioContext !== 'undefined') {
-    const playing = await play('hello1234', { context: new AudioContext(), mode: 'audible' });
+    const context = new AudioContext();
+    const playing = await play('hello1234', { context, mode: 'audible' });
     await playing.ended;
+    const session = await listen(await microphone(), (m: Message) => console.log(m.text), { context, mode: 'all' });
+    session.source.connect(new AnalyserNode(context));
+    await session.stop();
   }
-  console.log(samples.length, value, text);
 }
 void main();
