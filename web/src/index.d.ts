@@ -118,7 +118,6 @@ export declare class Listener {
   flush(): Message[];
   /** Releases the listener's memory in the module (also done when it is collected). */
   close(): void;
-  [Symbol.dispose](): void;
 }
 
 /** getUserMedia audio constraints with echo cancellation, noise suppression and gain control off. */

@@ -115,10 +115,6 @@ export class Listener {
   close() {
     this.inner.close();
   }
-
-  [Symbol.dispose]() {
-    this.close();
-  }
 }
 
 /** getUserMedia constraints that keep tones: the voice filters erase them. */
