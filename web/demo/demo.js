@@ -72,42 +72,50 @@ function drawSpectrogram(canvas, analyser, bands, rate) {
   const g = canvas.getContext('2d');
   const w = canvas.width;
   const h = canvas.height;
+  // The picture scrolls in its own canvas; grids and labels are laid over it each frame.
+  const picture = document.createElement('canvas');
+  picture.width = w;
+  picture.height = h;
+  const p = picture.getContext('2d');
+  p.fillStyle = '#000';
+  p.fillRect(0, 0, w, h);
   const nyquist = rate / 2;
   const bins = new Float32Array(analyser.frequencyBinCount);
-  const column = g.createImageData(1, h);
+  const column = p.createImageData(1, h);
   const y = (hz) => h - 1 - Math.round((hz / nyquist) * (h - 1));
-  g.fillStyle = '#000';
-  g.fillRect(0, 0, w, h);
   const frame = () => {
     analyser.getFloatFrequencyData(bins);
-    g.drawImage(canvas, 1, 0, w - 1, h, 0, 0, w - 1, h);
+    p.drawImage(picture, 1, 0, w - 1, h, 0, 0, w - 1, h);
     for (let row = 0; row < h; row++) {
       const hz = ((h - 1 - row) / (h - 1)) * nyquist;
       const db = bins[Math.min(bins.length - 1, Math.round((hz / nyquist) * (bins.length - 1)))];
-      const v = Math.max(0, Math.min(1, (db + 110) / 80));
+      const v = Math.max(0, Math.min(1, (db + 120) / 90));
       const o = row * 4;
-      column.data[o] = 255 * Math.min(1, v * 2);
-      column.data[o + 1] = 255 * Math.max(0, v * 2 - 1);
-      column.data[o + 2] = 90 * v;
+      column.data[o] = 255 * Math.min(1, v * 1.6);
+      column.data[o + 1] = 255 * Math.max(0, v * 1.6 - 0.6);
+      column.data[o + 2] = 160 * v * (1 - v) + 40 * v;
       column.data[o + 3] = 255;
     }
-    g.putImageData(column, w - 1, 0);
-    // Band grids: each band's tones and the top of its shifted tones.
+    p.putImageData(column, w - 1, 0);
+    g.drawImage(picture, 0, 0);
     g.save();
-    g.font = '11px system-ui';
+    g.font = '12px system-ui';
+    g.fillStyle = '#bbb';
+    for (let khz = 2; khz < nyquist / 1000; khz += 2) g.fillText(`${khz} kHz`, w - 44, y(khz * 1000) + 4);
     for (const b of bands) {
-      g.strokeStyle = BAND_COLOURS[b.name] ?? '#fff';
-      g.globalAlpha = 0.55;
+      const colour = BAND_COLOURS[b.name] ?? '#fff';
+      g.strokeStyle = colour;
+      g.globalAlpha = 0.7;
       g.beginPath();
       for (const hz of b.toneHz) {
-        g.moveTo(w - 40, y(hz) + 0.5);
-        g.lineTo(w, y(hz) + 0.5);
+        g.moveTo(0, y(hz) + 0.5);
+        g.lineTo(10, y(hz) + 0.5);
       }
       g.stroke();
       g.globalAlpha = 1;
-      g.fillStyle = BAND_COLOURS[b.name] ?? '#fff';
-      g.fillText(b.name, 4, y(b.highHz) - 2);
-      g.fillRect(0, y(b.highHz), 3, y(b.lowHz) - y(b.highHz));
+      g.fillStyle = colour;
+      g.fillRect(12, y(b.highHz), 3, Math.max(1, y(b.lowHz) - y(b.highHz)));
+      g.fillText(b.name, 18, (y(b.highHz) + y(b.lowHz)) / 2 + 4);
     }
     g.restore();
     drawing = requestAnimationFrame(frame);

@@ -47,6 +47,7 @@ async function heardRow(page, text) {
 
 test('the demo listens to the microphone and shows what it heard', { skip }, async () => {
   const page = await openPage(browser, `${server.url}/demo/`);
+  await page.setViewport({ width: 1024, height: 1000 });
   await page.evaluate(() => window.quorlaxDemo.ready);
   await page.click('#listen');
   await page.waitForFunction(() => /^Listening at/.test(document.getElementById('listen-status').textContent));

@@ -81,19 +81,22 @@ test('a transmission that ends exactly at the end of the stream is completed by 
 test('a custom grid is heard by a listener on the same grid only', () => {
   const rate = 48000;
   const grid = { base: 10000, separation: 0 };
+  const defaultGrid = bands(rate, 'custom');
   const tx = encode('custom123', { mode: 'custom', rate, ...grid });
   const { audio } = scene([tx], { rate, rnd: random(SEED + 3), noise: 0.005 });
   assert.deepEqual(hear(audio, { mode: 'custom', rate, ...grid }, 4096).map((m) => m.text), ['custom123']);
   assert.deepEqual(hear(audio, { mode: 'custom', rate }, 4096), []);
+  assert.deepEqual(bands(rate, 'custom'), defaultGrid, 'the default grid is back');
+  assert.notEqual(Math.round(defaultGrid[0].toneHz[0]), 10000);
 });
 
 test('samples may be any array of numbers', () => {
   const rate = 48000;
-  const tx = Array.from(encode('array4567', { rate }));
+  const tx = Array.from(encode('list45678', { rate }));
   const l = new Listener({ rate, mode: 'audible' });
   const got = [...l.push(new Array(2000).fill(0)), ...l.push(tx), ...l.flush()];
   l.close();
-  assert.deepEqual(got.map((m) => m.text), ['array4567']);
+  assert.deepEqual(got.map((m) => m.text), ['list45678']);
 });
 
 test('bands come from the library and fit below half the rate', () => {

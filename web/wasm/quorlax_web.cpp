@@ -6,8 +6,8 @@
 #include "ZunCoreLib_api.h"
 
 namespace {
-// The custom grid is process-wide; each encode sets it, so one call never
-// inherits another's grid.
+// The custom grid is process-wide: a custom encode sets its own and puts the
+// default back, so neither later encodes nor listeners inherit it.
 const float kDefaultBase = Globals::freqBaseForCustomMultiTone;
 const int kDefaultSeparation = Globals::zunsSeparationForCustomMultiTone;
 }  // namespace
@@ -43,6 +43,10 @@ __attribute__((used)) int QUORLAXWEB_Encode(const char* text, int size, int mode
     }
   }
   QUORLAX_Destroy(h);
+  if (mode == QUORLAX_MODE_CUSTOM) {
+    Globals::freqBaseForCustomMultiTone = kDefaultBase;
+    Globals::zunsSeparationForCustomMultiTone = kDefaultSeparation;
+  }
   return r;
 }
 
