@@ -111,6 +111,31 @@ void BM_Decode(benchmark::State& state) {
   QUORLAX_Destroy(h);
 }
 
+// The listener on the same stream, pushed in 1024-sample buffers.
+void BM_Listen(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  const float rate = static_cast<float>(state.range(1));
+  const std::vector<float>& stream = streamFor(mode, rate);
+  int error = 0;
+  QUORLAX_Listener* l = stream.empty() ? nullptr : QUORLAX_ListenerCreate(mode, rate, &error);
+  if (l == nullptr) {
+    state.SkipWithError("listener refused");
+    return;
+  }
+  long messages = 0;
+  QUORLAX_Message m;
+  for (auto _ : state) {
+    for (size_t pos = 0; pos + 1024 <= stream.size(); pos += 1024) {
+      QUORLAX_ListenerPush(l, stream.data() + pos, 1024);
+      while (QUORLAX_ListenerNext(l, &m) == 1) messages += m.ok;
+    }
+  }
+  const double seconds = static_cast<double>(stream.size()) / rate;
+  state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["ok_per_pass"] = static_cast<double>(messages) / state.iterations();
+  QUORLAX_ListenerDestroy(l);
+}
+
 void encodeArgs(benchmark::internal::Benchmark* b) {
   for (int mode : {2, 3, 4, 6})
     for (int rate : {44100, 48000})
@@ -127,3 +152,4 @@ void decodeArgs(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_Encode)->Apply(encodeArgs)->ArgNames({"mode", "rate", "melody"})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Decode)->Apply(decodeArgs)->ArgNames({"mode", "rate"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Listen)->Apply(decodeArgs)->ArgNames({"mode", "rate"})->Unit(benchmark::kMillisecond);

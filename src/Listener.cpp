@@ -15,6 +15,7 @@ namespace QUORLAX {
 namespace {
 
 constexpr int kMaxReaders = 128;
+constexpr int kMaxClusters = 32;
 constexpr int kRecentOk = 16;
 constexpr float kNoLevelDb = -200.0f;
 constexpr double kPi = 3.14159265358979323846;
@@ -65,7 +66,7 @@ Listener::Listener(int mode, float samplingRate, float customBaseHz, int customS
       spectra_(static_cast<size_t>(slots_) * analysis_.mSpecSize, 0.0f),
       rows_(slots_),
       readers_(kMaxReaders),
-      clusters_(kMaxReaders),
+      clusters_(kMaxClusters),
       recentOk_(kRecentOk, Span{0, 0}),
       scratchReceived_(Globals::numTotalTokens) {
   for (int i = 0; i < slots_; ++i) rows_[i] = spectra_.data() + static_cast<size_t>(i) * analysis_.mSpecSize;
@@ -101,6 +102,7 @@ int Listener::SetCustom(float baseHz, int separation) {
   customSeparation_ = separation;
   for (Reader& r : readers_) r.active = false;
   for (Cluster& c : clusters_) c.live = false;
+  activeReaders_ = liveClusters_ = 0;
   failedPending_.clear();
   BuildBands();
   ResetStream();
@@ -115,10 +117,7 @@ void Listener::ResetStream() {
   storedFrames_ = 0;
   segmentFrames_ = 0;
   segmentStart_ = samplesIn_;
-  for (MultiToneDetector& b : bands_) {
-    std::fill(b.strongestTone.begin(), b.strongestTone.end(), -1);
-    std::fill(b.secondTone.begin(), b.secondTone.end(), -1);
-  }
+  for (MultiToneDetector& b : bands_) b.Clear();
   std::fill(openCluster_.begin(), openCluster_.end(), -1);
 }
 
@@ -150,15 +149,14 @@ void Listener::Hop() {
   float* row = rows_[write_];
   analysis_.doFFT(frame_.data(), row, nullptr);
   const SpectraView ring = Ring();
-  for (MultiToneDetector& b : bands_) b.RankStartTones(row, write_);
+  for (MultiToneDetector& b : bands_) b.RankAndSlide(row, write_);
   storedFrames_ = std::min(storedFrames_ + 1, slots_);
-  const int newest = write_;
   write_ = (write_ + 1) % slots_;
   StepReaders(ring);
   if (storedFrames_ == slots_) {
     // The N most recent hops, oldest first.
     for (int b = 0; b < static_cast<int>(bands_.size()); ++b)
-      if (bands_[b].FrontDoorAt(ring, (newest + 1) % slots_)) StartReader(b);
+      if (bands_[b].DoorInNewest(ring)) StartReader(b);
   }
   ++frameCount_;
   ++segmentFrames_;
@@ -188,12 +186,14 @@ void Listener::StartReader(int band) {
     Cluster& c = clusters_[open];
     c = Cluster{};
     c.live = true;
+    ++liveClusters_;
     c.band = band;
     c.anchorFrame = frameCount_;
   }
   if (free == nullptr) return;
   Reader& r = *free;
   r.active = true;
+  ++activeReaders_;
   r.band = band;
   r.clockStart = write_;
   r.clockFrames = 0.0;
@@ -217,10 +217,11 @@ void Listener::StartReader(int band) {
 }
 
 void Listener::StepReaders(const SpectraView& ring) {
+  if (activeReaders_ == 0) return;
   for (Reader& r : readers_) {
     if (!r.active || ring.Filled(write_, r.readPos) < half_) continue;
     MultiToneDetector& band = bands_[r.band];
-    band.ComputeWindowStats(ring, r.readPos, r.ordinal);
+    band.ComputeWindowStats(ring, r.readPos, r.ordinal, true);
     const MultiToneDetector::Decision d = band.DecideToken(ring, r.readPos);
     r.ratioSum += d.energyRatio;
     if (d.agreeing > 0) {
@@ -237,6 +238,7 @@ void Listener::StepReaders(const SpectraView& ring) {
 
 void Listener::FinishReader(Reader& r) {
   r.active = false;
+  --activeReaders_;
   HeardMessage m{};
   const ReadOut ro = ReadOutTokens(codec_, r.values, scratchReceived_.data(), m.text);
   m.ok = ro.ok;
@@ -262,6 +264,7 @@ void Listener::FinishReader(Reader& r) {
 }
 
 void Listener::ResolveClusters(bool force) {
+  if (liveClusters_ == 0) return;
   for (int i = 0; i < static_cast<int>(clusters_.size()); ++i) {
     Cluster& c = clusters_[i];
     if (!c.live || c.readers > 0) continue;
@@ -269,6 +272,7 @@ void Listener::ResolveClusters(bool force) {
     if (accepting && !force) continue;
     if (openCluster_[c.band] == i) openCluster_[c.band] = -1;
     c.live = false;
+    --liveClusters_;
     if (c.haveOk) {
       recentOk_[recentOkNext_] = Span{c.bestOk.start, c.bestOk.end};
       recentOkNext_ = (recentOkNext_ + 1) % kRecentOk;
@@ -305,9 +309,7 @@ void Listener::Flush() {
   // no new door opens), then report everything and start a new stream.
   const long long realSamples = samplesIn_;
   for (int hops = 0;; ++hops) {
-    bool busy = false;
-    for (const Reader& r : readers_) busy |= r.active;
-    if (!busy && hops * hop_ >= window_) break;
+    if (activeReaders_ == 0 && hops * hop_ >= window_) break;
     const int n = untilFrame_;
     std::fill(frame_.begin(), frame_.begin() + n, 0.0f);
     const float* zeros = frame_.data();

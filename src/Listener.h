@@ -122,6 +122,8 @@ class Listener {
   std::vector<int> openCluster_;  // per band, -1 when none accepts doors
   std::vector<Reader> readers_;
   std::vector<Cluster> clusters_;
+  int activeReaders_ = 0;
+  int liveClusters_ = 0;
   std::vector<HeardMessage> failedPending_;
   std::vector<Span> recentOk_;
   int recentOkNext_ = 0;

@@ -1,5 +1,6 @@
 #include "MultiToneDetector.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "Globals.h"
@@ -20,6 +21,47 @@ float toneSum(const float* spectrum, int bin) {
 // second-strongest of a frame.
 int toneOrNone(int tone, const float* ratios) { return ratios[tone] == kNoLevel ? -1 : tone; }
 
+float levelDb(double quotient) { return static_cast<float>(20 * std::log10(quotient)); }
+
+// The strongest and second-strongest of the tones by their levels in dB,
+// 20 log10(q) in single precision, ties to the lower tone: what ranking every
+// level would give. Only quotients close enough to the second largest to tie
+// with it after rounding need their logarithm (relative 1e-4 is 0.00087 dB,
+// many single-precision steps of any level a spectrum can have). False, with
+// nothing written, when a quotient is not a number: then every level counts.
+template <typename Q>
+bool topTwoLevels(const Q* q, int n, int* top, int* next, float* topDb, float* nextDb) {
+  int a = 0;
+  for (int i = 0; i < n; ++i) {
+    if (std::isnan(q[i])) return false;
+    if (q[i] > q[a]) a = i;
+  }
+  int b = a == 0 ? 1 : 0;
+  for (int i = 0; i < n; ++i)
+    if (i != a && q[i] > q[b]) b = i;
+  const Q close = q[b] - q[b] * static_cast<Q>(1e-4);
+  int t = -1, u = -1;
+  float dbT = 0.0f, dbU = 0.0f;
+  for (int i = 0; i < n; ++i) {
+    if (q[i] < close) continue;
+    const float db = levelDb(static_cast<double>(q[i]));
+    if (t < 0 || db > dbT) {
+      u = t;
+      dbU = dbT;
+      t = i;
+      dbT = db;
+    } else if (u < 0 || db > dbU) {
+      u = i;
+      dbU = db;
+    }
+  }
+  *top = t;
+  *next = u;
+  *topDb = dbT;
+  *nextDb = dbU;
+  return true;
+}
+
 }  // namespace
 
 MultiToneDetector::MultiToneDetector(const MultiToneBand& b, int slots, int specSize)
@@ -29,6 +71,7 @@ MultiToneDetector::MultiToneDetector(const MultiToneBand& b, int slots, int spec
       windowMaxTone(slots, -1),
       windowSecondTone(slots, -1),
       stats(slots, sTokenProbs{}),
+      slotLevel(slots, 0.0),
       toneVotes{} {
   for (int i = 0; i < kNumTones; ++i) toneBins[i] = band.ToneBin(i);
   beginBin = toneBins[0];
@@ -43,42 +86,93 @@ MultiToneDetector::MultiToneDetector(const MultiToneBand& b, int slots, int spec
   frontDoorTone2 = pair[0];
 }
 
-bool MultiToneDetector::ComputeStartStats(const float* spectrum, float* energyRatios) const {
+bool MultiToneDetector::StartLevel(const float* spectrum, float* energyBlock, double* level) const {
   if (!fits) return false;
-  float energyBlock = 0.0f;
-  for (int b = beginBin; b <= endBin; ++b) energyBlock += spectrum[b];
-  energyBlock /= static_cast<float>(endBin - beginBin + 1);
-  if (!HasEnergy(energyBlock)) return false;
-  for (int i = 0; i < kNumTones; ++i) {
-    const float s = toneSum(spectrum, toneBins[i]);
-    energyRatios[i] = static_cast<float>(20 * std::log10(static_cast<double>(s / kMeasuredBins / energyBlock)));
+  float sum = 0.0f;
+  if (level != nullptr) {
+    double wide = 0.0;
+    for (int b = beginBin; b <= endBin; ++b) {
+      sum += spectrum[b];
+      wide += spectrum[b];
+    }
+    *level = wide;
+  } else {
+    for (int b = beginBin; b <= endBin; ++b) sum += spectrum[b];
   }
+  *energyBlock = sum / static_cast<float>(endBin - beginBin + 1);
+  return HasEnergy(*energyBlock);
+}
+
+bool MultiToneDetector::ComputeStartStats(const float* spectrum, float* energyRatios, double* level) const {
+  float energyBlock;
+  if (!StartLevel(spectrum, &energyBlock, level)) return false;
+  for (int i = 0; i < kNumTones; ++i)
+    energyRatios[i] = levelDb(static_cast<double>(toneSum(spectrum, toneBins[i]) / kMeasuredBins / energyBlock));
   return true;
 }
 
-void MultiToneDetector::RankStartTones(const float* spectrum, int slot) {
-  float sorted[kNumTones];
-  int idx[kNumTones];
-  if (!ComputeStartStats(spectrum, sorted)) {
+void MultiToneDetector::RankAndSlide(const float* spectrum, int slot) {
+  const int n = static_cast<int>(strongestTone.size());
+  const int h = n / 2;
+  auto first = [&](int s) { return strongestTone[s % n] == frontDoorTone1; };
+  auto second = [&](int s) { return strongestTone[s % n] == frontDoorTone2 || secondTone[s % n] == frontDoorTone2; };
+  // The window ending at slot - 1 becomes the one ending at slot: slot itself
+  // leaves the older half and re-enters the newer one with its new ranking,
+  // and slot + h crosses from the newer half to the older.
+  slideFirst += first(slot + h) - first(slot);
+  slideSecond -= second(slot + h);
+  slotLevel[slot] = 0.0;
+  RankTones(spectrum, slot, &slotLevel[slot]);
+  slideSecond += second(slot);
+}
+
+bool MultiToneDetector::DoorInNewest(const SpectraView& ring) const {
+  const int h = ring.slots / 2;
+  return slideFirst >= h - ring.toleranceFrames && slideSecond >= h - 2 * ring.toleranceFrames;
+}
+
+void MultiToneDetector::Clear() {
+  std::fill(strongestTone.begin(), strongestTone.end(), -1);
+  std::fill(secondTone.begin(), secondTone.end(), -1);
+  std::fill(slotLevel.begin(), slotLevel.end(), 0.0);
+  slideFirst = slideSecond = 0;
+}
+
+void MultiToneDetector::RankStartTones(const float* spectrum, int slot) { RankTones(spectrum, slot, nullptr); }
+
+void MultiToneDetector::RankTones(const float* spectrum, int slot, double* level) {
+  float energyBlock;
+  if (!StartLevel(spectrum, &energyBlock, level)) {
     strongestTone[slot] = secondTone[slot] = -1;
     return;
   }
-  for (int i = 0; i < kNumTones; ++i) idx[i] = i;
-  // Stable descending bubble sort: equal ratios keep tone order.
-  for (int c = 0; c < kNumTones - 1; ++c) {
-    for (int d = 0; d < kNumTones - 1 - c; ++d) {
-      if (sorted[d + 1] > sorted[d]) {
-        const float r = sorted[d];
-        sorted[d] = sorted[d + 1];
-        sorted[d + 1] = r;
-        const int t = idx[d];
-        idx[d] = idx[d + 1];
-        idx[d + 1] = t;
+  float q[kNumTones];
+  for (int i = 0; i < kNumTones; ++i) q[i] = toneSum(spectrum, toneBins[i]) / kMeasuredBins / energyBlock;
+  int top, next;
+  float topDb, nextDb;
+  if (!topTwoLevels(q, kNumTones, &top, &next, &topDb, &nextDb)) {
+    // Stable descending bubble sort of every level: equal (or NaN) levels keep tone order.
+    float sorted[kNumTones];
+    int idx[kNumTones];
+    for (int i = 0; i < kNumTones; ++i) {
+      sorted[i] = levelDb(static_cast<double>(q[i]));
+      idx[i] = i;
+    }
+    for (int c = 0; c < kNumTones - 1; ++c) {
+      for (int d = 0; d < kNumTones - 1 - c; ++d) {
+        if (sorted[d + 1] > sorted[d]) {
+          std::swap(sorted[d], sorted[d + 1]);
+          std::swap(idx[d], idx[d + 1]);
+        }
       }
     }
+    top = idx[0];
+    next = idx[1];
+    topDb = sorted[0];
+    nextDb = sorted[1];
   }
-  strongestTone[slot] = sorted[0] == kNoLevel ? -1 : idx[0];
-  secondTone[slot] = sorted[1] == kNoLevel ? -1 : idx[1];
+  strongestTone[slot] = topDb == kNoLevel ? -1 : top;
+  secondTone[slot] = nextDb == kNoLevel ? -1 : next;
 }
 
 bool MultiToneDetector::FrontDoorAt(const SpectraView& ring, int firstSlot) const {
@@ -108,7 +202,7 @@ bool MultiToneDetector::SearchFrontDoor(const SpectraView& ring, int writePos, i
   return false;
 }
 
-void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlot, int ordinal) {
+void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlot, int ordinal, bool keptLevels) {
   const int n = ring.slots;
   const int h = n / 2;
   if (!fits || n < 2) return;
@@ -118,6 +212,10 @@ void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlo
   // Mean band level over the window, on the unshifted range.
   double energyBlock = 0.0;
   for (int s = 0; s < h; ++s) {
+    if (keptLevels) {
+      energyBlock += slotLevel[(firstSlot + s) % n];
+      continue;
+    }
     const float* row = ring.Row(firstSlot + s);
     for (int b = beginBin; b <= endBin; ++b) energyBlock += row[b];
   }
@@ -130,19 +228,34 @@ void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlo
     const float* row = ring.Row(slot);
     sTokenProbs& rec = stats[slot];
     double frameLevel = 0.0;
-    for (int b = beginBin; b <= endBin; ++b) frameLevel += row[b];
+    if (keptLevels)
+      frameLevel = slotLevel[slot];
+    else
+      for (int b = beginBin; b <= endBin; ++b) frameLevel += row[b];
     if (!HasEnergy(energyBlock) || !HasEnergy(frameLevel / bandBins)) {
       windowMaxTone[slot] = windowSecondTone[slot] = -1;
       rec = sTokenProbs{-1, 0.0f, -1, -1, 0.0f, 0.0f, 0.0f};
       continue;
     }
+    double q[kNumTones];
     for (int i = 0; i < kNumTones; ++i) {
       const float sum = toneSum(row, toneBins[i] + off);
       energy[i] = static_cast<float>(static_cast<double>(sum) * ring.specSize / static_cast<float>(h));
-      ratios[i] = static_cast<float>(20 * std::log10(sum / kMeasuredBins / energyBlock));
+      q[i] = sum / kMeasuredBins / energyBlock;
     }
-    const int top = toneOrNone(Globals::maxValueIdx(ratios, kNumTones), ratios);
-    const int next = top < 0 ? -1 : toneOrNone(Globals::secondValueIdx(ratios, kNumTones), ratios);
+    int best, second;
+    if (topTwoLevels(q, kNumTones, &best, &second, &ratios[0], &ratios[1])) {
+      // Only the two levels that count were taken; keep them where the rule below reads them.
+      const float bestDb = ratios[0], secondDb = ratios[1];
+      ratios[best] = bestDb;
+      ratios[second] = secondDb;
+    } else {
+      for (int i = 0; i < kNumTones; ++i) ratios[i] = levelDb(q[i]);
+      best = Globals::maxValueIdx(ratios, kNumTones);
+      second = Globals::secondValueIdx(ratios, kNumTones);
+    }
+    const int top = toneOrNone(best, ratios);
+    const int next = top < 0 ? -1 : toneOrNone(second, ratios);
     windowMaxTone[slot] = top;
     windowSecondTone[slot] = next;
     rec.idxToneMax = top;

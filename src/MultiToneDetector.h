@@ -40,11 +40,20 @@ class MultiToneDetector {
   MultiToneDetector(const MultiToneBand& band, int slots, int specSize);
 
   // Level of each tone above the band's mean on one spectrum, in dB. False,
-  // with the ratios untouched, when the band holds no energy.
-  bool ComputeStartStats(const float* spectrum, float* energyRatios) const;
+  // with the ratios untouched, when the band holds no energy. With `level`,
+  // also the band's sum in double precision.
+  bool ComputeStartStats(const float* spectrum, float* energyRatios, double* level = nullptr) const;
   // Ranks the tones of `spectrum` and records the two strongest at `slot`;
   // -1 where the frame names no tone.
   void RankStartTones(const float* spectrum, int slot);
+  // The same for a search that runs at every hop (the listener): also keeps
+  // the band's level of the spectrum for ComputeWindowStats, and the counts
+  // of DoorInNewest for the N slots that end at `slot`, updated as they slide.
+  void RankAndSlide(const float* spectrum, int slot);
+  // FrontDoorAt for the N most recent slots that RankAndSlide recorded.
+  bool DoorInNewest(const SpectraView& ring) const;
+  // Forgets every ranking and level (a new stream).
+  void Clear();
   // True when the N slots from firstSlot hold both front-door tokens: the
   // first half the first token, the second half the second.
   bool FrontDoorAt(const SpectraView& ring, int firstSlot) const;
@@ -53,8 +62,10 @@ class MultiToneDetector {
   bool SearchFrontDoor(const SpectraView& ring, int writePos, int* readPos) const;
 
   // Per-frame tone statistics of the token window at firstSlot, measured with
-  // the shift step of message token `ordinal` (1..18).
-  void ComputeWindowStats(const SpectraView& ring, int firstSlot, int ordinal);
+  // the shift step of message token `ordinal` (1..18). The band level comes
+  // from the spectra, or, with `keptLevels`, from the levels RankStartTones
+  // kept (the same sums, added frame by frame: many readers share them).
+  void ComputeWindowStats(const SpectraView& ring, int firstSlot, int ordinal, bool keptLevels = false);
   // Votes over the window that ComputeWindowStats measured.
   Decision DecideToken(const SpectraView& ring, int firstSlot);
 
@@ -71,7 +82,16 @@ class MultiToneDetector {
   std::vector<int> windowMaxTone;  // per slot: the token window's maxima
   std::vector<int> windowSecondTone;
   std::vector<sTokenProbs> stats;
+  std::vector<double> slotLevel;  // per slot: sum of the band's bins, when kept
+  int slideFirst = 0;   // of the N newest slots: older half ranking the first door tone first
+  int slideSecond = 0;  // newer half ranking the second door tone first or second
   int toneVotes[kNumTones];
+
+ private:
+  // Band mean of one spectrum in single precision (and the band's sum in
+  // double when `level` is given); false when the band holds no energy.
+  bool StartLevel(const float* spectrum, float* energyBlock, double* level) const;
+  void RankTones(const float* spectrum, int slot, double* level);
 };
 
 }  // namespace QUORLAX

@@ -121,4 +121,32 @@ TEST_F(Allocation, DecodingHopsAndDraining) {
             0);
 }
 
+// The listener allocates nothing per hop: not in noise, not while its readers
+// read (only a finished reading allocates, in the read-out and the queue).
+TEST_F(Allocation, ListenerHops) {
+  for (int mode : {2, 5}) {
+    for (float rate : {44100.f, 48000.f}) {
+      int error = 0;
+      QUORLAX_Listener* l = QUORLAX_ListenerCreate(mode, rate, &error);
+      ASSERT_NE(l, nullptr);
+      const std::vector<float> noise = Noise(static_cast<size_t>(rate * 3), 1e-3f, 2);
+      const std::vector<float> tx = Transmission(mode == 5 ? 4 : mode, rate, "hello1234");
+      const int lastTokens = 2 * static_cast<int>(0.10448979586362839f * rate);
+      EXPECT_EQ(AllocationsIn([&] {
+                  for (size_t pos = 0; pos < noise.size(); pos += 1000)
+                    QUORLAX_ListenerPush(l, noise.data() + pos, static_cast<int>(std::min<size_t>(1000, noise.size() - pos)));
+                  QUORLAX_ListenerPush(l, tx.data(), static_cast<int>(tx.size()) - lastTokens);
+                }),
+                0)
+          << "mode " << mode << " @ " << rate;
+      QUORLAX_ListenerPush(l, tx.data() + tx.size() - lastTokens, lastTokens);
+      QUORLAX_ListenerFlush(l);
+      QUORLAX_Message m;
+      EXPECT_EQ(QUORLAX_ListenerNext(l, &m), 1);
+      EXPECT_STREQ(m.text, "hello1234");
+      QUORLAX_ListenerDestroy(l);
+    }
+  }
+}
+
 }  // namespace
