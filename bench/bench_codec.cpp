@@ -1,11 +1,14 @@
 // Encoder and decoder through the C interface.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <map>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "../tests/audio_sources.h"
 #include "ZunCoreLib_api.h"
 
 namespace {
@@ -45,10 +48,11 @@ void BM_Encode(benchmark::State& state) {
 }
 
 // Ten transmissions of `mode` at `rate`, each followed by a second of quiet
-// noise, after a leading second of it.
-const std::vector<float>& streamFor(int mode, float rate) {
-  static std::map<std::pair<int, int>, std::vector<float>> cache;
-  const auto key = std::make_pair(mode, static_cast<int>(rate));
+// noise, after a leading second of it; with `talker`, espeak-ng speech at the
+// transmissions' level under the whole stream.
+const std::vector<float>& streamFor(int mode, float rate, bool talker = false) {
+  static std::map<std::tuple<int, int, bool>, std::vector<float>> cache;
+  const auto key = std::make_tuple(mode, static_cast<int>(rate), talker);
   auto it = cache.find(key);
   if (it != cache.end()) return it->second;
   std::vector<float> s;
@@ -61,19 +65,39 @@ const std::vector<float>& streamFor(int mode, float rate) {
   };
   void* h = QUORLAX_Create();
   noise(static_cast<int>(rate));
+  double txPower = 0.0;
+  size_t txSamples = 0;
   if (QUORLAX_Configure(mode, rate, 1024, h) == 0) {
     std::vector<float> buf(1024);
     for (int t = 0; t < 10; ++t) {
       const std::string text = textFor(t);
       QUORLAX_EncodeDataToAudioBuffer(text.c_str(), 9, 0, nullptr, 0, h);
       int n;
-      while ((n = QUORLAX_GetEncodedAudioBuffer(buf.data(), h)) > 0) s.insert(s.end(), buf.begin(), buf.begin() + n);
+      while ((n = QUORLAX_GetEncodedAudioBuffer(buf.data(), h)) > 0) {
+        for (int i = 0; i < n; ++i) txPower += static_cast<double>(buf[i]) * buf[i];
+        txSamples += static_cast<size_t>(n);
+        s.insert(s.end(), buf.begin(), buf.begin() + n);
+      }
       noise(static_cast<int>(rate));
     }
   } else {
     s.clear();
   }
   QUORLAX_Destroy(h);
+  if (talker && !s.empty()) {
+    std::vector<float> clip = qtest::Speech::Synthesize(rate, "en-us+f3");
+    if (clip.empty()) {
+      s.clear();
+    } else {
+      qtest::Speech speech(clip);
+      std::vector<float> voice(s.size());
+      speech.Fill(voice.data(), voice.size());
+      double power = 0.0;
+      for (float v : voice) power += static_cast<double>(v) * v;
+      const float gain = static_cast<float>(std::sqrt(txPower / txSamples / (power / voice.size())));
+      for (size_t i = 0; i < s.size(); ++i) s[i] += gain * voice[i];
+    }
+  }
   return cache[key] = s;
 }
 
@@ -82,7 +106,7 @@ const std::vector<float>& streamFor(int mode, float rate) {
 void BM_Decode(benchmark::State& state) {
   const int mode = static_cast<int>(state.range(0));
   const float rate = static_cast<float>(state.range(1));
-  const std::vector<float>& stream = streamFor(mode, rate);
+  const std::vector<float>& stream = streamFor(mode, rate, state.range(2) != 0);
   void* h = QUORLAX_Create();
   if (stream.empty() || QUORLAX_Configure(mode, rate, 1024, h) != 0) {
     state.SkipWithError("configure failed");
@@ -115,7 +139,7 @@ void BM_Decode(benchmark::State& state) {
 void BM_Listen(benchmark::State& state) {
   const int mode = static_cast<int>(state.range(0));
   const float rate = static_cast<float>(state.range(1));
-  const std::vector<float>& stream = streamFor(mode, rate);
+  const std::vector<float>& stream = streamFor(mode, rate, state.range(2) != 0);
   int error = 0;
   QUORLAX_Listener* l = stream.empty() ? nullptr : QUORLAX_ListenerCreate(mode, rate, &error);
   if (l == nullptr) {
@@ -142,14 +166,17 @@ void encodeArgs(benchmark::internal::Benchmark* b) {
       for (int melody : {0, 1}) b->Args({mode, rate, melody});
 }
 
+// mode, rate, talker
 void decodeArgs(benchmark::internal::Benchmark* b) {
   for (int mode : {2, 3, 4, 5, 6})
-    for (int rate : {44100, 48000}) b->Args({mode, rate});
-  b->Args({2, 22050});
+    for (int rate : {44100, 48000}) b->Args({mode, rate, 0});
+  b->Args({2, 22050, 0});
+  for (int mode : {2, 5})
+    for (int rate : {44100, 48000}) b->Args({mode, rate, 1});
 }
 
 }  // namespace
 
 BENCHMARK(BM_Encode)->Apply(encodeArgs)->ArgNames({"mode", "rate", "melody"})->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Decode)->Apply(decodeArgs)->ArgNames({"mode", "rate"})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Listen)->Apply(decodeArgs)->ArgNames({"mode", "rate"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)->Apply(decodeArgs)->ArgNames({"mode", "rate", "talker"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Listen)->Apply(decodeArgs)->ArgNames({"mode", "rate", "talker"})->Unit(benchmark::kMillisecond);

@@ -92,3 +92,18 @@ put("encoder_text", "seed-melody-too-long", enc(0x80 | 2, 4, 2, "abcdefghi", 3, 
 put("encoder_text", "seed-melody-null", enc(0, 4, 2, "abcdefghi", 0x83, b"123"))
 put("encoder_text", "seed-random-melody", enc(0xC0 | 1, 4, 1, "vvvvvvvvv"))
 put("encoder_text", "seed-negative", [5, 1, 7, 3, 1, 0, 5])
+
+# listener: head (mode/rate), then ops: op, u16 size, op bytes.
+for mode in range(5):
+    for rate_bit in (0, 0x80):
+        head = mode | rate_bit
+        prog = [head]
+        prog += [8] + u16(3000)                                                          # silence
+        prog += [3] + u16(0) + ([1] if mode == 3 else []) + text("hello1234") + [64] + u16(777) + u16(0)
+        prog += [1] + u16(4000) + [0, 1]                                                # NaN, +inf
+        prog += [6 | 0x80] + u16(0)                                                     # report failures
+        prog += [3] + u16(0) + ([0] if mode == 3 else []) + text("0vvvvvvvv") + [64] + u16(19999) + u16(3000)
+        prog += [4] + u16(5)                                                            # refused calls
+        prog += [7] + u16(0) + u16(9000) + [2]                                          # another custom grid
+        prog += [5] + u16(0)                                                            # flush
+        put("listener", "seed-mode%d-%s" % (mode + 2, "48k" if rate_bit else "44k"), prog)

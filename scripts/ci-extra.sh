@@ -16,13 +16,15 @@ stage() { echo; echo "=== ci-extra: $* ($(date +%T))"; }
 stage "valgrind memcheck (build/, Release)"
 # Same configuration as scripts/test.sh, so an existing build/ is reused as is.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build build -j "$jobs" --target test_api c_api_roundtrip test_decoder test_threads
+cmake --build build -j "$jobs" --target test_api c_api_roundtrip test_decoder test_threads test_listener
 vg=(valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect --quiet)
 "${vg[@]}" build/tests/c_api_roundtrip
 "${vg[@]}" build/tests/test_api --gtest_brief=1
 "${vg[@]}" build/tests/test_decoder --gtest_brief=1 \
   --gtest_filter='DecoderBase.*:DecoderClock.*:DecoderMessages.*:DecoderInput.SizesAndHandles:DecoderCorrection.WrongTokensAreCorrected'
 "${vg[@]}" build/tests/test_threads --gtest_brief=1
+"${vg[@]}" build/tests/test_listener --gtest_brief=1 \
+  --gtest_filter='Listener.HostileCallsAnswerWithCodes:Listener.FlushStartsANewStream:Listener.CustomGridOfItsOwn:Modes/ListenerRoundTrip.*/mode5_44100'
 
 stage "the .deb: apt install, programs built against /usr, apt purge"
 if [ "$(id -u)" -ne 0 ]; then
@@ -54,7 +56,7 @@ TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1" "${tsan_run[@
 stage "libFuzzer targets, ${fuzz_seconds} s each (build-fuzz/, clang)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DQUORLAX_FUZZ=ON \
   -DQUORLAX_BUILD_TESTS=OFF -DQUORLAX_BUILD_PYTHON=OFF -DQUORLAX_BUILD_CLI=OFF >/dev/null
-targets=(decoder_audio api_sequence reed_solomon encoder_text)
+targets=(decoder_audio api_sequence reed_solomon encoder_text listener)
 cmake --build build-fuzz -j "$jobs" --target "${targets[@]/#/fuzz_}"
 status=0
 for t in "${targets[@]}"; do
