@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # False-alarm study: 30 minutes each of white noise, pink noise, espeak-ng
-# speech and random notes and chords, decoded in mode 5 at 48000 and
-# 44100 Hz (tests/test_false_alarms.cpp). Prints one FALSE_ALARMS line per
-# kind and rate: front doors per hour and messages that passed their check.
+# speech (two voices) and random notes and chords, heard by the listener in
+# mode all at 48000 and 44100 Hz (tests/test_false_alarms.cpp). Prints one
+# FALSE_ALARMS line per kind and rate: readings that failed their check (front
+# doors that led nowhere) per hour, and messages that passed it.
 # Usage: scripts/false-alarms.sh [build-dir] [seconds per kind]
 set -euo pipefail
 cd "$(dirname "$0")/.."
