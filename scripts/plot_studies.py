@@ -16,19 +16,29 @@ import matplotlib.pyplot as plt  # noqa: E402
 def main(src, dst):
     rows = list(csv.DictReader(open(src)))
     fig, axes = plt.subplots(1, 3, figsize=(15, 4.8))
-    # Talker: grouped bars per band and level, both rates together.
+    # Talker: per study and level, the share over every band and both rates,
+    # with the worst single condition marked.
     ax = axes[0]
-    talk = [r for r in rows if r["study"] in ("talker", "pause")]
-    labels, heard_l, heard_d = [], [], []
-    for r in talk:
-        labels.append("%s %s\n%s %s dB" % (r["study"], r["rate"][:2], r["band"][:5], r["level_db"]))
-        heard_l.append(100.0 * int(r["listener"]) / int(r["trials"]))
-        heard_d.append(100.0 * int(r["decoder"]) / int(r["trials"]))
+    labels, heard_l, heard_d, worst_l, worst_d = [], [], [], [], []
+    for study in ("talker", "pause"):
+        for level in ("-6", "0", "6"):
+            pts = [r for r in rows if r["study"] == study and r["level_db"] == level]
+            if not pts:
+                continue
+            trials = sum(int(r["trials"]) for r in pts)
+            labels.append("%s\n%+d dB" % ("talks\nthroughout" if study == "talker" else "stops\nbefore", int(level)))
+            heard_l.append(100.0 * sum(int(r["listener"]) for r in pts) / trials)
+            heard_d.append(100.0 * sum(int(r["decoder"]) for r in pts) / trials)
+            worst_l.append(min(100.0 * int(r["listener"]) / int(r["trials"]) for r in pts))
+            worst_d.append(min(100.0 * int(r["decoder"]) / int(r["trials"]) for r in pts))
     x = range(len(labels))
     ax.bar([i - 0.2 for i in x], heard_l, 0.4, label="listener")
     ax.bar([i + 0.2 for i in x], heard_d, 0.4, label="streaming decoder")
+    ax.scatter([i - 0.2 for i in x], worst_l, marker="_", color="black", s=200, zorder=3,
+               label="worst band and rate")
+    ax.scatter([i + 0.2 for i in x], worst_d, marker="_", color="black", s=200, zorder=3)
     ax.set_xticks(list(x))
-    ax.set_xticklabels(labels, rotation=90, fontsize=6)
+    ax.set_xticklabels(labels, fontsize=7)
     ax.set_ylabel("transmissions heard (%)")
     ax.set_ylim(0, 105)
     ax.axhline(95, color="grey", lw=0.8, ls="--")
