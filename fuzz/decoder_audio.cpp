@@ -4,43 +4,15 @@
 // 44100 or 48000 Hz. Every result must be one the interface documents.
 #include <cmath>
 #include <limits>
-#include <map>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "ZunCoreLib_api.h"
 #include "fuzz_common.h"
+#include "fuzz_transmission.h"
 
 namespace {
-
-const char kAlphabet[] = "0123456789abcdefghijklmnopqrstuv";
-
-// Encoders are expensive to build; one per (mode, rate) for the whole run.
-const std::vector<float>& Transmission(int mode, float rate, const std::string& text) {
-  struct Handles {
-    std::map<std::pair<int, int>, void*> byKey;
-    ~Handles() {
-      for (auto& kv : byKey) QUORLAX_Destroy(kv.second);
-    }
-  };
-  static Handles handles;
-  static std::vector<float> out;
-  void*& h = handles.byKey[{mode, static_cast<int>(rate)}];
-  if (h == nullptr) {
-    h = QUORLAX_Create();
-    QFUZZ_CHECK(QUORLAX_Configure(mode, rate, 4096, h) == 0);
-  }
-  out.clear();
-  const int n = QUORLAX_EncodeDataToAudioBuffer(text.c_str(), 9, 0, nullptr, 0, h);
-  QFUZZ_CHECK(n > 0);
-  std::vector<float> block(4096);
-  int got;
-  while ((got = QUORLAX_GetEncodedAudioBuffer(block.data(), h)) > 0) out.insert(out.end(), block.begin(), block.begin() + got);
-  QFUZZ_CHECK(got == 0 && static_cast<int>(out.size()) == n);
-  return out;
-}
 
 bool IsEvent(int r) { return r == -1 || r == -2 || r == -3 || (r >= 0 && r <= 31); }
 
@@ -52,7 +24,7 @@ void CheckMessage(void* h) {
   if (r == -1) {
     QFUZZ_CHECK(text[0] == '\0');
   } else {
-    for (int i = 0; i < 9; ++i) QFUZZ_CHECK(std::strchr(kAlphabet, text[i]) != nullptr && text[i] != '\0');
+    for (int i = 0; i < 9; ++i) QFUZZ_CHECK(std::strchr(qfuzz::kAlphabet, text[i]) != nullptr && text[i] != '\0');
     QFUZZ_CHECK(text[9] == '\0');
   }
   const float c = QUORLAX_GetConfidence(h);
@@ -129,9 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 3: {  // a slice of a real transmission, scaled, with one special value dropped in
         const int band = (mode == 5) ? 2 + in.u8() % 3 : mode;
-        std::string text;
-        for (int i = 0; i < 9; ++i) text += kAlphabet[in.u8() % 32];
-        const std::vector<float>& tx = Transmission(band, rate, text);
+        const std::string text = qfuzz::Text(in);
+        const std::vector<float>& tx = qfuzz::Transmission(band, rate, text);
         const size_t from = (static_cast<size_t>(in.u16()) * 8) % tx.size();
         const float gain = in.u8() / 64.0f;
         const float poke = in.pick(kSpecial);
@@ -143,10 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 4: {  // a whole transmission in small pieces, the main decoding path
         const int band = (mode == 5) ? 2 + in.u8() % 3 : mode;
-        std::string text;
-        for (int i = 0; i < 9; ++i) text += kAlphabet[in.u8() % 32];
+        const std::string text = qfuzz::Text(in);
         std::vector<float> tx(2048, 0.0f);
-        const std::vector<float>& t = Transmission(band, rate, text);
+        const std::vector<float>& t = qfuzz::Transmission(band, rate, text);
         tx.insert(tx.end(), t.begin(), t.end());
         tx.resize(tx.size() + 4096, 0.0f);
         const int piece = 1 + in.u16() % 4096;

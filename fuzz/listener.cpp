@@ -6,41 +6,15 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "ZunCoreLib_api.h"
 #include "fuzz_common.h"
+#include "fuzz_transmission.h"
 
 namespace {
-
-const char kAlphabet[] = "0123456789abcdefghijklmnopqrstuv";
-
-const std::vector<float>& Transmission(int mode, float rate, const std::string& text) {
-  struct Handles {
-    std::map<std::pair<int, int>, void*> byKey;
-    ~Handles() {
-      for (auto& kv : byKey) QUORLAX_Destroy(kv.second);
-    }
-  };
-  static Handles handles;
-  static std::vector<float> out;
-  void*& h = handles.byKey[{mode, static_cast<int>(rate)}];
-  if (h == nullptr) {
-    h = QUORLAX_Create();
-    QFUZZ_CHECK(QUORLAX_Configure(mode, rate, 4096, h) == 0);
-  }
-  out.clear();
-  const int n = QUORLAX_EncodeDataToAudioBuffer(text.c_str(), 9, 0, nullptr, 0, h);
-  QFUZZ_CHECK(n > 0);
-  std::vector<float> block(4096);
-  int got;
-  while ((got = QUORLAX_GetEncodedAudioBuffer(block.data(), h)) > 0) out.insert(out.end(), block.begin(), block.begin() + got);
-  return out;
-}
 
 long long gPushed = 0;  // samples this input has pushed; bounded to keep executions fast
 constexpr long long kMaxSamplesPerInput = 300000;
@@ -54,7 +28,7 @@ void TakeMessages(QUORLAX_Listener* l, int mode, float rate) {
     QFUZZ_CHECK(r == 0 || r == 1);
     if (r == 0) break;
     QFUZZ_CHECK(guard < 10000);
-    for (int i = 0; i < 9; ++i) QFUZZ_CHECK(m.text[i] != '\0' && std::strchr(kAlphabet, m.text[i]) != nullptr);
+    for (int i = 0; i < 9; ++i) QFUZZ_CHECK(m.text[i] != '\0' && std::strchr(qfuzz::kAlphabet, m.text[i]) != nullptr);
     QFUZZ_CHECK(m.text[9] == '\0');
     QFUZZ_CHECK(m.ok == 0 || m.ok == 1);
     if (mode == QUORLAX_MODE_ALL)
@@ -107,9 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 3: {  // a whole transmission, scaled, in pieces of any size
         const int band = mode == QUORLAX_MODE_ALL ? 2 + in.u8() % 3 : mode;
-        std::string text;
-        for (int i = 0; i < 9; ++i) text += kAlphabet[in.u8() % 32];
-        const std::vector<float> tx = Transmission(band, rate, text);
+        const std::string text = qfuzz::Text(in);
+        const std::vector<float> tx = qfuzz::Transmission(band, rate, text);
         const float gain = in.u8() / 64.0f;
         const int piece = 1 + in.u16() % 20000;
         const size_t from = (static_cast<size_t>(in.u16()) * 8) % tx.size();
