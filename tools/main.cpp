@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ZunCoreLib_api.h"
+#include "cmd_device.h"
 #include "commands.h"
 
 namespace {
@@ -18,7 +19,10 @@ const char kUsage[] =
     "Usage:\n"
     "  quorlax encode MESSAGE [-m MODE] [-r RATE] [-o FILE] [--melody NOTES | --synth [--volume DB]] [--float]\n"
     "  quorlax decode [FILE|-] [-m MODE] [--raw -r RATE] [--json] [-q] [--all] [--channel N]\n"
-    "  quorlax listen [-m MODE] [-r RATE] [--json] [--all]\n"
+    "  quorlax play MESSAGE [-m MODE] [-r RATE] [--device NAME|INDEX] [--repeat N] [--gap SECONDS]\n"
+    "  quorlax listen [-m MODE] [--device NAME|INDEX] [-r RATE] [--format f32|s16|wav] [--json] [--all]\n"
+    "                 [--seconds S] [--save FILE] [-q] [-v]\n"
+    "  quorlax devices | --list-devices\n"
     "  quorlax demo\n"
     "  quorlax --version | -V\n"
     "  quorlax --help | -h\n"
@@ -52,15 +56,28 @@ const char kUsage[] =
     "  TEXT <tab> ok|check-failed <tab> band=NAME <tab> confidence=X <tab> level=Y dB <tab> at=T s\n"
     "where T estimates when the transmission began.\n"
     "\n"
-    "listen decodes raw float32 little-endian mono on stdin until it ends, printing each message\n"
-    "as soon as it is complete (-r RATE, default 48000), e.g.\n"
-    "  arecord -f FLOAT_LE -c 1 -r 48000 | quorlax listen\n"
+    "play sends MESSAGE through the default output device (or --device) and returns once it\n"
+    "has been played: -r RATE (default the device's 44100 or 48000), --repeat N times, --gap\n"
+    "SECONDS of silence between them (default 1). Mode defaults to audible.\n"
+    "\n"
+    "listen prints each message as soon as it is complete, in decode's formats, until Ctrl-C,\n"
+    "SIGTERM, --seconds S or the end of its input. It captures from the default input device\n"
+    "when stdin is a terminal or --device is given (--device default names the default),\n"
+    "at the device's own rate (-r asks for another). Otherwise it reads stdin: a WAV stream,\n"
+    "or raw little-endian mono samples, float32 unless --format s16, at -r RATE (default 48000):\n"
+    "  arecord -f S16_LE -c 1 -r 48000 | quorlax listen --format s16\n"
+    "  --save FILE     also record what the device heard (WAV, float32)\n"
+    "  -q, --quiet     no status line;  -v, --verbose  say when each message was printed\n"
+    "Dropped input (overflow) is reported on stderr with the samples lost, and listening goes on.\n"
+    "\n"
+    "devices lists input and output devices: index, name, channels, default rate; * marks the\n"
+    "default. --device takes an index, a name or a unique part of a name or description.\n"
     "\n"
     "demo encodes \"hello1234\", makes a noisy echoing copy and decodes both, writing\n"
     "quorlax-demo.wav and quorlax-demo-noisy.wav in the current directory.\n"
     "\n"
     "Exit status: 0 a message passed its check (or the command succeeded), 1 none did,\n"
-    "2 usage or input/output errors.\n";
+    "2 usage or input/output errors, a missing, busy or vanished device.\n";
 
 int ParseInt(const std::string& opt, const std::string& v, long lo, long hi) {
   char* end = nullptr;
@@ -181,8 +198,9 @@ int Run(int argc, char** argv) {
     std::printf("quorlax %s\n%s\n", QUORLAX_CLI_VERSION, QUORLAX_GetVersion());
     return 0;
   }
-  if (command != "encode" && command != "decode" && command != "listen" && command != "demo")
-    throw Error("unknown command '" + command + "' (encode, decode, listen or demo; see quorlax --help)");
+  if (command != "encode" && command != "decode" && command != "demo" && !cli::IsDeviceCommand(command))
+    throw Error("unknown command '" + command +
+                "' (encode, decode, play, listen, devices or demo; see quorlax --help)");
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--") == 0) break;
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -190,6 +208,7 @@ int Run(int argc, char** argv) {
       return 0;
     }
   }
+  if (cli::IsDeviceCommand(command)) return cli::RunDeviceCommand(command, argc - 2, argv + 2);
   const cli::Options o = Parse(command, argc - 2, argv + 2);
   if (command == "encode") return cli::RunEncode(o);
   if (command == "decode") return cli::RunDecode(o);

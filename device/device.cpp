@@ -1,0 +1,471 @@
+#include "quorlax_device.h"
+
+#include <fcntl.h>
+#include <portaudio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#if defined(__linux__) && __has_include(<pa_linux_alsa.h>)
+#include <pa_linux_alsa.h>
+#define QUORLAX_DEVICE_ALSA 1
+#endif
+
+#include "ring.h"
+#include "server_devices.h"
+
+namespace quorlax_device {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// PortAudio's set-up and tear-down are not thread-safe, and they are where
+// the host libraries print most of their chatter.
+std::mutex g_portaudio_mutex;
+bool g_quiet = false;  // QuietLibraryOutput has run: fd 2 is /dev/null for good
+
+// Sends fd 2 to /dev/null for a scope, unless it already goes there. Hold
+// g_portaudio_mutex: two of these at once would restore the wrong fd.
+class MutedStderr {
+ public:
+  MutedStderr() {
+    if (g_quiet) return;
+    std::fflush(stderr);
+    saved_ = ::dup(STDERR_FILENO);
+    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ < 0 || null_fd < 0 || ::dup2(null_fd, STDERR_FILENO) < 0) {
+      if (saved_ >= 0) ::close(saved_);
+      saved_ = -1;
+    }
+    if (null_fd >= 0) ::close(null_fd);
+  }
+  ~MutedStderr() {
+    if (saved_ < 0) return;
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  MutedStderr(const MutedStderr&) = delete;
+  MutedStderr& operator=(const MutedStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Quoted(const DeviceInfo& d) { return "'" + d.name + "'"; }
+
+const char* Direction(bool input) { return input ? "input" : "output"; }
+
+bool Serves(const DeviceInfo& d, bool input) { return (input ? d.input_channels : d.output_channels) > 0; }
+
+std::string HostErrorText() {
+  const PaHostErrorInfo* info = Pa_GetLastHostErrorInfo();
+  if (info != nullptr && info->errorText != nullptr && info->errorText[0] != '\0') return info->errorText;
+  return "error in the sound system";
+}
+
+[[noreturn]] void ThrowOpenError(PaError e, const DeviceInfo& d, bool input, int rate) {
+  const std::string who = std::string(Direction(input)) + " device " + Quoted(d);
+  switch (e) {
+    case paInvalidSampleRate:
+      throw DeviceError(who + " refuses " + std::to_string(rate) + " Hz");
+    case paDeviceUnavailable:
+      throw DeviceError(who + " is busy or unavailable (is another program using it?)");
+    case paInvalidChannelCount:
+      throw DeviceError(who + " has no " + Direction(input) + " channel");
+    case paUnanticipatedHostError: {
+      const PaHostErrorInfo* info = Pa_GetLastHostErrorInfo();
+      if (info != nullptr && info->errorCode == -16)  // -EBUSY from ALSA
+        throw DeviceError(who + " is busy (is another program using it?)");
+      throw DeviceError("cannot open " + who + ": " + HostErrorText());
+    }
+    default:
+      throw DeviceError("cannot open " + who + " at " + std::to_string(rate) + " Hz: " + Pa_GetErrorText(e));
+  }
+}
+
+// Stream parameters for a device, which may be a sound-server device that
+// only ALSA's pulse plugin reaches by name.
+struct Target {
+  PaStreamParameters params{};
+#ifdef QUORLAX_DEVICE_ALSA
+  PaAlsaStreamInfo alsa{};
+#endif
+  std::string alsa_name;
+
+  Target(const DeviceInfo& d, int portaudio_count, bool input, int channels) {
+    params.channelCount = channels;
+    params.sampleFormat = paFloat32;
+    params.hostApiSpecificStreamInfo = nullptr;
+    if (d.index < portaudio_count) {
+      params.device = d.index;
+      const PaDeviceInfo* info = Pa_GetDeviceInfo(d.index);
+      params.suggestedLatency = input ? info->defaultLowInputLatency : info->defaultHighOutputLatency;
+    } else {
+#ifdef QUORLAX_DEVICE_ALSA
+      alsa_name = "pulse:DEVICE=\"" + d.name + "\"";
+      PaAlsa_InitializeStreamInfo(&alsa);
+      alsa.deviceString = alsa_name.c_str();
+      params.device = paUseHostApiSpecificDeviceSpecification;
+      params.hostApiSpecificStreamInfo = &alsa;
+#endif
+      params.suggestedLatency = input ? 0.02 : 0.1;
+    }
+    // Short buffers would overflow on a busy machine; the decoder's own
+    // latency dwarfs this anyway.
+    if (input) params.suggestedLatency = std::max(params.suggestedLatency, 0.02);
+  }
+  Target(const Target&) = delete;
+  Target& operator=(const Target&) = delete;
+};
+
+// Opens mono when the device allows it, else its first two channels.
+PaStream* OpenStream(const DeviceInfo& d, int portaudio_count, bool input, int rate, PaStreamCallback* callback,
+                     void* user, int* channels) {
+  PaError e = paNoError;
+  for (int ch : {1, 2}) {
+    if (ch > (input ? d.input_channels : d.output_channels)) break;
+    Target t(d, portaudio_count, input, ch);
+    PaStream* stream = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(g_portaudio_mutex);
+      MutedStderr quiet;
+      e = Pa_OpenStream(&stream, input ? &t.params : nullptr, input ? nullptr : &t.params, rate,
+                        paFramesPerBufferUnspecified, paClipOff, callback, user);
+    }
+    if (e == paNoError) {
+      *channels = ch;
+      return stream;
+    }
+    if (e != paInvalidChannelCount) break;
+  }
+  ThrowOpenError(e, d, input, rate);
+}
+
+void CloseStream(PaStream* stream) {
+  std::lock_guard<std::mutex> lock(g_portaudio_mutex);
+  MutedStderr quiet;
+  Pa_AbortStream(stream);
+  Pa_CloseStream(stream);
+}
+
+std::string NoDeviceText(bool input) {
+  return std::string("no sound ") + Direction(input) +
+         " device found (no sound card, or its sound server is not running)";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+Session::Session() {
+  std::lock_guard<std::mutex> lock(g_portaudio_mutex);
+  // libjack would otherwise try to start a JACK server of its own.
+  ::setenv("JACK_NO_START_SERVER", "1", 0);
+  PaError e;
+  {
+    MutedStderr quiet;
+    e = Pa_Initialize();
+  }
+  if (e != paNoError) throw DeviceError(std::string("cannot start PortAudio: ") + Pa_GetErrorText(e));
+  const int count = std::max(0, static_cast<int>(Pa_GetDeviceCount()));
+  const int default_in = Pa_GetDefaultInputDevice(), default_out = Pa_GetDefaultOutputDevice();
+  bool pulse_plugin = false;
+  for (int i = 0; i < count; ++i) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
+    DeviceInfo d;
+    d.index = i;
+    d.name = info->name != nullptr ? info->name : "";
+    d.host = host != nullptr && host->name != nullptr ? host->name : "";
+    d.input_channels = info->maxInputChannels;
+    d.output_channels = info->maxOutputChannels;
+    d.default_rate = static_cast<int>(std::lround(info->defaultSampleRate));
+    d.default_input = i == default_in;
+    d.default_output = i == default_out;
+    if (host != nullptr && host->type == paALSA && d.name == "pulse") pulse_plugin = true;
+    devices_.push_back(d);
+  }
+  portaudio_count_ = count;
+#ifdef QUORLAX_DEVICE_ALSA
+  if (pulse_plugin) {
+    for (const ServerDevice& s : ListServerDevices(2.0)) {
+      DeviceInfo d;
+      d.index = static_cast<int>(devices_.size());
+      d.name = s.name;
+      d.description = s.description;
+      d.host = "PulseAudio";
+      (s.input ? d.input_channels : d.output_channels) = s.channels;
+      d.default_rate = s.rate;
+      d.server_default = s.is_default;
+      devices_.push_back(d);
+    }
+  }
+#else
+  (void)pulse_plugin;
+#endif
+}
+
+Session::~Session() {
+  std::lock_guard<std::mutex> lock(g_portaudio_mutex);
+  MutedStderr quiet;
+  Pa_Terminate();
+}
+
+const DeviceInfo& Session::Find(const std::string& spec, bool input) const {
+  std::vector<const DeviceInfo*> usable;
+  for (const DeviceInfo& d : devices_)
+    if (Serves(d, input)) usable.push_back(&d);
+  if (usable.empty()) throw DeviceError(NoDeviceText(input));
+  if (spec.empty() || spec == "default") {
+    for (const DeviceInfo* d : usable)
+      if (input ? d->default_input : d->default_output) return *d;
+    for (const DeviceInfo* d : usable)
+      if (d->server_default) return *d;
+    throw DeviceError(std::string("there is no default ") + Direction(input) +
+                      " device; name one with --device (see quorlax devices)");
+  }
+  if (std::all_of(spec.begin(), spec.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const long i = spec.size() > 6 ? -1 : std::strtol(spec.c_str(), nullptr, 10);
+    if (i < 0 || i >= static_cast<long>(devices_.size()))
+      throw DeviceError("there is no device " + spec + " (devices 0 to " + std::to_string(devices_.size() - 1) +
+                        "; see quorlax devices)");
+    const DeviceInfo& d = devices_[static_cast<size_t>(i)];
+    if (!Serves(d, input))
+      throw DeviceError("device " + spec + " (" + Quoted(d) + ") has no " + Direction(input) + " channel");
+    return d;
+  }
+  for (const DeviceInfo* d : usable)
+    if (d->name == spec) return *d;
+  const std::string want = Lower(spec);
+  std::vector<const DeviceInfo*> found;
+  for (const DeviceInfo* d : usable)
+    if (Lower(d->name).find(want) != std::string::npos || Lower(d->description).find(want) != std::string::npos)
+      found.push_back(d);
+  if (found.size() == 1) return *found[0];
+  if (found.empty())
+    throw DeviceError(std::string("no ") + Direction(input) + " device is called '" + spec +
+                      "' (see quorlax devices)");
+  std::string names;
+  for (const DeviceInfo* d : found) names += (names.empty() ? "" : ", ") + std::to_string(d->index) + " " + Quoted(*d);
+  throw DeviceError("'" + spec + "' matches several " + Direction(input) + " devices (" + names +
+                    "); give its index");
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct PlayState {
+  const float* samples;
+  size_t count;
+  size_t pos = 0;  // callback only
+  std::atomic<size_t> played{0};
+  int channels = 1;
+};
+
+int PlayCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                 PaStreamCallbackFlags, void* user) {
+  auto* p = static_cast<PlayState*>(user);
+  float* out = static_cast<float*>(output);
+  for (unsigned long i = 0; i < frames; ++i) {
+    const float v = p->pos < p->count ? p->samples[p->pos++] : 0.0f;
+    for (int c = 0; c < p->channels; ++c) *out++ = v;
+  }
+  p->played.store(p->pos, std::memory_order_release);
+  return p->pos < p->count ? paContinue : paComplete;
+}
+
+}  // namespace
+
+void Play(const Session& session, const DeviceInfo& device, const float* samples, size_t count, int rate,
+          const std::atomic<bool>* stop) {
+  if (count == 0) return;
+  PlayState state{samples, count};
+  PaStream* stream =
+      OpenStream(device, session.portaudio_count_, false, rate, PlayCallback, &state, &state.channels);
+  struct Closer {
+    PaStream* s;
+    ~Closer() { CloseStream(s); }
+  } closer{stream};
+  const PaError e = Pa_StartStream(stream);
+  if (e != paNoError)
+    throw DeviceError("cannot start output device " + Quoted(device) + ": " + Pa_GetErrorText(e));
+  const PaStreamInfo* info = Pa_GetStreamInfo(stream);
+  const double latency = info != nullptr ? info->outputLatency : 0.0;
+  // The sound lasts count / rate; allow for the device's buffers and a slow start.
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                           static_cast<double>(count) / rate + latency + 5.0));
+  for (;;) {
+    const PaError active = Pa_IsStreamActive(stream);
+    if (active == 0) break;
+    if (active < 0)
+      throw DeviceError("output device " + Quoted(device) + " failed: " + Pa_GetErrorText(active));
+    if (stop != nullptr && stop->load()) return;
+    if (Clock::now() > deadline)
+      throw DeviceError("output device " + Quoted(device) +
+                        " stopped playing (unplugged, or its sound server went away)");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (state.played.load(std::memory_order_acquire) < count)
+    throw DeviceError("output device " + Quoted(device) +
+                      " stopped playing (unplugged, or its sound server went away)");
+}
+
+// ---------------------------------------------------------------------------
+
+struct Capture::State {
+  explicit State(size_t ring_size) : ring(ring_size) {}
+
+  PaStream* stream = nullptr;
+  FloatRing ring;
+  int rate = 0;
+  int channels = 1;
+  std::string name;
+  double latency = 0.0;
+  std::atomic<int64_t> delivered{0};
+  std::atomic<int64_t> dropped{0};
+  // The callback's own
+  double next_adc = 0.0;
+  // The reader's own
+  bool running = false;
+  int64_t seen_dropped = 0;
+  int64_t burst = 0;
+  Clock::time_point opened, last_data, last_drop;
+
+  static int Callback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo* time,
+                      PaStreamCallbackFlags flags, void* user) {
+    auto* s = static_cast<State*>(user);
+    if (input == nullptr) return paContinue;
+    int64_t lost = 0;
+    // The host drops input on its own when we fall behind it; its clock
+    // tells how much.
+    const double adc = time != nullptr ? time->inputBufferAdcTime : 0.0;
+    if ((flags & paInputOverflow) != 0 && adc > 0.0 && s->next_adc > 0.0) {
+      const double gap = (adc - s->next_adc) * s->rate;
+      if (gap > 0.5) lost += static_cast<int64_t>(std::llround(gap));
+    }
+    s->next_adc = adc > 0.0 ? adc + static_cast<double>(frames) / s->rate : 0.0;
+    const size_t kept = s->ring.Write(static_cast<const float*>(input), frames, static_cast<size_t>(s->channels));
+    lost += static_cast<int64_t>(frames - kept);
+    if (lost > 0) s->dropped.fetch_add(lost, std::memory_order_relaxed);
+    s->delivered.fetch_add(static_cast<int64_t>(frames), std::memory_order_release);
+    return paContinue;
+  }
+};
+
+Capture::Capture(const Session& session, const DeviceInfo& device, int rate, double ring_seconds) {
+  if (rate <= 0) rate = device.default_rate > 0 ? device.default_rate : 48000;
+  const size_t ring = static_cast<size_t>(std::max(0.05, ring_seconds) * rate);
+  s_.reset(new State(ring));
+  s_->rate = rate;
+  s_->name = device.name;
+  s_->stream = OpenStream(device, session.portaudio_count_, true, rate, &State::Callback, s_.get(), &s_->channels);
+  const PaStreamInfo* info = Pa_GetStreamInfo(s_->stream);
+  s_->latency = info != nullptr ? info->inputLatency : 0.0;
+  const PaError e = Pa_StartStream(s_->stream);
+  if (e != paNoError) {
+    CloseStream(s_->stream);
+    s_->stream = nullptr;
+    throw DeviceError("cannot start input device " + Quoted(device) + ": " + Pa_GetErrorText(e));
+  }
+  s_->opened = s_->last_data = Clock::now();
+}
+
+Capture::~Capture() { Close(); }
+
+void Capture::Close() {
+  if (s_ && s_->stream != nullptr) {
+    CloseStream(s_->stream);
+    s_->stream = nullptr;
+  }
+}
+
+int Capture::Rate() const { return s_->rate; }
+double Capture::InputLatency() const { return s_->latency; }
+const std::string& Capture::DeviceName() const { return s_->name; }
+bool Capture::Running() const { return s_->running; }
+int64_t Capture::Delivered() const { return s_->delivered.load(std::memory_order_acquire); }
+
+size_t Capture::Read(float* out, size_t max, double timeout_s, const std::atomic<bool>* stop) {
+  State& s = *s_;
+  if (s.stream == nullptr) throw DeviceError("input device '" + s.name + "' is closed");
+  const auto start = Clock::now();
+  for (;;) {
+    const size_t n = s.ring.Read(out, max);
+    const auto now = Clock::now();
+    if (n > 0) {
+      s.running = true;
+      s.last_data = now;
+      return n;
+    }
+    if (stop != nullptr && stop->load()) return 0;
+    const PaError active = Pa_IsStreamActive(s.stream);
+    if (active != 1)
+      throw DeviceError("input device '" + s.name + "' stopped (unplugged, or its sound server went away)");
+    // A sound server may take a second or two to send its first block.
+    const double quiet = Seconds(now - s.last_data);
+    if (quiet > (s.running ? 3.0 : 10.0))
+      throw DeviceError("input device '" + s.name + "' sent no audio for " + std::to_string(static_cast<int>(quiet)) +
+                        " s (unplugged, or its sound server is stuck)");
+    if (Seconds(now - start) >= timeout_s) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+int64_t Capture::TakeOverflow(bool flush) {
+  State& s = *s_;
+  const auto now = Clock::now();
+  const int64_t total = s.dropped.load(std::memory_order_relaxed);
+  if (total > s.seen_dropped) {
+    s.burst += total - s.seen_dropped;
+    s.seen_dropped = total;
+    s.last_drop = now;
+  }
+  if (s.burst > 0 && (flush || Seconds(now - s.last_drop) > 0.25)) {
+    const int64_t lost = s.burst;
+    s.burst = 0;
+    return lost;
+  }
+  return 0;
+}
+
+std::FILE* QuietLibraryOutput() {
+  static std::FILE* own = nullptr;
+  std::lock_guard<std::mutex> lock(g_portaudio_mutex);
+  if (own != nullptr) return own;
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved < 0 || null_fd < 0) {
+    if (saved >= 0) ::close(saved);
+    if (null_fd >= 0) ::close(null_fd);
+    return stderr;
+  }
+  ::fcntl(saved, F_SETFD, FD_CLOEXEC);
+  own = ::fdopen(saved, "w");
+  if (own == nullptr || ::dup2(null_fd, STDERR_FILENO) < 0) {
+    ::close(null_fd);
+    if (own != nullptr) std::fclose(own);
+    own = nullptr;
+    return stderr;
+  }
+  ::close(null_fd);
+  std::setvbuf(own, nullptr, _IOLBF, 0);
+  g_quiet = true;
+  return own;
+}
+
+}  // namespace quorlax_device

@@ -1,0 +1,116 @@
+#include "server_devices.h"
+
+#ifdef QUORLAX_DEVICE_HAVE_PULSE
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+
+namespace quorlax_device {
+namespace {
+
+struct Query {
+  std::vector<ServerDevice> devices;
+  std::string default_sink, default_source;
+  int pending = 0;
+  bool failed = false;
+};
+
+void OnSink(pa_context*, const pa_sink_info* info, int eol, void* user) {
+  auto* q = static_cast<Query*>(user);
+  if (eol != 0) {
+    --q->pending;
+    return;
+  }
+  ServerDevice d;
+  d.name = info->name != nullptr ? info->name : "";
+  d.description = info->description != nullptr ? info->description : "";
+  d.channels = info->sample_spec.channels;
+  d.rate = static_cast<int>(info->sample_spec.rate);
+  q->devices.push_back(d);
+}
+
+void OnSource(pa_context*, const pa_source_info* info, int eol, void* user) {
+  auto* q = static_cast<Query*>(user);
+  if (eol != 0) {
+    --q->pending;
+    return;
+  }
+  ServerDevice d;
+  d.name = info->name != nullptr ? info->name : "";
+  d.description = info->description != nullptr ? info->description : "";
+  d.input = true;
+  d.channels = info->sample_spec.channels;
+  d.rate = static_cast<int>(info->sample_spec.rate);
+  q->devices.push_back(d);
+}
+
+void OnServer(pa_context*, const pa_server_info* info, void* user) {
+  auto* q = static_cast<Query*>(user);
+  if (info != nullptr) {
+    q->default_sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
+    q->default_source = info->default_source_name != nullptr ? info->default_source_name : "";
+  }
+  --q->pending;
+}
+
+}  // namespace
+
+std::vector<ServerDevice> ListServerDevices(double timeout_s) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(timeout_s));
+  pa_mainloop* loop = pa_mainloop_new();
+  if (loop == nullptr) return {};
+  pa_context* ctx = pa_context_new(pa_mainloop_get_api(loop), "quorlax");
+  Query q;
+  bool asked = false;
+  if (ctx != nullptr && pa_context_connect(ctx, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+    while (Clock::now() < deadline) {
+      const pa_context_state_t state = pa_context_get_state(ctx);
+      if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+        q.failed = true;
+        break;
+      }
+      if (state == PA_CONTEXT_READY && !asked) {
+        asked = true;
+        q.pending = 3;
+        pa_operation* ops[] = {pa_context_get_server_info(ctx, OnServer, &q),
+                               pa_context_get_sink_info_list(ctx, OnSink, &q),
+                               pa_context_get_source_info_list(ctx, OnSource, &q)};
+        for (pa_operation* op : ops) {
+          if (op == nullptr) q.failed = true;
+          else pa_operation_unref(op);
+        }
+        if (q.failed) break;
+      }
+      if (asked && q.pending == 0) break;
+      // Wake at least every 50 ms to look at the clock.
+      if (pa_mainloop_prepare(loop, 50000) < 0 || pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0) {
+        q.failed = true;
+        break;
+      }
+    }
+  } else {
+    q.failed = true;
+  }
+  if (ctx != nullptr) {
+    pa_context_disconnect(ctx);
+    pa_context_unref(ctx);
+  }
+  pa_mainloop_free(loop);
+  if (q.failed || !asked || q.pending != 0) return {};
+  for (ServerDevice& d : q.devices)
+    d.is_default = d.name == (d.input ? q.default_source : q.default_sink);
+  return q.devices;
+}
+
+}  // namespace quorlax_device
+
+#else
+
+namespace quorlax_device {
+std::vector<ServerDevice> ListServerDevices(double) { return {}; }
+}  // namespace quorlax_device
+
+#endif

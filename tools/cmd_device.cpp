@@ -1,0 +1,715 @@
+#include "cmd_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "ZunCoreLib_api.h"
+#include "audio_io.h"
+#include "cli.h"
+#include "decode_stream.h"
+#include "quorlax_device.h"
+#include "report.h"
+
+namespace cli {
+namespace {
+
+namespace qd = quorlax_device;
+
+constexpr int kMessageLength = 9;
+constexpr int kEncodeBuffer = 1024;
+
+// Where this command's own messages go: the real stderr, also once the
+// sound libraries' chatter has been sent to /dev/null.
+std::FILE* g_diag = stderr;
+
+void Say(const std::string& line) {
+  std::fprintf(g_diag, "quorlax: %s\n", line.c_str());
+  std::fflush(g_diag);
+}
+
+// Ctrl-C and SIGTERM end listening and playing cleanly: the handler only
+// raises a flag and wakes whatever polls the stop pipe.
+std::atomic<bool> g_stop{false};
+int g_stop_pipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int) {
+  g_stop.store(true);
+  if (g_stop_pipe[1] >= 0) {
+    const char c = 's';
+    [[maybe_unused]] const ssize_t n = ::write(g_stop_pipe[1], &c, 1);
+  }
+}
+
+void CatchStopSignals() {
+  if (g_stop_pipe[0] < 0 && ::pipe(g_stop_pipe) == 0) {
+    for (int fd : g_stop_pipe) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(g_stop_pipe[1], F_SETFL, O_NONBLOCK);
+  }
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: a blocking read returns EINTR
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+// A sound system that stops answering must not hang the program: past its
+// deadline this ends the process with one line and exit status 2.
+class Watchdog {
+ public:
+  Watchdog(double seconds, std::string what) : what_(std::move(what)) {
+    thread_ = std::thread([this, seconds] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return done_; })) {
+        std::fprintf(g_diag, "quorlax: %s did not answer within %.0f s\n", what_.c_str(), seconds);
+        std::fflush(g_diag);
+        std::fflush(stdout);
+        ::_exit(kExitUsage);
+      }
+    });
+  }
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  std::string what_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// ---------------------------------------------------------------------------
+// Options
+
+struct DeviceOptions {
+  std::vector<std::string> args;
+  ModeChoice mode;
+  bool mode_given = false;
+  int rate = 0;
+  std::string device;
+  bool device_given = false;
+  int repeat = 1;
+  double gap_s = 1.0;
+  std::string format;  // listen on stdin: "", "f32", "s16", "wav"
+  std::string save;
+  double seconds = 0.0;  // 0: until stopped
+  bool json = false;
+  bool all = false;
+  bool quiet = false;
+  bool verbose = false;
+};
+
+long ParseWhole(const std::string& opt, const std::string& v, long lo, long hi) {
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(v.c_str(), &end, 10);
+  if (v.empty() || *end != '\0' || errno != 0 || n < lo || n > hi)
+    throw Error(opt + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not '" +
+                v + "'");
+  return n;
+}
+
+double ParseNumber(const std::string& opt, const std::string& v, double lo) {
+  char* end = nullptr;
+  const double f = std::strtod(v.c_str(), &end);
+  if (v.empty() || *end != '\0' || !std::isfinite(f) || f < lo)
+    throw Error(opt + " needs a number of at least " + std::to_string(static_cast<int>(lo)) + ", not '" + v + "'");
+  return f;
+}
+
+DeviceOptions Parse(const std::string& command, int argc, char** argv) {
+  std::set<std::string> allowed;
+  if (command == "play") allowed = {"-m", "-r", "--device", "--repeat", "--gap", "--base", "--separation"};
+  if (command == "listen")
+    allowed = {"-m", "-r", "--device", "--format", "--json", "--all", "--save", "--seconds", "-q", "-v", "--base",
+               "--separation"};
+  const std::set<std::string> with_value = {"-m", "-r", "--device", "--repeat", "--gap", "--format",
+                                            "--save", "--seconds", "--base", "--separation"};
+  DeviceOptions o;
+  bool base_given = false, separation_given = false, positional_only = false;
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (positional_only || arg == "-" || arg.empty() || arg[0] != '-') {
+      o.args.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      positional_only = true;
+      continue;
+    }
+    std::string value;
+    bool has_value = false;
+    const size_t eq = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      has_value = true;
+    }
+    if (arg == "--mode") arg = "-m";
+    if (arg == "--rate") arg = "-r";
+    if (arg == "--quiet") arg = "-q";
+    if (arg == "--verbose") arg = "-v";
+    if (arg == "-d") arg = "--device";
+    if (!allowed.count(arg)) throw Error("option " + arg + " does not apply to " + command + " (see quorlax --help)");
+    const bool takes_value = with_value.count(arg) > 0;
+    if (takes_value && !has_value) {
+      if (i + 1 >= argc) throw Error("option " + arg + " needs a value");
+      value = argv[++i];
+    } else if (!takes_value && has_value) {
+      throw Error("option " + arg + " takes no value");
+    }
+    if (arg == "-m") {
+      o.mode.mode = ParseModeName(value);
+      o.mode_given = true;
+    } else if (arg == "-r") {
+      o.rate = static_cast<int>(ParseWhole(arg, value, 1000, 1000000));
+    } else if (arg == "--device") {
+      if (value.empty()) throw Error("--device needs a NAME or INDEX (see quorlax devices)");
+      o.device = value;
+      o.device_given = true;
+    } else if (arg == "--repeat") {
+      o.repeat = static_cast<int>(ParseWhole(arg, value, 1, 10000));
+    } else if (arg == "--gap") {
+      o.gap_s = ParseNumber(arg, value, 0.0);
+      if (o.gap_s > 3600.0) throw Error("--gap is at most 3600 seconds");
+    } else if (arg == "--format") {
+      if (value != "f32" && value != "s16" && value != "wav")
+        throw Error("--format is f32, s16 or wav, not '" + value + "'");
+      o.format = value;
+    } else if (arg == "--save") {
+      if (value.empty()) throw Error("--save needs a file name");
+      o.save = value;
+    } else if (arg == "--seconds") {
+      o.seconds = ParseNumber(arg, value, 0.0);
+      if (o.seconds <= 0.0) throw Error("--seconds needs a duration above 0");
+    } else if (arg == "--base") {
+      o.mode.base_hz = static_cast<float>(ParseNumber(arg, value, 0.0));
+      if (o.mode.base_hz <= 0.0f) throw Error("--base needs a frequency above 0 Hz");
+      base_given = true;
+    } else if (arg == "--separation") {
+      o.mode.separation = static_cast<int>(ParseWhole(arg, value, 0, 1000));
+      separation_given = true;
+    } else if (arg == "--json") {
+      o.json = true;
+    } else if (arg == "--all") {
+      o.all = true;
+    } else if (arg == "-q") {
+      o.quiet = true;
+    } else if (arg == "-v") {
+      o.verbose = true;
+    }
+  }
+  if ((base_given || separation_given) && o.mode.mode != QUORLAX_MODE_CUSTOM)
+    throw Error(std::string(base_given ? "--base" : "--separation") + " applies to -m custom only");
+  return o;
+}
+
+// ---------------------------------------------------------------------------
+// play
+
+void CheckMessage(const std::string& msg) {
+  for (size_t i = 0; i < msg.size(); ++i) {
+    const char c = msg[i];
+    const bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'v') || (c >= 'A' && c <= 'V');
+    if (!ok)
+      throw Error("invalid character at position " + std::to_string(i + 1) + " in message (allowed: 0-9, a-v)");
+  }
+  if (msg.size() != static_cast<size_t>(kMessageLength))
+    throw Error("message '" + msg + "' has " + std::to_string(msg.size()) + " characters; it needs exactly " +
+                std::to_string(kMessageLength));
+}
+
+std::vector<float> Encode(const std::string& msg, const ModeChoice& choice, int rate) {
+  void* h = QUORLAX_Create();
+  if (h == nullptr) throw Error("out of memory");
+  struct Destroy {
+    void* h;
+    ~Destroy() { QUORLAX_Destroy(h); }
+  } guard{h};
+  const int c = ConfigureHandle(h, choice, rate, kEncodeBuffer);
+  if (c != QUORLAX_OK) throw Error(ConfigureErrorText(c, choice, rate));
+  const int n = QUORLAX_EncodeDataToAudioBuffer(msg.data(), kMessageLength, 0, nullptr, 0, h);
+  if (n < 0) throw Error("cannot encode '" + msg + "': " + QUORLAX_GetErrorText(n));
+  std::vector<float> audio(static_cast<size_t>(n) + kEncodeBuffer);
+  size_t pos = 0;
+  for (int got; (got = QUORLAX_GetEncodedAudioBuffer(audio.data() + pos, h)) > 0;) pos += static_cast<size_t>(got);
+  audio.resize(pos);
+  return audio;
+}
+
+// The device's own rate when the mode works there, else 48000 Hz.
+int PlayRate(const DeviceOptions& o, const ModeChoice& choice, const qd::DeviceInfo& device) {
+  if (o.rate > 0) return o.rate;
+  const int own = device.default_rate;
+  if (own == 44100 || own == 48000) return DecodingRateFor(choice, own);
+  return 48000;
+}
+
+int RunPlay(const DeviceOptions& o) {
+  if (o.args.empty()) throw Error("play needs a MESSAGE of 9 characters (0-9, a-v)");
+  if (o.args.size() > 1) throw Error("play takes one MESSAGE; unexpected '" + o.args[1] + "'");
+  CheckMessage(o.args[0]);
+  ModeChoice choice = o.mode;
+  if (!o.mode_given) choice.mode = QUORLAX_MODE_AUDIBLE;
+  g_diag = qd::QuietLibraryOutput();
+  CatchStopSignals();
+  std::unique_ptr<Watchdog> watch(new Watchdog(20.0, "the sound system"));
+  qd::Session session;
+  const qd::DeviceInfo& device = session.Find(o.device_given ? o.device : "default", false);
+  const int rate = PlayRate(o, choice, device);
+  const std::vector<float> one = Encode(o.args[0], choice, rate);
+  std::vector<float> audio;
+  const size_t gap = static_cast<size_t>(o.gap_s * rate);
+  audio.reserve(o.repeat * (one.size() + gap));
+  for (int i = 0; i < o.repeat; ++i) {
+    if (i > 0) audio.insert(audio.end(), gap, 0.0f);
+    audio.insert(audio.end(), one.begin(), one.end());
+  }
+  watch.reset();
+  qd::Play(session, device, audio.data(), audio.size(), rate, &g_stop);
+  Watchdog closing(10.0, "the sound system");
+  return kExitFound;
+}
+
+// ---------------------------------------------------------------------------
+// devices
+
+int RunDevices(const DeviceOptions& o) {
+  if (!o.args.empty()) throw Error("devices takes no arguments");
+  g_diag = qd::QuietLibraryOutput();
+  Watchdog watch(20.0, "the sound system");
+  qd::Session session;
+  const auto& all = session.Devices();
+  if (all.empty())
+    throw qd::DeviceError("no sound device found (no sound card, or its sound server is not running)");
+  for (bool input : {true, false}) {
+    std::printf("%s devices (* = used when --device is not given):\n", input ? "Input" : "Output");
+    bool any = false;
+    for (const qd::DeviceInfo& d : all) {
+      const int channels = input ? d.input_channels : d.output_channels;
+      if (channels <= 0) continue;
+      any = true;
+      const bool mark = input ? d.default_input : d.default_output;
+      std::printf("  %c %2d  %s", mark ? '*' : ' ', d.index, d.name.c_str());
+      if (!d.description.empty() && d.description != d.name) std::printf("  \"%s\"", d.description.c_str());
+      std::printf("  (%s, %d ch, %d Hz%s)\n", d.host.c_str(), channels, d.default_rate,
+                  d.server_default ? ", sound server's default" : "");
+    }
+    if (!any) std::printf("  none\n");
+  }
+  std::fflush(stdout);
+  return kExitFound;
+}
+
+// ---------------------------------------------------------------------------
+// listen
+
+// Appends what was heard to a WAV file, so a session can be looked at later.
+class Recorder {
+ public:
+  Recorder(const std::string& path, int rate) : path_(path) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    file_ = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file_ == nullptr) throw Error("cannot write '" + path + "': " + sf_strerror(nullptr));
+  }
+  ~Recorder() { sf_close(file_); }
+  void Write(const float* x, size_t n) {
+    if (sf_writef_float(file_, x, static_cast<sf_count_t>(n)) != static_cast<sf_count_t>(n))
+      throw Error("cannot write '" + path_ + "': " + sf_strerror(file_));
+  }
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+ private:
+  std::string path_;
+  SNDFILE* file_ = nullptr;
+};
+
+// Where the samples come from and how many of them have reached the input.
+class LiveSource : public SampleSource {
+ public:
+  virtual const std::string& What() const = 0;
+  // Samples that have reached the input, also those not yet read.
+  virtual double ReachedInput() const = 0;
+};
+
+// Captured samples, until stopped or a limit; reports overflows as they end.
+class CaptureSource : public LiveSource {
+ public:
+  CaptureSource(qd::Capture* capture, int64_t limit, Recorder* recorder, bool quiet)
+      : capture_(capture), limit_(limit), recorder_(recorder), quiet_(quiet) {
+    what_ = "'" + capture->DeviceName() + "'";
+  }
+  ~CaptureSource() override { ReportOverflow(true); }
+
+  size_t Read(float* out, size_t max) override {
+    for (;;) {
+      if (limit_ >= 0 && read_ >= limit_) return 0;
+      size_t n = capture_->Read(out, max, 0.1, &g_stop);
+      ReportOverflow(false);
+      if (n > 0 && !announced_) {
+        announced_ = true;
+        if (!quiet_)
+          Say("listening on " + what_ + " at " + std::to_string(capture_->Rate()) + " Hz (Ctrl-C ends)");
+      }
+      if (limit_ >= 0) n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), limit_ - read_));
+      if (n > 0) {
+        read_ += static_cast<int64_t>(n);
+        if (recorder_ != nullptr) recorder_->Write(out, n);
+        return n;
+      }
+      if (g_stop.load()) return 0;
+    }
+  }
+  int Rate() const override { return capture_->Rate(); }
+  int64_t Length() const override { return -1; }
+  const std::string& What() const override { return what_; }
+  double ReachedInput() const override {
+    return static_cast<double>(capture_->Delivered()) + capture_->InputLatency() * capture_->Rate();
+  }
+
+ private:
+  void ReportOverflow(bool flush) {
+    const int64_t lost = capture_->TakeOverflow(flush);
+    if (lost > 0)
+      Say("input overflow: " + std::to_string(lost) + " samples (" + std::to_string(lost * 1000 / Rate()) +
+          " ms) lost; listening goes on");
+  }
+
+  qd::Capture* capture_;
+  int64_t limit_;
+  Recorder* recorder_;
+  bool quiet_;
+  std::string what_;
+  bool announced_ = false;
+  int64_t read_ = 0;
+};
+
+// Waits for standard input or a stop signal; false once stopped.
+bool WaitForStdin() {
+  for (;;) {
+    if (g_stop.load()) return false;
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
+    const int r = ::poll(fds, g_stop_pipe[0] >= 0 ? 2 : 1, 500);
+    if (r < 0 && errno != EINTR) throw Error(std::string("cannot read standard input: ") + std::strerror(errno));
+    if (g_stop.load()) return false;
+    if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) return true;
+  }
+}
+
+// Reads standard input with read(2) so samples are handed on as they come.
+ssize_t ReadStdin(void* buf, size_t size) {
+  for (;;) {
+    if (!WaitForStdin()) return 0;
+    const ssize_t n = ::read(STDIN_FILENO, buf, size);
+    if (n >= 0) return n;
+    if (errno != EINTR && errno != EAGAIN)
+      throw Error(std::string("cannot read standard input: ") + std::strerror(errno));
+  }
+}
+
+bool LittleEndianHost() {
+  const uint16_t probe = 1;
+  unsigned char first;
+  std::memcpy(&first, &probe, 1);
+  return first == 1;
+}
+
+// Raw little-endian float32 or int16 mono samples on standard input.
+class RawStdinSource : public LiveSource {
+ public:
+  RawStdinSource(int rate, bool s16, std::string head, int64_t limit)
+      : rate_(rate), width_(s16 ? 2 : 4), s16_(s16), bytes_(std::move(head)), limit_(limit) {}
+
+  size_t Read(float* out, size_t max) override {
+    if (limit_ >= 0) max = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(max), limit_ - read_));
+    while (max > 0) {
+      const size_t whole = bytes_.size() / width_;
+      if (whole > 0 || eof_) {
+        const size_t n = std::min(whole, max);
+        for (size_t i = 0; i < n; ++i) out[i] = Sample(bytes_.data() + i * width_);
+        bytes_.erase(0, n * width_);
+        read_ += static_cast<int64_t>(n);
+        return n;  // 0 at the end; a trailing partial sample is dropped
+      }
+      char buf[16384];
+      const ssize_t got = ReadStdin(buf, sizeof buf);
+      if (got == 0) eof_ = true;
+      bytes_.append(buf, static_cast<size_t>(got));
+    }
+    return 0;
+  }
+  int Rate() const override { return rate_; }
+  int64_t Length() const override { return -1; }
+  const std::string& What() const override { return what_; }
+  double ReachedInput() const override { return static_cast<double>(read_); }
+
+ private:
+  float Sample(const char* p) const {
+    unsigned char b[4];
+    std::memcpy(b, p, width_);
+    if (!little_) std::reverse(b, b + width_);
+    if (s16_) {
+      int16_t v;
+      std::memcpy(&v, b, 2);
+      return static_cast<float>(v) / 32768.0f;
+    }
+    float f;
+    std::memcpy(&f, b, 4);
+    return f;
+  }
+
+  int rate_;
+  size_t width_;
+  bool s16_;
+  bool little_ = LittleEndianHost();
+  std::string bytes_;
+  int64_t limit_;
+  int64_t read_ = 0;
+  bool eof_ = false;
+  std::string what_ = "standard input";
+};
+
+// A WAV stream on standard input, read by libsndfile from a pipe of our own
+// that a thread fills: it hands on the bytes already looked at, and closes
+// the pipe when a stop signal comes, which libsndfile sees as the end.
+class WavStdinSource : public LiveSource {
+ public:
+  WavStdinSource(std::string head, double seconds) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw Error(std::string("cannot make a pipe: ") + std::strerror(errno));
+    read_fd_ = fds[0];
+    write_fd_ = fds[1];
+    pump_ = std::thread([this, head] { Pump(head); });
+    SF_INFO info{};
+    file_ = sf_open_fd(read_fd_, SFM_READ, &info, SF_FALSE);
+    if (file_ == nullptr) {
+      const std::string why = sf_strerror(nullptr);
+      Stop();
+      throw Error("cannot read the WAV stream on standard input: " + why);
+    }
+    rate_ = info.samplerate;
+    channels_ = info.channels;
+    if (rate_ <= 0 || channels_ <= 0) {
+      Stop();
+      throw Error("the WAV stream on standard input holds no audio");
+    }
+    limit_ = seconds > 0.0 ? static_cast<int64_t>(seconds * rate_) : -1;
+  }
+  ~WavStdinSource() override { Stop(); }
+
+  size_t Read(float* out, size_t max) override {
+    if (limit_ >= 0) max = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(max), limit_ - read_));
+    if (max == 0) return 0;
+    const size_t want = std::min<size_t>(max, 4096);
+    frames_.resize(want * channels_);
+    const sf_count_t got = sf_readf_float(file_, frames_.data(), static_cast<sf_count_t>(want));
+    for (sf_count_t i = 0; i < got; ++i) out[i] = frames_[static_cast<size_t>(i) * channels_];
+    read_ += std::max<sf_count_t>(got, 0);
+    return static_cast<size_t>(std::max<sf_count_t>(got, 0));
+  }
+  int Rate() const override { return rate_; }
+  int64_t Length() const override { return -1; }
+  const std::string& What() const override { return what_; }
+  double ReachedInput() const override { return static_cast<double>(read_); }
+
+ private:
+  void Pump(const std::string& head) {
+    // Signals belong to the main thread; a reader gone away gives EPIPE here.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    bool ok = WriteAll(head.data(), head.size());
+    char buf[16384];
+    while (ok && !quit_.load()) {
+      ssize_t n;
+      try {
+        n = ReadStdin(buf, sizeof buf);
+      } catch (const Error&) {
+        n = 0;
+      }
+      if (n <= 0) break;
+      ok = WriteAll(buf, static_cast<size_t>(n));
+    }
+    ::close(write_fd_);
+  }
+  bool WriteAll(const char* p, size_t n) {
+    while (n > 0) {
+      const ssize_t w = ::write(write_fd_, p, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return false;
+      p += w;
+      n -= static_cast<size_t>(w);
+    }
+    return true;
+  }
+  void Stop() {
+    quit_.store(true);
+    if (file_ != nullptr) {
+      sf_close(file_);  // closes read_fd_, so a pump blocked in write() sees EPIPE
+      file_ = nullptr;
+    } else if (read_fd_ >= 0) {
+      ::close(read_fd_);
+    }
+    read_fd_ = -1;
+    if (pump_.joinable()) {
+      OnStopSignal(0);  // wake a pump waiting for input
+      pump_.join();
+    }
+  }
+
+  int read_fd_ = -1, write_fd_ = -1;
+  std::thread pump_;
+  std::atomic<bool> quit_{false};
+  SNDFILE* file_ = nullptr;
+  int rate_ = 0, channels_ = 0;
+  std::vector<float> frames_;
+  int64_t limit_ = -1;
+  int64_t read_ = 0;
+  std::string what_ = "standard input";
+};
+
+// Hands samples on to the decoding loop; tells the live source's position.
+class Tap : public SampleSource {
+ public:
+  explicit Tap(LiveSource* live) : live_(live) {}
+  size_t Read(float* out, size_t max) override { return live_->Read(out, max); }
+  int Rate() const override { return live_->Rate(); }
+  int64_t Length() const override { return -1; }
+
+ private:
+  LiveSource* live_;
+};
+
+int Decode(LiveSource* live, const DeviceOptions& o) {
+  ModeChoice choice = o.mode;
+  if (!o.mode_given) choice.mode = QUORLAX_MODE_ALL;
+  int passed = 0;
+  auto sink = [&](const Message& m) {
+    if (m.ok) ++passed;
+    if (!m.ok && !o.all) return;
+    std::printf("%s\n", FormatMessage(m, o.json).c_str());
+    std::fflush(stdout);
+    if (o.verbose) {
+      char line[160];
+      std::snprintf(line, sizeof line, "printed %s when %.0f samples had reached the input", m.text.c_str(),
+                    live->ReachedInput());
+      Say(line);
+    }
+  };
+  DecodeSource(std::unique_ptr<SampleSource>(new Tap(live)), choice, sink, nullptr);
+  return passed > 0 ? kExitFound : kExitNothing;
+}
+
+int RunListen(const DeviceOptions& o) {
+  if (!o.args.empty()) throw Error("listen takes no arguments; unexpected '" + o.args[0] + "'");
+  const bool from_device = o.device_given || isatty(STDIN_FILENO);
+  CatchStopSignals();
+  if (from_device) {
+    if (!o.format.empty()) throw Error("--format describes standard input; it does not apply to a device");
+    g_diag = qd::QuietLibraryOutput();
+    std::unique_ptr<Watchdog> watch(new Watchdog(20.0, "the sound system"));
+    qd::Session session;
+    const qd::DeviceInfo& device = session.Find(o.device_given ? o.device : "default", true);
+    qd::Capture capture(session, device, o.rate);
+    watch.reset();
+    std::unique_ptr<Recorder> recorder;
+    if (!o.save.empty()) recorder.reset(new Recorder(o.save, capture.Rate()));
+    if (o.verbose) {
+      char line[200];
+      std::snprintf(line, sizeof line, "opened '%s' (%s) at %d Hz, input latency %.1f ms", device.name.c_str(),
+                    device.host.c_str(), capture.Rate(), capture.InputLatency() * 1000.0);
+      Say(line);
+    }
+    const int64_t limit = o.seconds > 0.0 ? static_cast<int64_t>(o.seconds * capture.Rate()) : -1;
+    int status;
+    {
+      CaptureSource source(&capture, limit, recorder.get(), o.quiet);
+      status = Decode(&source, o);
+    }
+    Watchdog closing(10.0, "the sound system");
+    capture.Close();
+    return status;
+  }
+  if (!o.save.empty()) throw Error("--save records a device; standard input is already a recording");
+  // Look at the first bytes: a WAV stream names itself.
+  std::string head;
+  while (head.size() < 4) {
+    char buf[4];
+    const ssize_t n = ReadStdin(buf, 4 - head.size());
+    if (n <= 0) break;
+    head.append(buf, static_cast<size_t>(n));
+  }
+  const bool wav_header = head.compare(0, 4, "RIFF") == 0 || head.compare(0, 4, "RF64") == 0;
+  std::string format = o.format;
+  if (format.empty()) format = wav_header ? "wav" : "f32";
+  std::unique_ptr<LiveSource> source;
+  if (format == "wav") {
+    if (o.rate > 0) throw Error("-r applies to raw input; a WAV stream names its own rate");
+    source.reset(new WavStdinSource(head, o.seconds));
+  } else {
+    const int rate = o.rate > 0 ? o.rate : 48000;
+    const int64_t limit = o.seconds > 0.0 ? static_cast<int64_t>(o.seconds * rate) : -1;
+    source.reset(new RawStdinSource(rate, format == "s16", head, limit));
+  }
+  if (head.empty() && !g_stop.load()) throw Error("standard input holds no audio");
+  return Decode(source.get(), o);
+}
+
+}  // namespace
+
+bool IsDeviceCommand(const std::string& command) {
+  return command == "play" || command == "listen" || command == "devices" || command == "--list-devices";
+}
+
+int RunDeviceCommand(const std::string& command, int argc, char** argv) {
+  try {
+    const DeviceOptions o = Parse(command == "--list-devices" ? "devices" : command, argc, argv);
+    if (command == "play") return RunPlay(o);
+    if (command == "listen") return RunListen(o);
+    return RunDevices(o);
+  } catch (const qd::DeviceError& e) {
+    std::fflush(stdout);
+    Say(e.what());
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    Say(e.what());
+  }
+  return kExitUsage;
+}
+
+}  // namespace cli
