@@ -17,6 +17,7 @@ import re
 import _quorlax
 
 from ._codec import Decoder, Message, as_mono, check_message, decode, encode
+from ._device import Device, DeviceError, InputOverflowWarning, Listening, devices, listen, play
 from ._errors import (
     BufferFullError,
     InvalidArgumentError,
@@ -58,4 +59,11 @@ __all__ = [
     "NotConfiguredError",
     "BufferFullError",
     "UnsupportedError",
+    "play",
+    "listen",
+    "devices",
+    "Device",
+    "Listening",
+    "DeviceError",
+    "InputOverflowWarning",
 ]

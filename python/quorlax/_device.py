@@ -1,0 +1,311 @@
+"""Playing and listening through the machine's own sound devices.
+
+The devices are reached through the `_quorlax_device` extension module
+(PortAudio); it is loaded on first use, so the rest of the package works on a
+machine without it.
+"""
+from __future__ import annotations
+
+import warnings
+from dataclasses import dataclass
+from types import ModuleType, TracebackType
+from typing import Any, Iterator, List, Optional, Type, Union
+
+import numpy as np
+
+from ._codec import Decoder, Message, encode
+from ._modes import ModeLike
+
+__all__ = ["Device", "DeviceError", "InputOverflowWarning", "Listening", "devices", "listen", "play"]
+
+# Samples asked of the device per read; about 0.1 s, well below the latency target.
+_READ = 4096
+# Seconds to wait for the device per read before looking at Ctrl-C again.
+_WAIT = 0.1
+
+
+class DeviceError(OSError):
+    """A sound device is missing, busy, refused the request or went away."""
+
+
+class InputOverflowWarning(UserWarning):
+    """Input was dropped because it was not read in time; listening went on."""
+
+
+@dataclass(frozen=True)
+class Device:
+    """One input or output device, as `devices()` lists them.
+
+    Attributes
+    ----------
+    index : int
+        What ``device=`` accepts, besides the name.
+    name, description, host : str
+        Device name, the sound server's description (may be empty), host API.
+    input_channels, output_channels : int
+    default_rate : int
+        Hz.
+    default_input, default_output : bool
+        Used when no device is named.
+    server_default : bool
+        The sound server's own default sink or source.
+    """
+
+    index: int
+    name: str
+    description: str
+    host: str
+    input_channels: int
+    output_channels: int
+    default_rate: int
+    default_input: bool
+    default_output: bool
+    server_default: bool
+
+
+def _native() -> ModuleType:
+    try:
+        import _quorlax_device
+    except ImportError as e:
+        raise DeviceError(f"sound devices are not available in this build of quorlax ({e})") from None
+    return _quorlax_device
+
+
+def _spec(device: Union[None, int, str]) -> str:
+    if device is None:
+        return "default"
+    if isinstance(device, bool) or not isinstance(device, (int, str)):
+        raise TypeError(f"device must be a name, an index or None, not {type(device).__name__}")
+    if isinstance(device, int) and device < 0:
+        raise ValueError(f"device index must be 0 or more, not {device}")
+    return str(device)
+
+
+class _Translated:
+    """Turns the extension's DeviceError into quorlax.DeviceError."""
+
+    def __init__(self, native: ModuleType) -> None:
+        self._native = native
+
+    def __enter__(self) -> None:
+        return None
+
+    def __exit__(self, exc_type: Optional[Type[BaseException]], exc: Optional[BaseException],
+                 tb: Optional[TracebackType]) -> None:
+        if exc is not None and isinstance(exc, self._native.DeviceError):
+            raise DeviceError(str(exc)) from None
+
+
+def devices() -> List[Device]:
+    """Input and output devices of this machine.
+
+    Raises
+    ------
+    DeviceError
+        When the sound system cannot be started.
+    """
+    native = _native()
+    with _Translated(native):
+        return [Device(**d) for d in native.devices()]
+
+
+def play(text: str, mode: ModeLike = "audible", rate: Optional[int] = None,
+         device: Union[None, int, str] = None, *, repeat: int = 1, gap: float = 1.0) -> None:
+    """Send a message through an output device; returns once it has been played.
+
+    Parameters
+    ----------
+    text : str
+        Nine characters from ``0``-``9`` and ``a``-``v``.
+    mode : str or int
+        As `encode`; ``"all"`` sends non-audible.
+    rate : int, optional
+        44100 or 48000 (22050 audible); default: the device's own rate when it
+        is one of these, else 48000.
+    device : str or int, optional
+        Name, unique part of a name or description, or index (see
+        `devices`); None or ``"default"`` for the default output.
+    repeat, gap : int, float
+        Send it `repeat` times with `gap` seconds of silence between.
+
+    Raises
+    ------
+    DeviceError
+        No such device, a rate it refuses, or it stopped playing.
+    """
+    if isinstance(repeat, bool) or not isinstance(repeat, int) or repeat < 1:
+        raise ValueError(f"repeat must be a positive int, not {repeat!r}")
+    if not np.isfinite(gap) or gap < 0:
+        raise ValueError(f"gap must be 0 or more seconds, not {gap!r}")
+    native = _native()
+    spec = _spec(device)
+    with _Translated(native):
+        if rate is None:
+            rate = 48000
+            for d in native.devices():
+                if d["output_channels"] > 0 and (d["default_output"] if spec == "default" else
+                                                  spec in (str(d["index"]), d["name"])):
+                    rate = d["default_rate"] if d["default_rate"] in (44100, 48000) else 48000
+                    break
+        one = encode(text, mode, rate)
+        audio = one
+        if repeat > 1:
+            silence = np.zeros(int(gap * rate), np.float32)
+            audio = np.concatenate([one] + [np.concatenate([silence, one]) for _ in range(repeat - 1)])
+        native.play(audio, rate, spec)
+
+
+class Listening:
+    """Messages heard on an input device, as they complete; see `listen`.
+
+    Iterating yields `Message` objects; `close()` (or leaving a ``with``
+    block) releases the device. Message times count from the first captured
+    sample.
+
+    Attributes
+    ----------
+    rate : int
+        Capture rate, Hz.
+    device : str
+        Name of the device listened to.
+    samples_read : int
+        Samples handed to the decoder so far.
+    """
+
+    def __init__(self, mode: ModeLike = "all", device: Union[None, int, str] = None,
+                 seconds: Optional[float] = None, *, rate: Optional[int] = None,
+                 report_failed: bool = False, buffer_seconds: float = 8.0,
+                 base_hz: float = 12000.0, separation: int = 1) -> None:
+        if seconds is not None and not (np.isfinite(seconds) and seconds > 0):
+            raise ValueError(f"seconds must be above 0, not {seconds!r}")
+        if not (np.isfinite(buffer_seconds) and buffer_seconds > 0):
+            raise ValueError(f"buffer_seconds must be above 0, not {buffer_seconds!r}")
+        self._native = _native()
+        self._capture: Any = None
+        with _Translated(self._native):
+            cap = self._native.Capture(_spec(device), int(rate or 0), float(buffer_seconds))
+            if rate is None and cap.rate not in (44100, 48000):
+                # The decoder works at 44100 and 48000 Hz; let the device convert.
+                cap.close()
+                cap = self._native.Capture(_spec(device), 48000, float(buffer_seconds))
+        self._capture = cap
+        try:
+            self._decoder = Decoder(cap.rate, mode, base_hz=base_hz, separation=separation)
+        except BaseException:
+            self.close()
+            raise
+        self.rate: int = cap.rate
+        self.device: str = cap.device
+        self._limit = None if seconds is None else int(seconds * cap.rate)
+        self._report_failed = report_failed
+        self._pending: List[Message] = []
+        self._finished = False
+        self.samples_read = 0
+
+    @property
+    def samples_at_input(self) -> float:
+        """Samples that have reached the input so far, also those not yet decoded."""
+        cap = self._capture
+        if cap is None or cap.closed:
+            return float(self.samples_read)
+        return cap.delivered + cap.input_latency * cap.rate
+
+    def __iter__(self) -> Iterator[Message]:
+        return self
+
+    def __next__(self) -> Message:
+        while True:
+            while self._pending:
+                m = self._pending.pop(0)
+                if m.ok or self._report_failed:
+                    return m
+            if self._finished:
+                raise StopIteration
+            self._step()
+
+    def _step(self) -> None:
+        cap = self._capture
+        if cap is None:
+            self._finished = True
+            return
+        want = _READ if self._limit is None else min(_READ, self._limit - self.samples_read)
+        if want <= 0:
+            self._finish()
+            return
+        with _Translated(self._native):
+            try:
+                chunk = cap.read(want, _WAIT)
+            except BaseException:
+                self.close()
+                raise
+            self._warn_overflow(cap.take_overflow(False))
+        if len(chunk):
+            self.samples_read += len(chunk)
+            self._pending.extend(self._decoder.feed(chunk))
+
+    def _finish(self) -> None:
+        self._pending.extend(self._decoder.close())
+        self._finished = True
+        self.close()
+
+    def _warn_overflow(self, lost: int) -> None:
+        if lost > 0:
+            warnings.warn(f"input overflow: {lost} samples ({1000 * lost // self.rate} ms) lost; listening goes on",
+                          InputOverflowWarning, stacklevel=4)
+
+    def close(self) -> None:
+        """Release the device (pending overflow reports are given first)."""
+        cap, self._capture = self._capture, None
+        if cap is not None:
+            try:
+                self._warn_overflow(cap.take_overflow(True))
+            finally:
+                cap.close()
+
+    def __enter__(self) -> "Listening":
+        return self
+
+    def __exit__(self, exc_type: Optional[Type[BaseException]], exc: Optional[BaseException],
+                 tb: Optional[TracebackType]) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        if getattr(self, "_capture", None) is not None:
+            self.close()
+
+
+def listen(mode: ModeLike = "all", device: Union[None, int, str] = None, seconds: Optional[float] = None,
+           **options: Any) -> Listening:
+    """Listen on an input device and yield each message as soon as it completes.
+
+    ::
+
+        for message in quorlax.listen(mode="all", seconds=30):
+            print(message.text, message.band)
+
+    Parameters
+    ----------
+    mode : str or int
+        Band(s) to listen to; ``"all"`` hears the three fixed bands.
+    device : str or int, optional
+        Name, unique part of a name or description, or index (see
+        `devices`); None or ``"default"`` for the default input.
+    seconds : float, optional
+        Stop after this much captured audio; None listens until the loop ends.
+    **options
+        ``rate`` (capture rate; default the device's own), ``report_failed``
+        (also yield messages that failed their check), ``buffer_seconds``
+        (input kept while the loop body runs; more is dropped with an
+        `InputOverflowWarning`), ``base_hz`` and ``separation`` (custom mode).
+
+    Returns
+    -------
+    Listening
+        An iterator of `Message`, also a context manager.
+
+    Raises
+    ------
+    DeviceError
+        No such device, a rate it refuses, or it stopped sending audio.
+    """
+    return Listening(mode, device, seconds, **options)
