@@ -615,6 +615,8 @@ class Tap : public SampleSource {
   LiveSource* live_;
 };
 
+// Decodes until the source ends. "all" runs one decoder per band side by
+// side, so that transmissions in two bands at once are both heard.
 int Decode(LiveSource* live, const DeviceOptions& o) {
   ModeChoice choice = o.mode;
   if (!o.mode_given) choice.mode = QUORLAX_MODE_ALL;
@@ -631,7 +633,24 @@ int Decode(LiveSource* live, const DeviceOptions& o) {
       Say(line);
     }
   };
-  DecodeSource(std::unique_ptr<SampleSource>(new Tap(live)), choice, sink, nullptr);
+  std::vector<ModeChoice> bands;
+  if (choice.mode == QUORLAX_MODE_ALL) {
+    for (int band : {QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_NONAUDIBLE, QUORLAX_MODE_COMPRESSION}) {
+      ModeChoice one;
+      one.mode = band;
+      bands.push_back(one);
+    }
+  } else {
+    bands.push_back(choice);
+  }
+  const int rate = DecodingRateFor(choice, live->Rate());
+  std::unique_ptr<SampleSource> input = Resample(std::unique_ptr<SampleSource>(new Tap(live)), rate);
+  std::vector<std::unique_ptr<DecodeStream>> streams;
+  for (const ModeChoice& band : bands) streams.emplace_back(new DecodeStream(band, rate, sink));
+  std::vector<float> buf(4096);
+  while (const size_t n = input->Read(buf.data(), buf.size()))
+    for (auto& stream : streams) stream->Push(buf.data(), n);
+  for (auto& stream : streams) stream->Finish();
   return passed > 0 ? kExitFound : kExitNothing;
 }
 

@@ -14,7 +14,7 @@ from typing import Any, Iterator, List, Optional, Type, Union
 import numpy as np
 
 from ._codec import Decoder, Message, encode
-from ._modes import ModeLike
+from ._modes import MODES, ModeLike, mode_value
 
 __all__ = ["Device", "DeviceError", "InputOverflowWarning", "Listening", "devices", "listen", "play"]
 
@@ -189,8 +189,11 @@ class Listening:
                 cap.close()
                 cap = self._native.Capture(_spec(device), 48000, float(buffer_seconds))
         self._capture = cap
+        # "all" runs one decoder per band, so two bands at once are both heard.
+        modes = ([MODES["audible"], MODES["nonaudible"], MODES["compression"]]
+                 if mode_value(mode) == MODES["all"] else [mode])
         try:
-            self._decoder = Decoder(cap.rate, mode, base_hz=base_hz, separation=separation)
+            self._decoders = [Decoder(cap.rate, m, base_hz=base_hz, separation=separation) for m in modes]
         except BaseException:
             self.close()
             raise
@@ -241,10 +244,12 @@ class Listening:
             self._warn_overflow(cap.take_overflow(False))
         if len(chunk):
             self.samples_read += len(chunk)
-            self._pending.extend(self._decoder.feed(chunk))
+            for decoder in self._decoders:
+                self._pending.extend(decoder.feed(chunk))
 
     def _finish(self) -> None:
-        self._pending.extend(self._decoder.close())
+        for decoder in self._decoders:
+            self._pending.extend(decoder.close())
         self._finished = True
         self.close()
 
