@@ -37,3 +37,16 @@ if(TARGET quorlax_device)
   set_target_properties(_quorlax_device PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/python)
 endif()
+if(TARGET quorlax_device AND QUORLAX_BUILD_TESTS)
+  # Against a private PulseAudio server that the tests start and stop.
+  set(_device_tests ${PROJECT_SOURCE_DIR}/tests/device)
+  add_test(NAME device_python
+    COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${_device_tests}/test_device_python.py)
+  set_tests_properties(device_python PROPERTIES ENVIRONMENT "${QUORLAX_PYTEST_ENV}" LABELS device TIMEOUT 600)
+  if(QUORLAX_BUILD_CLI)
+    add_test(NAME device_cli
+      COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${_device_tests}/test_device_cli.py)
+    set_tests_properties(device_cli PROPERTIES ENVIRONMENT "QUORLAX_CLI=$<TARGET_FILE:quorlax-cli>"
+      LABELS device TIMEOUT 600)
+  endif()
+endif()

@@ -6,6 +6,7 @@ machine without it.
 """
 from __future__ import annotations
 
+import time
 import warnings
 from dataclasses import dataclass
 from types import ModuleType, TracebackType
@@ -212,6 +213,24 @@ class Listening:
         if cap is None or cap.closed:
             return float(self.samples_read)
         return cap.delivered + cap.input_latency * cap.rate
+
+    @property
+    def closed(self) -> bool:
+        """True once the device has been released."""
+        return self._capture is None
+
+    def wait_started(self, timeout: float = 10.0) -> bool:
+        """Wait until the device delivers audio; a sound server may take a second or two.
+
+        What arrives meanwhile is decoded as usual. Returns False if nothing
+        came within `timeout` seconds.
+        """
+        deadline = time.monotonic() + timeout
+        while self.samples_read == 0 and not self._finished:
+            if time.monotonic() >= deadline:
+                return False
+            self._step()
+        return self.samples_read > 0
 
     def __iter__(self) -> Iterator[Message]:
         return self

@@ -1,0 +1,145 @@
+"""quorlax.play / quorlax.listen / quorlax.devices against a private PulseAudio server."""
+from __future__ import annotations
+
+import os
+import sys
+import threading
+import time
+import warnings
+from pathlib import Path
+
+import pytest
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+# ctest puts the extension modules on the path; the package lives in the tree.
+sys.path.insert(0, str(HERE.parents[1] / "python"))
+
+import quorlax  # noqa: E402
+from sound_server import SINK, SoundServer  # noqa: E402
+
+LATENCY_TARGET_S = 0.3
+TRANSMISSION_S = 20 * 4608 / 44100
+
+
+@pytest.fixture(scope="module")
+def server():
+    saved = {k: os.environ.get(k) for k in ("PULSE_SERVER", "HOME", "XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH")}
+    with SoundServer() as s:
+        s.room_noise(level=0.003, seed=12)
+        # The binding reads the server's address from this process's environment.
+        for k in saved:
+            os.environ[k] = s.env[k]
+        try:
+            yield s
+        finally:
+            for k, v in saved.items():
+                if v is None:
+                    os.environ.pop(k, None)
+                else:
+                    os.environ[k] = v
+
+
+def wait_until_running(listening: quorlax.Listening) -> None:
+    assert listening.wait_started(timeout=30.0), "capture never ran"
+
+
+def test_devices_lists_the_null_sink_and_its_monitor(server):
+    found = {d.name: d for d in quorlax.devices()}
+    assert SINK in found and found[SINK].output_channels == 2 and found[SINK].input_channels == 0
+    monitor = found[SINK + ".monitor"]
+    assert monitor.input_channels == 2 and monitor.default_rate == 48000 and monitor.server_default
+    assert sum(d.default_input for d in found.values()) == 1
+    assert sum(d.default_output for d in found.values()) == 1
+
+
+def test_play_is_heard_once_within_the_latency_target(server):
+    # Two seconds to start, two of transmission, time for a repeated report.
+    listening = quorlax.listen(mode="all", device=SINK + ".monitor", seconds=7)
+    assert listening.rate == 48000 and listening.device == SINK + ".monitor"
+    wait_until_running(listening)
+    failures = []
+
+    def send():
+        try:
+            quorlax.play("s0und1234", mode="audible")
+        except Exception as e:  # reported below, on the test's thread
+            failures.append(e)
+
+    player = threading.Thread(target=send)
+    player.start()
+    heard = []
+    for m in listening:
+        # Where the input stood when the message came out, against where the transmission ended.
+        heard.append((m, listening.samples_at_input / listening.rate - (m.time + TRANSMISSION_S)))
+    player.join()
+    assert not failures, failures
+    assert [(m.text, m.ok, m.band) for m, _ in heard] == [("s0und1234", True, "audible")], heard
+    latency = heard[0][1]
+    print("latency about %.3f s (one token either way)" % latency)
+    assert latency <= LATENCY_TARGET_S + 4608 / 44100, latency
+    assert listening.closed  # the device was released at the end
+
+
+def test_listening_releases_the_gil(server):
+    count = [0]
+    stop = threading.Event()
+
+    def spin():
+        while not stop.is_set():
+            count[0] += 1
+
+    def counted(work):
+        count[0] = 0
+        t = threading.Thread(target=spin)
+        t.start()
+        work()
+        stop.set()
+        t.join()
+        stop.clear()
+        return count[0]
+
+    while_sleeping = counted(lambda: time.sleep(1.0))
+    with quorlax.listen(device=SINK + ".monitor", seconds=1.0) as listening:
+        wait_until_running(listening)
+        while_listening = counted(lambda: list(listening))
+    print("spins while sleeping %d, while listening %d" % (while_sleeping, while_listening))
+    assert while_listening > 0.25 * while_sleeping
+
+
+def test_overflow_is_reported_and_listening_goes_on(server):
+    listening = quorlax.listen(device=SINK + ".monitor", seconds=3.0, buffer_seconds=0.2)
+    wait_until_running(listening)
+    time.sleep(1.0)  # the loop body of a slow caller
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        list(listening)
+    reports = [w for w in caught if issubclass(w.category, quorlax.InputOverflowWarning)]
+    assert len(reports) == 1, [str(w.message) for w in caught]
+    lost = int(str(reports[0].message).split("input overflow: ")[1].split()[0])
+    # About a second went by with room for a fifth of one.
+    assert 0.5 * listening.rate <= lost <= 1.2 * listening.rate, lost
+    assert listening.samples_read == 3 * listening.rate
+
+
+@pytest.mark.parametrize("call", [
+    lambda: quorlax.listen(device="nosuchdevice"),
+    lambda: quorlax.play("hello1234", device="nosuchdevice"),
+    lambda: quorlax.listen(device=[d.index for d in quorlax.devices() if d.name == SINK][0]),  # output only
+    lambda: quorlax.listen(device="default", rate=1000000),
+])
+def test_device_faults_raise(server, call):
+    with pytest.raises(quorlax.DeviceError):
+        call()
+
+
+def test_no_server_raises(tmp_path, monkeypatch):
+    monkeypatch.setenv("PULSE_SERVER", "unix:" + str(tmp_path / "no-server"))
+    monkeypatch.setenv("HOME", str(tmp_path))
+    began = time.monotonic()
+    with pytest.raises(quorlax.DeviceError, match="no sound output device found"):
+        quorlax.play("hello1234")
+    with pytest.raises(quorlax.DeviceError, match="no sound input device found"):
+        quorlax.listen()
+    assert quorlax.devices() == []
+    assert time.monotonic() - began < 15
