@@ -6,7 +6,9 @@ packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   python3-setuptools python3-matplotlib
   libsndfile1-dev libsoxr-dev pkg-config valgrind libfftw3-dev libclang-rt-14-dev espeak-ng
   emscripten node-acorn chromium
-  dpkg-dev file)
+  dpkg-dev file
+  portaudio19-dev libpulse-dev pybind11-dev python3-soundfile
+  pulseaudio pulseaudio-utils libasound2-plugins)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
