@@ -44,9 +44,13 @@ if(TARGET quorlax_device AND QUORLAX_BUILD_TESTS)
     COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${_device_tests}/test_device_python.py)
   set_tests_properties(device_python PROPERTIES ENVIRONMENT "${QUORLAX_PYTEST_ENV}" LABELS device TIMEOUT 600)
   if(QUORLAX_BUILD_CLI)
+    set(_device_cli_env QUORLAX_CLI=$<TARGET_FILE:quorlax-cli>)
+    if(QUORLAX_SANITIZE)
+      # ALSA's plugins leak a little and are unloaded before the leak check can name them.
+      list(APPEND _device_cli_env ASAN_OPTIONS=detect_leaks=0)
+    endif()
     add_test(NAME device_cli
       COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${_device_tests}/test_device_cli.py)
-    set_tests_properties(device_cli PROPERTIES ENVIRONMENT "QUORLAX_CLI=$<TARGET_FILE:quorlax-cli>"
-      LABELS device TIMEOUT 600)
+    set_tests_properties(device_cli PROPERTIES ENVIRONMENT "${_device_cli_env}" LABELS device TIMEOUT 600)
   endif()
 endif()
