@@ -25,7 +25,7 @@ def project_version() -> str:
 
 
 class CMakeBuild(build_ext):
-    """Configures and builds the `_quorlax` target, then copies the module into place."""
+    """Configures and builds the extension's CMake target, then copies the module into place."""
 
     def build_extension(self, ext: Extension) -> None:
         build_dir = os.environ.get("QUORLAX_CMAKE_BUILD_DIR") or os.path.join(self.build_temp, "cmake")
@@ -38,11 +38,11 @@ class CMakeBuild(build_ext):
             # The module finds libquorlax.so.1 beside itself, wherever it is installed.
             "-DCMAKE_BUILD_WITH_INSTALL_RPATH=ON", "-DCMAKE_INSTALL_RPATH=$ORIGIN",
         ])
-        subprocess.check_call(["cmake", "--build", build_dir, "--target", "_quorlax", "--parallel", jobs])
-        built = glob.glob(os.path.join(build_dir, "python", "_quorlax*.so")) + \
-            glob.glob(os.path.join(build_dir, "python", "_quorlax*.pyd"))
+        subprocess.check_call(["cmake", "--build", build_dir, "--target", ext.name, "--parallel", jobs])
+        built = glob.glob(os.path.join(build_dir, "python", ext.name + ".*so")) + \
+            glob.glob(os.path.join(build_dir, "python", ext.name + ".*pyd"))
         if not built:
-            raise RuntimeError(f"CMake built no _quorlax module under {build_dir}/python")
+            raise RuntimeError(f"CMake built no {ext.name} module under {build_dir}/python")
         target = self.get_ext_fullpath(ext.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(max(built, key=os.path.getmtime), target)
@@ -59,7 +59,7 @@ atexit.register(shutil.rmtree, _scratch, ignore_errors=True)
 
 setup(
     version=project_version(),
-    ext_modules=[Extension("_quorlax", sources=[])],
+    ext_modules=[Extension("_quorlax", sources=[]), Extension("_quorlax_device", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     options={
         "build": {"build_base": os.path.join(_scratch, "build")},

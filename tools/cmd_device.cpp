@@ -46,6 +46,14 @@ void Say(const std::string& line) {
   std::fflush(g_diag);
 }
 
+// A device that fails while streaming ends the program at once: tearing
+// down what is left of it could wait on a sound system that is gone.
+[[noreturn]] void Fatal(const std::string& line) {
+  std::fflush(stdout);
+  Say(line);
+  ::_exit(kExitUsage);
+}
+
 // Ctrl-C and SIGTERM end listening and playing cleanly: the handler only
 // raises a flag and wakes whatever polls the stop pipe.
 std::atomic<bool> g_stop{false};
@@ -282,8 +290,8 @@ int RunPlay(const DeviceOptions& o) {
   g_diag = qd::QuietLibraryOutput();
   CatchStopSignals();
   std::unique_ptr<Watchdog> watch(new Watchdog(20.0, "the sound system"));
-  qd::Session session;
-  const qd::DeviceInfo& device = session.Find(o.device_given ? o.device : "default", false);
+  std::unique_ptr<qd::Session> session(new qd::Session);
+  const qd::DeviceInfo& device = session->Find(o.device_given ? o.device : "default", false);
   const int rate = PlayRate(o, choice, device);
   const std::vector<float> one = Encode(o.args[0], choice, rate);
   std::vector<float> audio;
@@ -294,8 +302,13 @@ int RunPlay(const DeviceOptions& o) {
     audio.insert(audio.end(), one.begin(), one.end());
   }
   watch.reset();
-  qd::Play(session, device, audio.data(), audio.size(), rate, &g_stop);
+  try {
+    qd::Play(*session, device, audio.data(), audio.size(), rate, &g_stop);
+  } catch (const qd::DeviceError& e) {
+    Fatal(e.what());
+  }
   Watchdog closing(10.0, "the sound system");
+  session.reset();
   return kExitFound;
 }
 
@@ -342,6 +355,8 @@ class Recorder {
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     file_ = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) throw Error("cannot write '" + path + "': " + sf_strerror(nullptr));
+    // Keep the header current, so the file is whole even if the program is cut short.
+    sf_command(file_, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
   }
   ~Recorder() { sf_close(file_); }
   void Write(const float* x, size_t n) {
@@ -376,7 +391,13 @@ class CaptureSource : public LiveSource {
   size_t Read(float* out, size_t max) override {
     for (;;) {
       if (limit_ >= 0 && read_ >= limit_) return 0;
-      size_t n = capture_->Read(out, max, 0.1, &g_stop);
+      size_t n = 0;
+      try {
+        n = capture_->Read(out, max, 0.1, &g_stop);
+      } catch (const qd::DeviceError& e) {
+        ReportOverflow(true);
+        Fatal(e.what());
+      }
       ReportOverflow(false);
       if (n > 0 && !announced_) {
         announced_ = true;
@@ -662,9 +683,10 @@ int RunListen(const DeviceOptions& o) {
     if (!o.format.empty()) throw Error("--format describes standard input; it does not apply to a device");
     g_diag = qd::QuietLibraryOutput();
     std::unique_ptr<Watchdog> watch(new Watchdog(20.0, "the sound system"));
-    qd::Session session;
-    const qd::DeviceInfo& device = session.Find(o.device_given ? o.device : "default", true);
-    qd::Capture capture(session, device, o.rate);
+    std::unique_ptr<qd::Session> session(new qd::Session);
+    const qd::DeviceInfo& device = session->Find(o.device_given ? o.device : "default", true);
+    std::unique_ptr<qd::Capture> owned(new qd::Capture(*session, device, o.rate));
+    qd::Capture& capture = *owned;
     watch.reset();
     std::unique_ptr<Recorder> recorder;
     if (!o.save.empty()) recorder.reset(new Recorder(o.save, capture.Rate()));
@@ -681,7 +703,8 @@ int RunListen(const DeviceOptions& o) {
       status = Decode(&source, o);
     }
     Watchdog closing(10.0, "the sound system");
-    capture.Close();
+    owned.reset();
+    session.reset();
     return status;
   }
   if (!o.save.empty()) throw Error("--save records a device; standard input is already a recording");
