@@ -636,42 +636,87 @@ class Tap : public SampleSource {
   LiveSource* live_;
 };
 
-// Decodes until the source ends. "all" runs one decoder per band side by
-// side, so that transmissions in two bands at once are both heard.
+// The listener hears every band of the mode at once; messages come out as
+// soon as they complete, with sample-exact positions.
+class Listener {
+ public:
+  Listener(const ModeChoice& choice, int rate, bool report_failed) : rate_(rate) {
+    int err = 0;
+    l_ = QUORLAX_ListenerCreate(choice.mode, static_cast<float>(rate), &err);
+    if (l_ == nullptr) throw Error(ConfigureErrorText(err == 0 ? QUORLAX_ERROR_UNSUPPORTED : err, choice, rate));
+    if (choice.mode == QUORLAX_MODE_CUSTOM) {
+      const int r = QUORLAX_ListenerSetCustom(l_, choice.base_hz, choice.separation);
+      if (r != QUORLAX_OK) {
+        QUORLAX_ListenerDestroy(l_);
+        throw Error(ConfigureErrorText(r, choice, rate));
+      }
+    }
+    QUORLAX_ListenerReportFailed(l_, report_failed ? 1 : 0);
+  }
+  ~Listener() { QUORLAX_ListenerDestroy(l_); }
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  void Push(const float* x, size_t n) { Check(QUORLAX_ListenerPush(l_, x, static_cast<int>(n))); }
+  void Flush() { Check(QUORLAX_ListenerFlush(l_)); }
+  bool Next(QUORLAX_Message* m) {
+    const int r = QUORLAX_ListenerNext(l_, m);
+    Check(r < 0 ? r : 0);
+    return r == 1;
+  }
+  int Rate() const { return rate_; }
+
+ private:
+  static void Check(int r) {
+    if (r < 0) throw Error(std::string("listener: ") + QUORLAX_GetErrorText(r));
+  }
+  QUORLAX_Listener* l_ = nullptr;
+  int rate_;
+};
+
+int DecodingBand(int mode, int rate) {
+  QUORLAX_BandInfo info;
+  return QUORLAX_GetBandInfo(mode, static_cast<float>(rate), &info) == QUORLAX_OK ? info.decoding_mode : -1;
+}
+
+// Decodes until the source ends, printing each message as it completes.
 int Decode(LiveSource* live, const DeviceOptions& o) {
   ModeChoice choice = o.mode;
   if (!o.mode_given) choice.mode = QUORLAX_MODE_ALL;
-  int passed = 0;
-  auto sink = [&](const Message& m) {
-    if (m.ok) ++passed;
-    if (!m.ok && !o.all) return;
-    std::printf("%s\n", FormatMessage(m, o.json).c_str());
-    std::fflush(stdout);
-    if (o.verbose) {
-      char line[160];
-      std::snprintf(line, sizeof line, "printed %s when %.0f samples had reached the input", m.text.c_str(),
-                    live->ReachedInput());
-      Say(line);
-    }
-  };
-  std::vector<ModeChoice> bands;
-  if (choice.mode == QUORLAX_MODE_ALL) {
-    for (int band : {QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_NONAUDIBLE, QUORLAX_MODE_COMPRESSION}) {
-      ModeChoice one;
-      one.mode = band;
-      bands.push_back(one);
-    }
-  } else {
-    bands.push_back(choice);
-  }
   const int rate = DecodingRateFor(choice, live->Rate());
   std::unique_ptr<SampleSource> input = Resample(std::unique_ptr<SampleSource>(new Tap(live)), rate);
-  std::vector<std::unique_ptr<DecodeStream>> streams;
-  for (const ModeChoice& band : bands) streams.emplace_back(new DecodeStream(band, rate, sink));
+  Listener listener(choice, rate, o.all);
+  int passed = 0;
+  auto drain = [&] {
+    QUORLAX_Message q;
+    while (listener.Next(&q)) {
+      Message m;
+      m.text = q.text;
+      m.ok = q.ok != 0;
+      m.band = DecodingBand(q.band, rate);
+      m.confidence = q.confidence;
+      m.level_db = q.level_db;
+      m.time_s = static_cast<double>(q.start) / rate;
+      if (m.ok) ++passed;
+      std::printf("%s\n", FormatMessage(m, o.json).c_str());
+      std::fflush(stdout);
+      if (o.verbose) {
+        // In the input's own samples, so they compare with --save.
+        const double scale = static_cast<double>(live->Rate()) / rate;
+        char line[200];
+        std::snprintf(line, sizeof line, "printed %s when %.0f samples had reached the input (its end: sample %.0f)",
+                      m.text.c_str(), live->ReachedInput(), static_cast<double>(q.end) * scale);
+        Say(line);
+      }
+    }
+  };
   std::vector<float> buf(4096);
-  while (const size_t n = input->Read(buf.data(), buf.size()))
-    for (auto& stream : streams) stream->Push(buf.data(), n);
-  for (auto& stream : streams) stream->Finish();
+  while (const size_t n = input->Read(buf.data(), buf.size())) {
+    listener.Push(buf.data(), n);
+    drain();
+  }
+  listener.Flush();
+  drain();
   return passed > 0 ? kExitFound : kExitNothing;
 }
 

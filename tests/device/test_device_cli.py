@@ -154,14 +154,17 @@ def test_play_is_heard_once_within_the_latency_target(server, tmp_path):
     # play returns once the sound has been played, not before.
     assert played_for >= 20 * TOKEN_S - 0.05, played_for
 
-    printed = [float(m.group(1)) for line in run.err
-               for m in [re.search(r"printed %s when (\d+) samples had reached the input" % text, line)] if m]
+    printed = [(float(m.group(1)), float(m.group(2))) for line in run.err
+               for m in [re.search(r"printed %s when (\d+) samples had reached the input \(its end: sample (\d+)\)"
+                                   % text, line)] if m]
     assert len(printed) == 1, run.detail()
     recording, rate = soundfile.read(str(wav), dtype="float64")
     end = transmission_end(recording, encoded(text, "audible", rate))
-    latency = (printed[0] - end) / rate
-    print("latency: %.3f s of audio after the transmission's last sample reached the input" % latency)
+    latency = (printed[0][0] - end) / rate
+    print("latency: %.3f s of audio after the transmission's last sample reached the input; "
+          "reported end %+d samples off" % (latency, printed[0][1] - end))
     assert 0.0 < latency <= LATENCY_TARGET_S, "latency %.3f s (target %.1f s)" % (latency, LATENCY_TARGET_S)
+    assert abs(printed[0][1] - end) <= 0.02 * rate, (printed[0][1], end)
     # The reported start agrees with where the transmission really is.
     assert abs(got[0]["time"] - (end - 20 * TOKEN_S * rate) / rate) <= TOKEN_S, (got[0]["time"], end / rate)
 
