@@ -11,6 +11,10 @@ constexpr int kExitFound = 0;
 constexpr int kExitNothing = 1;
 constexpr int kExitUsage = 2;
 
+// The rate encode, play and listen use unless -r says otherwise: every mode
+// works at it, and it is what sound devices run at natively.
+constexpr int kDefaultRate = 48000;
+
 // Thrown for anything the user must fix; main prints it and exits 2.
 class Error : public std::runtime_error {
  public:
@@ -24,7 +28,7 @@ struct ModeChoice {
   int separation = 1;        // custom only
 };
 
-// Throws Error for names other than audible, nonaudible, compression, custom, all.
+// A mode by name or by its number (2..6); throws Error for anything else.
 int ParseModeName(const std::string& name);
 const char* ModeName(int mode);
 // Name of a band reported by QUORLAX_GetDecodedMode.

@@ -1,4 +1,5 @@
 #include "cmd_device.h"
+#include "commands.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -34,8 +35,6 @@ namespace {
 
 namespace qd = quorlax_device;
 
-constexpr int kMessageLength = 9;
-constexpr int kEncodeBuffer = 1024;
 
 // Where this command's own messages go: the real stderr, also once the
 // sound libraries' chatter has been sent to /dev/null.
@@ -157,7 +156,7 @@ DeviceOptions Parse(const std::string& command, int argc, char** argv) {
   std::set<std::string> allowed;
   if (command == "play") allowed = {"-m", "-r", "--device", "--repeat", "--gap", "--base", "--separation"};
   if (command == "listen")
-    allowed = {"-m", "-r", "--device", "--format", "--json", "--all", "--save", "--seconds", "-q", "-v", "--base",
+    allowed = {"-m", "-r", "--device", "--format", "--json", "--failed", "--save", "--seconds", "-q", "-v", "--base",
                "--separation"};
   const std::set<std::string> with_value = {"-m", "-r", "--device", "--repeat", "--gap", "--format",
                                             "--save", "--seconds", "--base", "--separation"};
@@ -186,7 +185,8 @@ DeviceOptions Parse(const std::string& command, int argc, char** argv) {
     if (arg == "--quiet") arg = "-q";
     if (arg == "--verbose") arg = "-v";
     if (arg == "-d") arg = "--device";
-    if (!allowed.count(arg)) throw Error("option " + arg + " does not apply to " + command + " (see quorlax --help)");
+    if (!allowed.count(arg))
+      throw Error("option " + arg + " does not apply to " + command + " (see quorlax " + command + " -h)");
     const bool takes_value = with_value.count(arg) > 0;
     if (takes_value && !has_value) {
       if (i + 1 >= argc) throw Error("option " + arg + " needs a value");
@@ -227,7 +227,7 @@ DeviceOptions Parse(const std::string& command, int argc, char** argv) {
       separation_given = true;
     } else if (arg == "--json") {
       o.json = true;
-    } else if (arg == "--all") {
+    } else if (arg == "--failed") {
       o.all = true;
     } else if (arg == "-q") {
       o.quiet = true;
@@ -243,43 +243,9 @@ DeviceOptions Parse(const std::string& command, int argc, char** argv) {
 // ---------------------------------------------------------------------------
 // play
 
-void CheckMessage(const std::string& msg) {
-  for (size_t i = 0; i < msg.size(); ++i) {
-    const char c = msg[i];
-    const bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'v') || (c >= 'A' && c <= 'V');
-    if (!ok)
-      throw Error("invalid character at position " + std::to_string(i + 1) + " in message (allowed: 0-9, a-v)");
-  }
-  if (msg.size() != static_cast<size_t>(kMessageLength))
-    throw Error("message '" + msg + "' has " + std::to_string(msg.size()) + " characters; it needs exactly " +
-                std::to_string(kMessageLength));
-}
-
-std::vector<float> Encode(const std::string& msg, const ModeChoice& choice, int rate) {
-  void* h = QUORLAX_Create();
-  if (h == nullptr) throw Error("out of memory");
-  struct Destroy {
-    void* h;
-    ~Destroy() { QUORLAX_Destroy(h); }
-  } guard{h};
-  const int c = ConfigureHandle(h, choice, rate, kEncodeBuffer);
-  if (c != QUORLAX_OK) throw Error(ConfigureErrorText(c, choice, rate));
-  const int n = QUORLAX_EncodeDataToAudioBuffer(msg.data(), kMessageLength, 0, nullptr, 0, h);
-  if (n < 0) throw Error("cannot encode '" + msg + "': " + QUORLAX_GetErrorText(n));
-  std::vector<float> audio(static_cast<size_t>(n) + kEncodeBuffer);
-  size_t pos = 0;
-  for (int got; (got = QUORLAX_GetEncodedAudioBuffer(audio.data() + pos, h)) > 0;) pos += static_cast<size_t>(got);
-  audio.resize(pos);
-  return audio;
-}
-
-// The device's own rate when the mode works there, else 48000 Hz.
-int PlayRate(const DeviceOptions& o, const ModeChoice& choice, const qd::DeviceInfo& device) {
-  if (o.rate > 0) return o.rate;
-  const int own = device.default_rate;
-  if (own == 44100 || own == 48000) return DecodingRateFor(choice, own);
-  return 48000;
-}
+// The rate encode and listen use too, unless -r says otherwise; the sound
+// system converts for a device that runs at another.
+int PlayRate(const DeviceOptions& o) { return o.rate > 0 ? o.rate : kDefaultRate; }
 
 int RunPlay(const DeviceOptions& o) {
   if (o.args.empty()) throw Error("play needs a MESSAGE of 9 characters (0-9, a-v)");
@@ -292,8 +258,8 @@ int RunPlay(const DeviceOptions& o) {
   std::unique_ptr<Watchdog> watch(new Watchdog(20.0, "the sound system"));
   std::unique_ptr<qd::Session> session(new qd::Session);
   const qd::DeviceInfo& device = session->Find(o.device_given ? o.device : "default", false);
-  const int rate = PlayRate(o, choice, device);
-  const std::vector<float> one = Encode(o.args[0], choice, rate);
+  const int rate = PlayRate(o);
+  const std::vector<float> one = EncodeMessage(o.args[0], choice, rate);
   std::vector<float> audio;
   const size_t gap = static_cast<size_t>(o.gap_s * rate);
   audio.reserve(o.repeat * (one.size() + gap));

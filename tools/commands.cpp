@@ -25,19 +25,38 @@ bool InAlphabet(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'v') || (c >= 'A' && c <= 'V');
 }
 
-std::string Shown(char c) {
-  if (static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f) return std::string(1, c);
+// Length of the UTF-8 sequence at s[i], or 0 when it is not a valid one.
+size_t Utf8Length(const std::string& s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  const size_t n = c < 0x80 ? 1 : c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xc0) != 0x80) return 0;
+  return n;
+}
+
+// The character as the user typed it; bytes that are not text as \xNN.
+std::string Shown(const std::string& s, size_t i, size_t n) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  if (n > 1 || (n == 1 && c >= 0x20 && c < 0x7f)) return s.substr(i, n);
   char buf[8];
-  std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
+  std::snprintf(buf, sizeof buf, "\\x%02x", c);
   return buf;
 }
 
+// Positions count characters from 1, however many bytes each takes.
 void CheckAlphabet(const std::string& s, const char* what) {
-  for (size_t i = 0; i < s.size(); ++i)
-    if (!InAlphabet(s[i]))
-      throw Error("invalid character '" + Shown(s[i]) + "' at position " + std::to_string(i + 1) + " in " +
+  size_t position = 1;
+  for (size_t i = 0; i < s.size(); ++position) {
+    const size_t n = Utf8Length(s, i);
+    if (n != 1 || !InAlphabet(s[i]))
+      throw Error("invalid character '" + Shown(s, i, n) + "' at position " + std::to_string(position) + " in " +
                   what + " (allowed: 0-9, a-v)");
+    i += n;
+  }
 }
+
+}  // namespace
 
 void CheckMessage(const std::string& msg) {
   CheckAlphabet(msg, "message");
@@ -56,7 +75,6 @@ struct Handle {
   Handle& operator=(const Handle&) = delete;
 };
 
-// Encodes one transmission; throws Error with the library's reason.
 std::vector<float> EncodeMessage(const std::string& msg, const ModeChoice& choice, int rate, int type,
                                  const std::string& melody, const float* volume_db) {
   Handle handle;
@@ -90,6 +108,8 @@ std::vector<float> EncodeMessage(const std::string& msg, const ModeChoice& choic
   return audio;
 }
 
+namespace {
+
 // A percentage on stderr, kept out of the way of the messages on stdout.
 class Progress {
  public:
@@ -119,23 +139,6 @@ class Progress {
   int last_ = -1;
 };
 
-// Decodes `source`, printing messages as they complete; returns how many passed.
-int DecodeAndPrint(std::unique_ptr<SampleSource> source, const ModeChoice& choice, bool json, bool all,
-                   Progress* progress) {
-  int passed = 0;
-  auto sink = [&](const Message& m) {
-    if (m.ok) ++passed;
-    if (!m.ok && !all) return;
-    if (progress != nullptr) progress->Clear();
-    std::printf("%s\n", FormatMessage(m, json).c_str());
-    std::fflush(stdout);
-  };
-  std::function<void(double)> report;
-  if (progress != nullptr && progress->On()) report = [progress](double f) { progress->Update(f); };
-  DecodeSource(std::move(source), choice, sink, report);
-  return passed;
-}
-
 ModeChoice DecodeMode(const Options& o) {
   if (o.mode_given) return o.mode;
   ModeChoice all;
@@ -143,21 +146,51 @@ ModeChoice DecodeMode(const Options& o) {
   return all;
 }
 
-// Counts what passes through, to tell an empty stream from a silent one.
-class CountingSource : public SampleSource {
+// What decode and listen print: messages on stdout, -v reports on stderr.
+class Printer {
  public:
-  CountingSource(std::unique_ptr<SampleSource> inner, size_t* count) : inner_(std::move(inner)), count_(count) {}
-  size_t Read(float* out, size_t max) override {
-    const size_t n = inner_->Read(out, max);
-    *count_ += n;
-    return n;
+  Printer(const Options& o, Progress* progress) : o_(o), progress_(progress) {}
+
+  // `tag`: the 1-based channel named in each line, 0 for none.
+  ChannelSink For(int channel, int tag) {
+    ChannelSink s{channel, [this, tag](const Message& m) { Print(m, tag); }, nullptr};
+    if (o_.verbose) s.door = [this, tag](double t) { Door(t, tag); };
+    return s;
   }
-  int Rate() const override { return inner_->Rate(); }
-  int64_t Length() const override { return inner_->Length(); }
+  int passed() const { return passed_; }
+  int heard() const { return heard_; }
 
  private:
-  std::unique_ptr<SampleSource> inner_;
-  size_t* count_;  // outlives the source, which the decoder destroys
+  void Print(Message m, int tag) {
+    ++heard_;
+    if (m.ok) ++passed_;
+    m.channel = tag;
+    if (!m.ok && !o_.failed) {
+      if (o_.verbose) Note("reading at " + Seconds(m.time_s) + " failed its check: " + m.text + " in the " +
+                           BandName(m.band) + " band" + OnChannel(tag));
+      return;
+    }
+    if (progress_ != nullptr) progress_->Clear();
+    std::printf("%s\n", FormatMessage(m, o_.json).c_str());
+    std::fflush(stdout);
+  }
+  void Door(double t, int tag) { Note("front door at " + Seconds(t) + OnChannel(tag)); }
+  void Note(const std::string& line) {
+    if (progress_ != nullptr) progress_->Clear();
+    std::fflush(stdout);
+    std::fprintf(stderr, "quorlax: %s\n", line.c_str());
+  }
+  static std::string Seconds(double t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f s", t);
+    return buf;
+  }
+  static std::string OnChannel(int tag) { return tag > 0 ? " on channel " + std::to_string(tag) : ""; }
+
+  const Options& o_;
+  Progress* progress_;
+  int passed_ = 0;
+  int heard_ = 0;
 };
 
 struct FileCloser {
@@ -166,7 +199,27 @@ struct FileCloser {
   }
 };
 
-}  // namespace
+std::string Seconds(double t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f s", t);
+  return buf;
+}
+
+// Why nothing was heard, when a cause is known; empty otherwise.
+std::string Hint(const Options& o, const std::string& name, const SampleSource* file, double seconds_read,
+                 const std::vector<int>& others_heard) {
+  for (size_t c = 0; c < others_heard.size(); ++c)
+    if (others_heard[c] > 0)
+      return "nothing heard on channel " + std::to_string(o.channel) + ", but channel " + std::to_string(c + 1) +
+             " holds a transmission: try --channel " + std::to_string(c + 1);
+  if (file != nullptr) {
+    const double promised = file->PromisedSeconds();
+    if (promised > 0)
+      return name + " ends after " + Seconds(seconds_read) + ", short of the " + Seconds(promised) +
+             " its header announces: it was cut off";
+  }
+  return "";
+}
 
 int RunEncode(const Options& o) {
   if (o.args.empty()) throw Error("encode needs a MESSAGE of 9 characters (0-9, a-v)");
@@ -175,7 +228,7 @@ int RunEncode(const Options& o) {
   CheckMessage(msg);
   ModeChoice choice = o.mode;
   if (!o.mode_given) choice.mode = QUORLAX_MODE_AUDIBLE;
-  const int rate = o.rate > 0 ? o.rate : 44100;
+  const int rate = o.rate > 0 ? o.rate : kDefaultRate;
   if (o.melody_given && o.synth) throw Error("choose either --melody or --synth, not both");
   if (o.volume_given && !o.synth) throw Error("--volume sets the gain of the --synth melody; add --synth");
   if (o.melody_given) {
@@ -202,10 +255,12 @@ int RunEncode(const Options& o) {
 int RunDecode(const Options& o) {
   if (o.args.size() > 1) throw Error("decode takes one FILE; unexpected '" + o.args[1] + "'");
   const std::string path = o.args.empty() ? "-" : o.args[0];
+  const std::string name = path == "-" ? std::string("standard input") : "'" + path + "'";
   if (path == "-" && isatty(STDIN_FILENO)) throw Error("no input: name a FILE or pipe audio into standard input");
   const ModeChoice choice = DecodeMode(o);
   std::unique_ptr<std::FILE, FileCloser> raw_file;
   std::unique_ptr<SampleSource> source;
+  const SampleSource* file = nullptr;
   if (o.raw) {
     if (o.rate <= 0) throw Error("--raw needs the sample rate: -r RATE");
     if (o.channel != 1) throw Error("--raw input is mono; --channel does not apply");
@@ -218,22 +273,44 @@ int RunDecode(const Options& o) {
     source = OpenRawStream(stream, o.rate);
   } else {
     if (o.rate > 0) throw Error("-r applies to --raw input only; a sound file names its own rate");
-    source = OpenSoundFile(path, o.channel);
+    source = OpenSoundFile(path);
+    file = source.get();
   }
-  size_t count = 0;
-  auto counting = std::make_unique<CountingSource>(std::move(source), &count);
-  Progress progress(!o.quiet && path != "-" && !o.raw && isatty(STDERR_FILENO));
-  const int passed = DecodeAndPrint(std::move(counting), choice, o.json, o.all, &progress);
-  if (count == 0) throw Error((path == "-" ? std::string("standard input") : "'" + path + "'") + " holds no audio");
-  return passed > 0 ? kExitFound : kExitNothing;
-}
+  const int channels = source->Channels();
+  if (o.channel > channels)
+    throw Error(name + " has " + std::to_string(channels) + " channel" + (channels == 1 ? "" : "s") +
+                "; channel " + std::to_string(o.channel) + " does not exist");
+  const int file_rate = source->Rate();
+  std::unique_ptr<SampleSource> input = Resample(std::move(source), DecodingRateFor(choice, file_rate));
 
-int RunListen(const Options& o) {
-  if (!o.args.empty()) throw Error("listen reads standard input; unexpected '" + o.args[0] + "'");
-  const int rate = o.rate > 0 ? o.rate : 48000;
-  if (isatty(STDIN_FILENO)) throw Error("listen reads raw float32 samples: pipe them into standard input");
-  const int passed = DecodeAndPrint(OpenRawStream(stdin, rate), DecodeMode(o), o.json, o.all, nullptr);
-  return passed > 0 ? kExitFound : kExitNothing;
+  Progress progress(!o.quiet && file != nullptr && input->Length() > 0 && isatty(STDERR_FILENO));
+  std::function<void(double)> report;
+  if (progress.On()) report = [&progress](double f) { progress.Update(f); };
+  Printer printer(o, &progress);
+  std::vector<ChannelSink> sinks;
+  if (o.channel == kAllChannels) {
+    for (int c = 0; c < channels; ++c) sinks.push_back(printer.For(c, c + 1));
+  } else {
+    sinks.push_back(printer.For(o.channel - 1, 0));
+  }
+  // The other channels are heard too when nothing passes on the chosen one:
+  // afterwards from a file, alongside from a stream that cannot go back.
+  std::vector<int> others_heard(static_cast<size_t>(channels), 0);
+  std::vector<ChannelSink> others;
+  if (o.channel != kAllChannels)
+    for (int c = 0; c < channels; ++c)
+      if (c != o.channel - 1) others.push_back({c, [&others_heard, c](const Message&) { ++others_heard[c]; }});
+  const bool alongside = !others.empty() && input->Length() < 0;
+  if (alongside) sinks.insert(sinks.end(), others.begin(), others.end());
+  const int64_t frames = DecodeChannels(*input, choice, sinks, report);
+  progress.Clear();
+  if (frames == 0) throw Error(name + " holds no audio");
+  if (printer.passed() > 0) return kExitFound;
+  if (!alongside && !others.empty() && input->Rewind()) DecodeChannels(*input, choice, others, nullptr);
+  const std::string hint =
+      Hint(o, name, file, static_cast<double>(frames) / input->Rate(), others_heard);
+  if (!hint.empty()) std::fprintf(stderr, "quorlax: hint: %s\n", hint.c_str());
+  return kExitNothing;
 }
 
 int RunDemo(const Options& o) {
@@ -293,7 +370,9 @@ int RunDemo(const Options& o) {
     std::vector<Message> got;
     ModeChoice all;
     all.mode = QUORLAX_MODE_ALL;
-    DecodeSource(OpenSoundFile(name, 1), all, [&](const Message& m) { got.push_back(m); }, nullptr);
+    std::unique_ptr<SampleSource> input = OpenSoundFile(name);
+    input = Resample(std::move(input), DecodingRateFor(all, input->Rate()));
+    DecodeChannels(*input, all, {{0, [&](const Message& m) { got.push_back(m); }}}, nullptr);
     bool found = false;
     for (const Message& m : got) {
       std::printf("%s: heard \"%s\" in the %s band at %.2f s, %s (confidence %.2f, level %.1f dB)\n", name,
@@ -308,5 +387,70 @@ int RunDemo(const Options& o) {
               msg.c_str());
   return heard == 2 ? kExitFound : kExitNothing;
 }
+
+#define QUORLAX_MODES_HELP                                                                          \
+  "  -m, --mode MODE      audible (2): tones about 3.3 to 9.8 kHz\n"                              \
+  "                       nonaudible (3): about 17.8 to 20.0 kHz\n"                               \
+  "                       compression (4): about 14.0 to 15.7 kHz\n"                              \
+  "                       all (5): hears the three bands above; sends nonaudible\n"               \
+  "                       custom (6): nine tones from --base HZ (default 12000) up,\n"            \
+  "                       (--separation N + 2) * 3 bins apart (default 1); use the same\n"        \
+  "                       values to send and to receive\n"
+
+const char kEncodeHelp[] =
+    "Usage: quorlax encode MESSAGE [-m MODE] [-r RATE] [-o FILE] [--float]\n"
+    "                      [--melody NOTES | --synth [--volume DB]]\n"
+    "\n"
+    "Writes one transmission of MESSAGE: 9 characters from 0-9 and a-v (either case).\n"
+    "\n" QUORLAX_MODES_HELP
+    "                       (default audible)\n"
+    "  -r, --rate RATE      sample rate in Hz (default 48000)\n"
+    "  -o, --output FILE    .wav (16-bit; 32-bit float with --float), .flac, .ogg or .aiff;\n"
+    "                       default MESSAGE.wav. '-' writes raw float32 little-endian\n"
+    "                       samples to stdout:  quorlax encode hello1234 -o - | aplay -f FLOAT_LE -r 48000\n"
+    "  --float              32-bit float samples in .wav and .aiff files\n"
+    "  --melody NOTES       blend a melody in, one note per character (0-9, a-v)\n"
+    "  --synth              blend a random melody in; --volume DB sets its gain\n"
+    "\n"
+    "A file appears only once it is complete; a failed write leaves nothing behind.\n";
+
+const char kDecodeHelp[] =
+    "Usage: quorlax decode [FILE|-] [-m MODE] [--channel N|all] [--failed] [--json] [-v] [-q]\n"
+    "       quorlax decode [FILE|-] --raw -r RATE [-m MODE] ...\n"
+    "\n"
+    "Prints the messages in a sound file, or in standard input ('-' or no FILE) as it arrives.\n"
+    "Reads any format libsndfile reads, at any rate (converted when the mode cannot work at it).\n"
+    "\n" QUORLAX_MODES_HELP
+    "                       (default all)\n"
+    "  --raw -r RATE        the input is raw float32 little-endian mono samples at RATE Hz\n"
+    "  --channel N|all      decode channel N (from 1; default 1), or every channel with\n"
+    "                       each message tagged with its channel\n"
+    "  --failed             also print messages that failed their check\n"
+    "  --json               one JSON object per message instead of a tab-separated line\n"
+    "  -v, --verbose        report front doors and failed readings on stderr as they happen\n"
+    "  -q, --quiet          no progress display\n"
+    "\n"
+    "Each message prints as\n"
+    "  TEXT <tab> ok|check-failed <tab> band=NAME <tab> confidence=X <tab> level=Y dB <tab> at=T s\n"
+    "where T estimates when the transmission began (and <tab> channel=N with --channel all).\n"
+    "When nothing is heard and a reason is known (a rate too low for every band, the signal\n"
+    "on another channel, a file cut short), a hint says so on stderr.\n"
+    "Exit status: 0 a message passed its check, 1 none did, 2 usage or input errors.\n";
+
+const char kDemoHelp[] =
+    "Usage: quorlax demo\n"
+    "\n"
+    "Encodes \"hello1234\", makes a noisy echoing copy and decodes both, writing\n"
+    "quorlax-demo.wav and quorlax-demo-noisy.wav in the current directory.\n";
+
+}  // namespace
+
+const Command kEncodeCommand = {
+    "encode", "write one transmission of a message to a sound file (or stdout)", kEncodeHelp,
+    {"-m", "-r", "-o", "--melody", "--synth", "--volume", "--float", "--base", "--separation"}, RunEncode};
+const Command kDecodeCommand = {
+    "decode", "print the messages in a sound file or a stream", kDecodeHelp,
+    {"-m", "-r", "--raw", "--json", "-q", "--failed", "-v", "--channel", "--base", "--separation"}, RunDecode};
+const Command kDemoCommand = {"demo", "encode, add noise and echo, decode", kDemoHelp, {}, RunDemo};
 
 }  // namespace cli

@@ -1,35 +1,28 @@
-// The four commands, each returning the process exit status.
+// The commands of the quorlax program; main.cpp lists them.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "options.h"
 
 namespace cli {
 
-struct Options {
-  std::vector<std::string> args;  // positional arguments after the command
-  ModeChoice mode;
-  bool mode_given = false;
-  int rate = 0;  // 0: the command's default
-  std::string output;
-  std::string melody;
-  bool melody_given = false;
-  bool synth = false;
-  float volume_db = 0.0f;
-  bool volume_given = false;
-  bool float_wav = false;
-  bool raw = false;
-  bool json = false;
-  bool quiet = false;
-  bool all = false;
-  int channel = 1;
-};
+// Throws Error naming the first character outside 0-9, a-v (as typed) or a wrong length.
+void CheckMessage(const std::string& message);
 
-int RunEncode(const Options& o);
-int RunDecode(const Options& o);
-int RunListen(const Options& o);
-int RunDemo(const Options& o);
+// One transmission of `message` at `rate`, `type` 0 plain, 1 with a random
+// melody, 2 with `melody`; throws Error with the library's reason.
+std::vector<float> EncodeMessage(const std::string& message, const ModeChoice& choice, int rate, int type = 0,
+                                 const std::string& melody = "", const float* volume_db = nullptr);
+
+extern const Command kEncodeCommand;
+extern const Command kDecodeCommand;
+extern const Command kDemoCommand;
+extern const Command kInspectCommand;
+// play, listen and devices (device_commands.cpp).
+extern const Command kPlayCommand;
+extern const Command kListenCommand;
+extern const Command kDevicesCommand;
 
 }  // namespace cli

@@ -39,8 +39,8 @@ int DecodingRateFor(const ModeChoice& choice, int rate) {
   return r == QUORLAX_OK ? rate : 48000;
 }
 
-DecodeStream::DecodeStream(const ModeChoice& choice, int rate, Sink sink)
-    : rate_(rate), sink_(std::move(sink)), block_(kPush), lead_(LeadSilence(rate)) {
+DecodeStream::DecodeStream(const ModeChoice& choice, int rate, Sink sink, DoorSink door)
+    : rate_(rate), sink_(std::move(sink)), door_(std::move(door)), block_(kPush), lead_(LeadSilence(rate)) {
   handle_ = QUORLAX_Create();
   if (handle_ == nullptr) throw Error("out of memory");
   const int r = ConfigureHandle(handle_, choice, rate, kPush);
@@ -109,7 +109,12 @@ void DecodeStream::Drain() {
 }
 
 void DecodeStream::Handle(int event) {
-  if (event == QUORLAX_FRONT_DOOR) door_fed_ = fed_;
+  if (event == QUORLAX_FRONT_DOOR) {
+    door_fed_ = fed_;
+    if (door_)
+      door_(std::max(0.0, (static_cast<double>(fed_) - kDoorLagTokens * TokenSamples(rate_) -
+                           static_cast<double>(lead_)) / rate_));
+  }
   if (event == QUORLAX_MESSAGE_COMPLETE) Emit();
 }
 
@@ -132,23 +137,36 @@ void DecodeStream::Emit() {
   sink_(m);
 }
 
-void DecodeSource(std::unique_ptr<SampleSource> source, const ModeChoice& choice,
-                  const DecodeStream::Sink& sink, const std::function<void(double)>& progress) {
-  const int rate = DecodingRateFor(choice, source->Rate());
-  std::unique_ptr<SampleSource> input = Resample(std::move(source), rate);
-  DecodeStream stream(choice, rate, sink);
-  const int64_t total = input->Length();
-  std::vector<float> buf(kPush * 4);
-  int64_t next_report = 0;
-  while (size_t n = input->Read(buf.data(), buf.size())) {
-    stream.Push(buf.data(), n);
-    if (progress && total > 0 && stream.SamplesIn() >= next_report) {
-      progress(std::min(1.0, static_cast<double>(stream.SamplesIn()) / static_cast<double>(total)));
-      next_report = stream.SamplesIn() + rate / 2;
+int64_t DecodeChannels(SampleSource& input, const ModeChoice& choice, const std::vector<ChannelSink>& sinks,
+                       const std::function<void(double)>& progress) {
+  const int rate = input.Rate();
+  const int channels = input.Channels();
+  std::vector<std::unique_ptr<DecodeStream>> streams;
+  for (const ChannelSink& s : sinks) streams.emplace_back(new DecodeStream(choice, rate, s.sink, s.door));
+  const int64_t total = input.Length();
+  constexpr size_t kFrames = kPush * 4;
+  std::vector<float> buf(kFrames * static_cast<size_t>(channels));
+  std::vector<float> one(kFrames);
+  int64_t frames = 0, next_report = 0;
+  while (size_t n = input.Read(buf.data(), kFrames)) {
+    for (size_t k = 0; k < sinks.size(); ++k) {
+      if (channels == 1) {
+        streams[k]->Push(buf.data(), n);
+        continue;
+      }
+      const int c = sinks[k].channel;
+      for (size_t i = 0; i < n; ++i) one[i] = buf[i * channels + c];
+      streams[k]->Push(one.data(), n);
+    }
+    frames += static_cast<int64_t>(n);
+    if (progress && total > 0 && frames >= next_report) {
+      progress(std::min(1.0, static_cast<double>(frames) / static_cast<double>(total)));
+      next_report = frames + rate / 2;
     }
   }
-  stream.Finish();
+  for (auto& s : streams) s->Finish();
   if (progress && total > 0) progress(1.0);
+  return frames;
 }
 
 }  // namespace cli

@@ -21,14 +21,17 @@ struct Message {
   float confidence = 0.0f;
   float level_db = 0.0f;   // may be -infinity
   double time_s = 0.0;     // estimated start of the transmission in the input
+  int channel = 0;         // 1-based channel it was heard on, when that is shown
 };
 
 class DecodeStream {
  public:
   using Sink = std::function<void(const Message&)>;
+  // Told the estimated start (s) of each front door as it is found.
+  using DoorSink = std::function<void(double)>;
 
   // Throws Error when the mode cannot decode at `rate`.
-  DecodeStream(const ModeChoice& choice, int rate, Sink sink);
+  DecodeStream(const ModeChoice& choice, int rate, Sink sink, DoorSink door = nullptr);
   ~DecodeStream();
   DecodeStream(const DecodeStream&) = delete;
   DecodeStream& operator=(const DecodeStream&) = delete;
@@ -50,6 +53,7 @@ class DecodeStream {
   void* handle_ = nullptr;
   int rate_;
   Sink sink_;
+  DoorSink door_;
   std::vector<float> block_;
   size_t filled_ = 0;
   int64_t lead_;                // silence pushed ahead of the input
@@ -62,8 +66,16 @@ class DecodeStream {
 // when the mode works there, 48000 otherwise.
 int DecodingRateFor(const ModeChoice& choice, int rate);
 
-// Decodes a whole source at the right rate, calling `progress` (0..1) now and then.
-void DecodeSource(std::unique_ptr<SampleSource> source, const ModeChoice& choice,
-                  const DecodeStream::Sink& sink, const std::function<void(double)>& progress);
+// One channel (0-based) to decode and where its messages go.
+struct ChannelSink {
+  int channel;
+  DecodeStream::Sink sink;
+  DecodeStream::DoorSink door = nullptr;
+};
+
+// Decodes channels of `input` (already at a rate the mode decodes at) until it
+// ends, calling `progress` (0..1) now and then; returns the frames read.
+int64_t DecodeChannels(SampleSource& input, const ModeChoice& choice, const std::vector<ChannelSink>& sinks,
+                       const std::function<void(double)>& progress);
 
 }  // namespace cli

@@ -12,7 +12,10 @@ int ParseModeName(const std::string& name) {
   if (name == "compression") return QUORLAX_MODE_COMPRESSION;
   if (name == "all") return QUORLAX_MODE_ALL;
   if (name == "custom") return QUORLAX_MODE_CUSTOM;
-  throw Error("unknown mode '" + name + "' (choose audible, nonaudible, compression, custom or all)");
+  if (name.size() == 1 && name[0] >= '0' + QUORLAX_MODE_AUDIBLE && name[0] <= '0' + QUORLAX_MODE_CUSTOM)
+    return name[0] - '0';
+  throw Error("unknown mode '" + name +
+              "' (choose audible (2), nonaudible (3), compression (4), all (5) or custom (6))");
 }
 
 const char* ModeName(int mode) {

@@ -40,11 +40,12 @@ std::string FormatMessage(const Message& m, bool json) {
   if (json) {
     return "{\"text\":" + JsonString(m.text) + ",\"ok\":" + (m.ok ? "true" : "false") +
            ",\"band\":" + JsonString(BandName(m.band)) + ",\"confidence\":" + JsonNumber(m.confidence, 2) +
-           ",\"level_db\":" + JsonNumber(m.level_db, 1) + ",\"time\":" + JsonNumber(m.time_s, 2) + "}";
+           ",\"level_db\":" + JsonNumber(m.level_db, 1) + ",\"time\":" + JsonNumber(m.time_s, 2) +
+           (m.channel > 0 ? ",\"channel\":" + std::to_string(m.channel) : "") + "}";
   }
   return m.text + "\t" + (m.ok ? "ok" : "check-failed") + "\tband=" + BandName(m.band) +
          "\tconfidence=" + Fixed(m.confidence, 2) + "\tlevel=" + Fixed(m.level_db, 1) + " dB\tat=" +
-         Fixed(m.time_s, 2) + " s";
+         Fixed(m.time_s, 2) + " s" + (m.channel > 0 ? "\tchannel=" + std::to_string(m.channel) : "");
 }
 
 }  // namespace cli

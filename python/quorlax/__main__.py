@@ -92,7 +92,7 @@ def _parser() -> argparse.ArgumentParser:
     d.add_argument("file", nargs="?", default="-", help="WAV file, or '-' for standard input")
     _mode_args(d, "all")
     d.add_argument("--json", action="store_true", help="one JSON object per message")
-    d.add_argument("--all", action="store_true", help="also show messages that failed their check")
+    d.add_argument("--failed", action="store_true", help="also show messages that failed their check")
     d.add_argument("--channel", type=int, default=1, help="channel to decode, from 1 (default 1)")
     d.add_argument("-q", "--quiet", action="store_true", help="accepted for the CLI's sake; nothing to hush")
 
@@ -129,7 +129,7 @@ def _decode(a: argparse.Namespace) -> int:
     passed = 0
     for m in decode(audio, rate, a.mode, base_hz=a.base, separation=a.separation):
         passed += m.ok
-        if m.ok or a.all:
+        if m.ok or a.failed:
             print(format_message(m, a.json), flush=True)
     return EXIT_FOUND if passed else EXIT_NOTHING
 

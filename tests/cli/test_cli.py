@@ -9,10 +9,13 @@ and the stdlib wave module; nothing else is needed.
 import argparse
 import json
 import os
+import re
+import resource
 import select
 import shutil
 import subprocess
 import sys
+import threading
 import time
 import wave
 
@@ -24,6 +27,8 @@ except ImportError:
 
 QUORLAX = None
 TOKEN_S = 4608 / 44100  # one token, the tolerance for reported times
+COMMANDS = ("encode", "decode", "play", "listen", "devices", "inspect", "demo")
+DEFAULT_RATE = 48000  # encode's and listen's
 RESULTS = {"passed": 0, "failed": 0}
 
 
@@ -36,9 +41,9 @@ def check(cond, what, detail=""):
         print("FAIL " + what + (("\n     " + detail.replace("\n", "\n     ")) if detail else ""))
 
 
-def run(*args, stdin=None, input_bytes=None):
-    return subprocess.run([QUORLAX, *map(str, args)], input=input_bytes, stdin=stdin,
-                          capture_output=True, timeout=240)
+def run(*args, stdin=None, input_bytes=None, **kw):
+    return subprocess.run([QUORLAX, *[a if isinstance(a, bytes) else str(a) for a in args]], input=input_bytes,
+                          stdin=stdin, capture_output=True, timeout=240, **kw)
 
 
 def encode(msg, mode="audible", rate=44100, *extra):
@@ -107,10 +112,11 @@ def group_basics():
     check(p.returncode == 0 and b"quorlax" in p.stdout, "-V exits 0")
     for flag in ("--help", "-h"):
         p = run(flag)
-        check(p.returncode == 0 and b"quorlax encode MESSAGE" in p.stdout and not p.stderr,
-              flag + " prints usage to stdout")
+        out = p.stdout.decode()
+        check(p.returncode == 0 and not p.stderr and all("  %s " % c in out for c in COMMANDS),
+              flag + " lists every command on stdout", out)
     p = run("decode", "--help")
-    check(p.returncode == 0 and b"Usage" in p.stdout, "decode --help exits 0")
+    check(p.returncode == 0 and b"Usage: quorlax decode" in p.stdout, "decode --help exits 0")
     p = run("encode", "hello1234")
     check(p.returncode == 0 and os.path.exists("hello1234.wav"), "encode writes MESSAGE.wav by default",
           p.stderr.decode())
@@ -149,10 +155,10 @@ def group_roundtrip():
 
     # Pipes: raw float32 out of encode into decode --raw, and a WAV on stdin.
     enc = subprocess.Popen([QUORLAX, "encode", "pipe12345", "-o", "-"], stdout=subprocess.PIPE)
-    p = subprocess.run([QUORLAX, "decode", "--raw", "-r", "44100", "-"], stdin=enc.stdout,
+    p = subprocess.run([QUORLAX, "decode", "--raw", "-r", str(DEFAULT_RATE), "-"], stdin=enc.stdout,
                        capture_output=True, timeout=60)
     enc.wait()
-    expect_one(p, "pipe12345", "encode -o - | decode --raw -r 44100 -", at=0.0)
+    expect_one(p, "pipe12345", "encode -o - | decode --raw -r %d -" % DEFAULT_RATE, at=0.0)
     with open("rt-audible.wav", "rb") as f:
         expect_one(run("decode", stdin=f), "0123abcdv", "WAV on stdin without FILE")
     with open("rt-audible.flac", "rb") as f:
@@ -222,7 +228,7 @@ def read_wav_int16(path):
 
 def group_silence():
     # 16-bit files padded with exact zeros, as editors and `sox pad` leave them:
-    # every transmission heard, nothing else reported (--all shows failures too).
+    # every transmission heard, nothing else reported (--failed shows failures too).
     for rate in (44100, 48000):
         for mode in ("audible", "nonaudible", "compression"):
             run("encode", "hello1234", "-m", mode, "-r", rate, "-o", "s1.wav")
@@ -238,7 +244,7 @@ def group_silence():
                     w.setframerate(rate)
                     w.writeframes(pcm.tobytes())
                 for m in (mode, "all"):
-                    p = run("decode", "padded.wav", "-m", m, "--all")
+                    p = run("decode", "padded.wav", "-m", m, "--failed")
                     got = [line.split("\t")[:2] for line in p.stdout.decode().splitlines()]
                     check(p.returncode == 0 and got == [["hello1234", "ok"], ["0vjq7ab2k", "ok"]],
                           "%d Hz %s, zeros %g/%g/%g s, decoded as %s" % (rate, mode, before, between, after, m),
@@ -263,6 +269,350 @@ def group_stereo():
     chans = [noise(len(sig), 0.1, 11), noise(len(sig), 0.1, 12), sig, noise(len(sig), 0.1, 13)]
     write_wav("quad.wav", np.stack(chans, axis=1), 48000)
     expect_one(run("decode", "quad.wav", "--channel", "3"), "surround1", "four channels: --channel 3")
+
+
+def fmt_chunk(path):
+    """(size, format tag, cbSize or None) of the format chunk of a RIFF file."""
+    data = open(path, "rb").read()
+    pos = 12
+    while pos + 8 <= len(data):
+        cid, size = data[pos:pos + 4], int.from_bytes(data[pos + 4:pos + 8], "little")
+        if cid == b"fmt ":
+            body = data[pos + 8:pos + 8 + size]
+            return size, int.from_bytes(body[:2], "little"), (int.from_bytes(body[16:18], "little")
+                                                               if size >= 18 else None)
+        pos += 8 + size + (size & 1)
+    return None
+
+
+def mixed_transmission(rate=44100):
+    """A transmission whose last tokens come from another message: it fails its check."""
+    a, b = encode("hello1234", "audible", rate), encode("vvvvvvvvv", "audible", rate)
+    token = len(a) // 20
+    return np.concatenate([np.zeros(rate // 10), a[:7 * token], b[7 * token:], np.zeros(rate // 10)])
+
+
+def group_conventions():
+    helps = {}
+    for c in COMMANDS:
+        outs = set()
+        for args in ([c, "-h"], [c, "--help"], ["help", c], [c, "extra", "--help"]):
+            p = run(*args, input_bytes=b"")
+            outs.add(p.stdout)
+            check(p.returncode == 0 and p.stdout.startswith(b"Usage: quorlax " + c.encode()) and not p.stderr,
+                  "%s prints the help of %s" % (" ".join(args), c), p.stdout.decode()[:200] + p.stderr.decode())
+        check(len(outs) == 1, "every way of asking for %s's help prints the same" % c)
+        helps[c] = outs.pop().decode()
+    top = run("-h").stdout.decode()
+    check(len(top.splitlines()) <= 20 and "--melody" not in top, "quorlax -h is a short list of commands", top)
+    check(all(len(h.splitlines()) < len(helps["decode"]) + 5 and h != helps["decode"] for c, h in helps.items()
+              if c != "decode"), "each command's help is its own")
+    # Every option a help names is one the command accepts; other commands' options are refused.
+    for c, h in helps.items():
+        named = set()
+        for line in h.splitlines():
+            if line.startswith("Usage:") or line.startswith("       quorlax"):
+                named |= set(re.findall(r"[\[|] ?(--?[a-z][a-z-]*)", line))
+            elif re.match(r"  -", line):
+                named |= set(re.findall(r"(--?[a-z][a-z-]*)", line.split("  ")[1]))
+        check(len(named) >= 3 or c in ("demo", "devices"), "%s's help names its options" % c, repr(named))
+        for flag in sorted(named):
+            p = run(c, flag, input_bytes=b"")
+            err = p.stderr.decode()
+            check("unknown option" not in err and "does not apply" not in err,
+                  "%s accepts %s, which its help names" % (c, flag), err)
+    for c, flag in (("encode", "--json"), ("encode", "--channel"), ("decode", "--melody"), ("listen", "-o"),
+                    ("inspect", "--raw")):
+        p = run(c, flag, "1", input_bytes=b"")
+        check(p.returncode == 2 and b"does not apply to " + c.encode() in p.stderr, "%s refuses %s" % (c, flag),
+              p.stderr.decode())
+
+    # One default rate: what encode writes and what listen expects.
+    run("encode", "default12", "-o", "default.wav")
+    with wave.open("default.wav") as w:
+        written = w.getframerate()
+    said = {c: re.search(r"-r, --rate RATE .*\(default (\d+)\)", helps[c]) for c in ("encode", "play", "listen")}
+    check(written == DEFAULT_RATE and all(m and int(m.group(1)) == DEFAULT_RATE for m in said.values()),
+          "encode, play and listen share the default rate %d" % DEFAULT_RATE, "wrote %d; %r" % (written, said))
+
+    # Modes by their numbers.
+    for name, number in (("audible", 2), ("nonaudible", 3), ("compression", 4), ("all", 5)):
+        by_name = run("encode", "num123456", "-m", name, "-o", "-").stdout
+        by_number = run("encode", "num123456", "-m", number, "-o", "-").stdout
+        check(len(by_name) > 0 and by_name == by_number, "-m %d is -m %s" % (number, name))
+    by_name = run("encode", "num123456", "-m", "custom", "--base", "9000", "-o", "-").stdout
+    by_number = run("encode", "num123456", "-m", "6", "--base", "9000", "-o", "-").stdout
+    check(len(by_name) > 0 and by_name == by_number, "-m 6 is -m custom")
+    p = run("decode", "default.wav", "-m", 3)
+    check(p.returncode == 1 and not p.stdout, "decode -m 3 listens to the nonaudible band only")
+    for bad in ("1", "7", "22"):
+        p = run("encode", "hello1234", "-m", bad)
+        check(p.returncode == 2 and b"audible (2)" in p.stderr, "-m %s refused, naming the numbers" % bad,
+              p.stderr.decode())
+
+    # --failed shows messages that failed their check; --all is gone.
+    write_wav("mixed.wav", mixed_transmission(), 44100)
+    p = run("decode", "mixed.wav", "-m", "audible")
+    check(p.returncode == 1 and not p.stdout, "a failed message is not printed by default", p.stdout.decode())
+    p = run("decode", "mixed.wav", "-m", "audible", "--failed")
+    got = messages(p)
+    check(p.returncode == 1 and len(got) == 1 and not got[0]["ok"], "--failed prints it", p.stdout.decode())
+    p = run("decode", "mixed.wav", "--all")
+    check(p.returncode == 2 and b"--failed" in p.stderr, "--all points to --failed", p.stderr.decode())
+
+    # Characters outside ASCII are named as typed, positions counted in characters.
+    for msg, shown, pos in (("h\u00e9llo1234", "\u00e9", 2), ("hello123\u20ac", "\u20ac", 9),
+                            ("\U0001d11e2345678a", "\U0001d11e", 1)):
+        p = run("encode", msg)
+        want = "invalid character '%s' at position %d in message" % (shown, pos)
+        check(p.returncode == 2 and want in p.stderr.decode("utf-8"), "names %r" % shown, p.stderr.decode())
+    p = run("encode", b"hel\xfflo123")
+    check(p.returncode == 2 and b"'\\xff' at position 4" in p.stderr, "a byte that is not text as \\xff",
+          p.stderr.decode(errors="replace"))
+
+    # Float WAVs carry a complete format chunk (with its extension size).
+    run("encode", "float1234", "--float", "-o", "float.wav")
+    chunk = fmt_chunk("float.wav")
+    check(chunk is not None and chunk[0] >= 18 and chunk[2] == chunk[0] - 18 and chunk[1] in (3, 0xFFFE),
+          "float WAV: format chunk with cbSize", repr(chunk))
+    expect_one(run("decode", "float.wav"), "float1234", "float WAV decodes")
+
+
+def limited_to(size):
+    def limit():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+    return limit
+
+
+def leftovers(folder="."):
+    return [f for f in os.listdir(folder) if f.startswith(".")]
+
+
+def group_output():
+    for ext in ("wav", "flac", "aiff"):
+        name = "big." + ext
+        p = run("encode", "hello1234", "-o", name, preexec_fn=limited_to(20000))
+        check(p.returncode == 2 and p.stderr.decode() == "quorlax: cannot write '%s': File too large\n" % name
+              and not os.path.exists(name) and not leftovers(),
+              "file size limit: .%s names the cause and leaves nothing" % ext,
+              "rc=%d %r %r" % (p.returncode, p.stderr, os.listdir(".")))
+    run("encode", "keep12345", "-o", "keep.wav")
+    before = open("keep.wav", "rb").read()
+    p = run("encode", "other1234", "-o", "keep.wav", preexec_fn=limited_to(20000))
+    check(p.returncode == 2 and open("keep.wav", "rb").read() == before and not leftovers(),
+          "a failed write leaves the old file as it was")
+    p = run("encode", "other1234", "-o", "keep.wav")
+    mask = os.umask(0)
+    os.umask(mask)
+    check(p.returncode == 0 and open("keep.wav", "rb").read() != before
+          and os.stat("keep.wav").st_mode & 0o777 == 0o666 & ~mask and not leftovers(),
+          "a good write replaces it, with the usual permissions")
+    os.symlink("keep.wav", "link.wav")
+    run("encode", "link12345", "-o", "link.wav")
+    check(os.path.islink("link.wav") and messages(run("decode", "keep.wav"))[0]["text"] == "link12345",
+          "writing through a symbolic link replaces its target")
+    p = run("encode", "hello1234", "-o", "/dev/null")
+    check(p.returncode == 0 and os.path.exists("/dev/null") and not os.path.isfile("/dev/null"),
+          "-o /dev/null is written in place")
+    with open("/dev/full", "wb") as full:
+        p = subprocess.run([QUORLAX, "encode", "hello1234", "-o", "-"], stdout=full, stderr=subprocess.PIPE,
+                           timeout=60)
+    check(p.returncode == 2 and b"No space left on device" in p.stderr, "raw output to a full device",
+          p.stderr.decode())
+
+    # A disk that really fills up: a 64 KB tmpfs (needs root and mount rights).
+    os.mkdir("small")
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", "small"],
+                             capture_output=True).returncode == 0
+    if not mounted:
+        print("skip tmpfs: cannot mount here (the file size limit above covers the same path)")
+        return
+    try:
+        for ext in ("wav", "flac", "aiff"):
+            name = "small/full." + ext
+            p = run("encode", "hello1234", "-o", name)
+            check(p.returncode == 2 and p.stderr.decode() == "quorlax: cannot write '%s': No space left on device\n"
+                  % name and os.listdir("small") == [], "full disk: .%s names the cause and leaves nothing" % ext,
+                  "rc=%d %r %r" % (p.returncode, p.stderr, os.listdir("small")))
+        p = run("encode", "hello1234", "-m", "compression", "-o", "small/fits.ogg")
+        check(p.returncode == 0 and os.listdir("small") == ["fits.ogg"], "what fits is written")
+    finally:
+        subprocess.run(["umount", "small"])
+
+
+def wav_header(rate, frames, channels=1, data_bytes=None):
+    data_bytes = frames * 2 * channels if data_bytes is None else data_bytes
+    riff = min(data_bytes + 36, 0xFFFFFFFF)
+    return (b"RIFF" + riff.to_bytes(4, "little") + b"WAVEfmt " + (16).to_bytes(4, "little")
+            + (1).to_bytes(2, "little") + channels.to_bytes(2, "little") + rate.to_bytes(4, "little")
+            + (rate * 2 * channels).to_bytes(4, "little") + (2 * channels).to_bytes(2, "little")
+            + (16).to_bytes(2, "little") + b"data" + data_bytes.to_bytes(4, "little"))
+
+
+def pcm16(x):
+    return np.clip(np.round(np.asarray(x) * 32767.0), -32768, 32767).astype("<i2").tobytes()
+
+
+class PeakRss:
+    """Follows VmHWM of a running program (not ru_maxrss: that also counts the
+    forked Python before the exec)."""
+
+    def __init__(self, proc):
+        self.proc, self.mb = proc, 0.0
+        self.thread = threading.Thread(target=self._watch, daemon=True)
+        self.thread.start()
+
+    def _watch(self):
+        while self.proc.poll() is None:
+            try:
+                with open("/proc/%d/status" % self.proc.pid) as f:
+                    status = dict(line.split(":", 1) for line in f if ":" in line)
+                if status.get("Name", "").strip() == "quorlax":
+                    self.mb = max(self.mb, int(status["VmHWM"].split()[0]) / 1024.0)
+            except (OSError, KeyError, ValueError):
+                pass
+            time.sleep(0.01)
+
+    def result(self):
+        self.thread.join()
+        return self.mb
+
+
+def decode_piped(header, blocks, *args):
+    """decode - fed `header` and the byte blocks; (returncode, stdout, stderr, peak RSS in MB, seconds)."""
+    t0 = time.monotonic()
+    proc = subprocess.Popen([QUORLAX, "decode", "-", *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    peak = PeakRss(proc)
+    try:
+        proc.stdin.write(header)
+        for b in blocks:
+            proc.stdin.write(b)
+        proc.stdin.close()
+    except BrokenPipeError:
+        pass
+    out, err = proc.stdout.read(), proc.stderr.read()
+    proc.wait()
+    return proc.returncode, out, err, peak.result(), time.monotonic() - t0
+
+
+def group_streams():
+    # An hour of 16-bit WAV through a pipe, a transmission in its last minute.
+    rate, minutes = 44100, float(os.environ.get("QUORLAX_CLI_STREAM_MINUTES", "60"))
+    block_s = 10
+    blocks = int(minutes * 60 / block_s)
+    noise_block = pcm16(noise(block_s * rate, 0.01, 5))
+    at = (blocks - 1) * block_s + 3.0
+    last = noise(block_s * rate, 0.01, 5)
+    x = encode("hourlong1", "audible", rate)
+    last[3 * rate:3 * rate + len(x)] += 0.5 * x
+    stream = (noise_block if i < blocks - 1 else pcm16(last) for i in range(blocks))
+    rc, out, err, rss, took = decode_piped(wav_header(rate, blocks * block_s * rate), stream, "--json")
+    got = [json.loads(l) for l in out.decode().splitlines()]
+    print("     %.0f minutes of WAV through a pipe: %.1f s, peak RSS %.1f MB" % (minutes, took, rss))
+    check(rc == 0 and [m["text"] for m in got] == ["hourlong1"] and abs(got[0]["time"] - at) <= TOKEN_S,
+          "WAV on a pipe: the message in the last minute at %.0f s" % at, out.decode() + err.decode())
+    check(rss < 50, "WAV on a pipe: peak RSS %.1f MB under 50 MB" % rss)
+
+    # Streamed WAVs that do not know their length (as sox and ffmpeg write them).
+    sig = np.concatenate([noise(rate, 0.01, 6), x, noise(rate, 0.01, 7)])
+    for name, size in (("0xffffffff", 0xFFFFFFFF), ("0x7ffff000", 0x7FFFF000)):
+        rc, out, err, _, _ = decode_piped(wav_header(rate, 0, data_bytes=size), [pcm16(sig)])
+        check(rc == 0 and out.decode().startswith("hourlong1\tok") and not err,
+              "WAV of unknown length (data size %s) on a pipe" % name, out.decode() + err.decode())
+
+    # Raw samples are not a sound file: say how to read them.
+    enc = subprocess.Popen([QUORLAX, "encode", "pipe12345", "-o", "-"], stdout=subprocess.PIPE)
+    p = subprocess.run([QUORLAX, "decode", "-"], stdin=enc.stdout, capture_output=True, timeout=60)
+    enc.stdout.close()  # decode stopped reading: let encode see the broken pipe
+    enc.wait()
+    check(p.returncode == 2 and b"--raw -r RATE" in p.stderr and p.stderr.count(b"\n") == 1,
+          "encode -o - | decode -: raw samples need --raw -r RATE", p.stderr.decode())
+    p = run("decode", "-", input_bytes=b"")
+    check(p.returncode == 2 and b"standard input holds no audio" in p.stderr, "empty stdin", p.stderr.decode())
+    # Redirected files are sound files too, and seekable.
+    run("encode", "redirect1", "-m", "compression", "-o", "redirect.flac")
+    with open("redirect.flac", "rb") as f:
+        expect_one(run("decode", "-", stdin=f), "redirect1", "FLAC redirected into stdin")
+    run("encode", "oggpiped1", "-m", "audible", "-o", "piped.ogg")
+    expect_one(run("decode", "-", input_bytes=open("piped.ogg", "rb").read()), "oggpiped1", "Ogg on a pipe")
+
+
+def hint_of(p):
+    err = p.stderr.decode()
+    return err[len("quorlax: hint: "):].strip() if err.startswith("quorlax: hint: ") and err.count("\n") == 1 else None
+
+
+def group_hints():
+    rate = 44100
+    x = encode("chan22222", "audible", rate)
+    sig = np.concatenate([np.zeros(rate // 5), x, np.zeros(rate // 5)])
+    other = noise(len(sig), 0.05, 21)
+    write_wav("right.wav", np.stack([other, sig], axis=1), rate)
+    p = run("decode", "right.wav")
+    check(p.returncode == 1 and not p.stdout and hint_of(p) is not None and "try --channel 2" in hint_of(p),
+          "signal on channel 2: hint names --channel 2", p.stderr.decode())
+    with open("right.wav", "rb") as f:
+        data = f.read()
+    p = run("decode", "-", input_bytes=data)
+    check(p.returncode == 1 and hint_of(p) is not None and "try --channel 2" in hint_of(p),
+          "the same on a pipe", p.stderr.decode())
+    quad = [noise(len(sig), 0.05, 22), noise(len(sig), 0.05, 23), sig, np.zeros(len(sig))]
+    write_wav("quad.wav", np.stack(quad, axis=1), rate)
+    p = run("decode", "quad.wav", "--channel", "2")
+    check(p.returncode == 1 and hint_of(p) is not None and "try --channel 3" in hint_of(p),
+          "four channels: hint names --channel 3", p.stderr.decode())
+
+    # A file cut short while its header promises more.
+    write_wav("whole.wav", sig, rate)
+    data = open("whole.wav", "rb").read()
+    open("cut.wav", "wb").write(data[:len(data) * 2 // 3])
+    for how, kw in (("file", {"args": ["cut.wav"]}), ("pipe", {"args": ["-"], "input_bytes": data[:len(data) * 2 // 3]})):
+        p = run("decode", *kw["args"], input_bytes=kw.get("input_bytes"))
+        h = hint_of(p)
+        check(p.returncode == 1 and h is not None and "cut off" in h
+              and re.search(r"ends after 1\.\d\d s, short of the 2\.\d\d s its header announces", h),
+              "truncated WAV (%s): hint says it was cut off" % how, p.stderr.decode())
+    expect_one(run("decode", "whole.wav"), "chan22222", "the whole file decodes, no hint")
+
+    # Nothing to hint at: no hint.
+    write_wav("noise.wav", noise(3 * rate, 0.1, 24), rate)
+    p = run("decode", "noise.wav")
+    check(p.returncode == 1 and not p.stderr, "noise only: no hint", p.stderr.decode())
+
+    # --channel all: every channel, each message tagged with it.
+    y = encode("chan11111", "compression", rate)
+    write_wav("both.wav", np.stack([np.concatenate([np.zeros(rate // 10), y, np.zeros(len(sig) - len(y) - rate // 10)]),
+                                    sig], axis=1), rate)
+    p = run("decode", "both.wav", "--channel", "all")
+    lines = p.stdout.decode().splitlines()
+    check(p.returncode == 0 and sorted(lines) == sorted(l for l in lines) and len(lines) == 2
+          and {(l.split("\t")[0], l.split("\t")[-1]) for l in lines} == {("chan11111", "channel=1"),
+                                                                         ("chan22222", "channel=2")},
+          "--channel all: both channels, tagged", p.stdout.decode())
+    p = run("decode", "both.wav", "--channel", "all", "--json")
+    got = [json.loads(l) for l in p.stdout.decode().splitlines()]
+    check({(m["text"], m["channel"]) for m in got} == {("chan11111", 1), ("chan22222", 2)},
+          "--channel all --json: a channel field", p.stdout.decode())
+    p = run("decode", "whole.wav", "--channel", "all")
+    check(p.returncode == 0 and p.stdout.decode().rstrip("\n").endswith("\tchannel=1"), "--channel all on mono")
+    p = run("decode", "right.wav", "--channel", "1")
+    check(p.returncode == 1 and "channel=" not in p.stdout.decode(), "one channel: no tag")
+
+    # -v: front doors and failed readings as they happen, on stderr.
+    write_wav("mixed.wav", mixed_transmission(), rate)
+    p = run("decode", "mixed.wav", "-m", "audible", "-v")
+    err = p.stderr.decode().splitlines()
+    check(p.returncode == 1 and not p.stdout and len(err) == 2 and re.fullmatch(r"quorlax: front door at 0\.\d\d s", err[0])
+          and re.fullmatch(r"quorlax: reading at 0\.\d\d s failed its check: [0-9a-v]{9} in the audible band", err[1]),
+          "-v reports the door and the failed reading", p.stderr.decode())
+    p = run("decode", "mixed.wav", "-m", "audible", "-v", "--failed")
+    check(len(messages(p)) == 1 and "failed its check" not in p.stderr.decode(),
+          "-v --failed: the failed reading goes to stdout only", p.stderr.decode())
+    p = run("decode", "both.wav", "--channel", "all", "-v")
+    doors = [l for l in p.stderr.decode().splitlines() if "front door" in l]
+    check(sorted(d.rsplit(" ", 1)[-1] for d in doors) == ["1", "2"], "-v --channel all names the channel",
+          p.stderr.decode())
 
 
 def make_long_file(path, minutes, rate=44100, count=20, seed=1):
@@ -400,7 +750,8 @@ def group_listen():
 GROUPS = {
     "basics": group_basics, "roundtrip": group_roundtrip, "rates": group_rates, "stereo": group_stereo,
     "long": group_long, "errors": group_errors, "demo": group_demo, "listen": group_listen,
-    "silence": group_silence,
+    "silence": group_silence, "conventions": group_conventions, "output": group_output, "streams": group_streams,
+    "hints": group_hints,
 }
 
 

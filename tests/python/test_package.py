@@ -442,7 +442,7 @@ def test_lines_match_the_cpp_cli(tmp_path, capsys):
         pytest.skip(f"the quorlax program is not built next to _quorlax ({exe})")
     wav = tmp_path / "two.wav"
     quorlax.write_wav(wav, two_band_example(48000), 48000)
-    for extra in ([], ["--json"], ["-m", "audible", "--all"]):
+    for extra in ([], ["--json"], ["-m", "audible", "--failed"]):
         ref = subprocess.run([str(exe), "decode", "-q", str(wav), *extra], capture_output=True, text=True,
                              timeout=60)
         code = cli_main(["decode", str(wav), *extra])
