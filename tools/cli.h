@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -31,13 +32,36 @@ struct ModeChoice {
 // A mode by name or by its number (2..6); throws Error for anything else.
 int ParseModeName(const std::string& name);
 const char* ModeName(int mode);
-// Name of a band reported by QUORLAX_GetDecodedMode.
-std::string BandName(int band);
+// Name of the band a mode (QUORLAX_MODE_*, not all) sends in, from the library's table.
+std::string BandName(int mode);
+
+// Puts the custom grid of `choice` in place (it is process-wide); the
+// library's code, 0 when it was accepted.
+int SetCustomGrid(const ModeChoice& choice);
 
 // Configures `handle` for `choice` at `rate` (custom grid first); library code.
 int ConfigureHandle(void* handle, const ModeChoice& choice, int rate, int buffer_size);
 
 // Explains a failed QUORLAX_Configure in one line.
 std::string ConfigureErrorText(int code, const ModeChoice& choice, int rate);
+
+// Rates the library decodes and synthesises at directly (when the mode fits);
+// any other rate is converted, from kSynthRate when sending.
+constexpr int kLibraryRates[] = {22050, 44100, 48000};
+constexpr int kSynthRate = 44100;
+
+// The lowest rate at which `choice`'s band (one band; not all) is carried
+// whole: its top tone inside the passband of the converter. 0 when the band
+// does not fit even at kSynthRate (a custom grid too high).
+int LowestRateFor(const ModeChoice& choice);
+
+// Whether `choice` can be sent or heard at `rate`, directly or converted.
+bool RateWorks(const ModeChoice& choice, int rate);
+
+// One line saying why `rate` does not work for `choice` and which rates do.
+std::string RateRefusal(const ModeChoice& choice, int rate);
+
+// The bands a mode hears (all: the three fixed ones).
+std::vector<int> BandsOf(int mode);
 
 }  // namespace cli

@@ -153,9 +153,7 @@ class Printer {
 
   // `tag`: the 1-based channel named in each line, 0 for none.
   ChannelSink For(int channel, int tag) {
-    ChannelSink s{channel, [this, tag](const Message& m) { Print(m, tag); }, nullptr};
-    if (o_.verbose) s.door = [this, tag](double t) { Door(t, tag); };
-    return s;
+    return {channel, [this, tag](const Message& m) { Print(m, tag); }, o_.failed || o_.verbose};
   }
   int passed() const { return passed_; }
   int heard() const { return heard_; }
@@ -165,6 +163,8 @@ class Printer {
     ++heard_;
     if (m.ok) ++passed_;
     m.channel = tag;
+    if (o_.verbose) Note("front door at " + Seconds(m.time_s) + " in the " + BandName(m.band) + " band" +
+                         OnChannel(tag));
     if (!m.ok && !o_.failed) {
       if (o_.verbose) Note("reading at " + Seconds(m.time_s) + " failed its check: " + m.text + " in the " +
                            BandName(m.band) + " band" + OnChannel(tag));
@@ -174,7 +174,6 @@ class Printer {
     std::printf("%s\n", FormatMessage(m, o_.json).c_str());
     std::fflush(stdout);
   }
-  void Door(double t, int tag) { Note("front door at " + Seconds(t) + OnChannel(tag)); }
   void Note(const std::string& line) {
     if (progress_ != nullptr) progress_->Clear();
     std::fflush(stdout);
@@ -206,8 +205,19 @@ std::string Seconds(double t) {
 }
 
 // Why nothing was heard, when a cause is known; empty otherwise.
-std::string Hint(const Options& o, const std::string& name, const SampleSource* file, double seconds_read,
-                 const std::vector<int>& others_heard) {
+std::string Hint(const Options& o, const ModeChoice& choice, int file_rate, const std::string& name,
+                 const SampleSource* file, double seconds_read, const std::vector<int>& others_heard) {
+  std::string needs;
+  bool some_fits = false;
+  for (int band : BandsOf(choice.mode)) {
+    ModeChoice one = choice;
+    one.mode = band;
+    const int lowest = LowestRateFor(one);
+    some_fits = some_fits || (lowest > 0 && lowest <= file_rate);
+    needs += (needs.empty() ? "" : ", ") + BandName(band) + " needs " + std::to_string(lowest) + " Hz";
+  }
+  if (!some_fits)
+    return "at " + std::to_string(file_rate) + " Hz no band fits: " + needs + " or more";
   for (size_t c = 0; c < others_heard.size(); ++c)
     if (others_heard[c] > 0)
       return "nothing heard on channel " + std::to_string(o.channel) + ", but channel " + std::to_string(c + 1) +
@@ -239,8 +249,13 @@ int RunEncode(const Options& o) {
   const std::string output = o.output.empty() ? msg + ".wav" : o.output;
   if (output == "-" && isatty(STDOUT_FILENO))
     throw Error("refusing to write raw audio to a terminal; pipe it or use -o FILE");
-  const std::vector<float> audio =
-      EncodeMessage(msg, choice, rate, type, o.melody, o.volume_given ? &o.volume_db : nullptr);
+  if (!RateWorks(choice, rate)) throw Error(RateRefusal(choice, rate));
+  bool direct = false;
+  for (int r : kLibraryRates) direct = direct || r == rate;
+  // Other rates: synthesised at the protocol's own rate and converted.
+  std::vector<float> audio = EncodeMessage(msg, choice, direct ? rate : kSynthRate, type, o.melody,
+                                           o.volume_given ? &o.volume_db : nullptr);
+  if (!direct) audio = ResampleAll(audio, kSynthRate, rate);
   if (output == "-") {
     WriteRaw(stdout, audio);
   } else {
@@ -299,7 +314,8 @@ int RunDecode(const Options& o) {
   std::vector<ChannelSink> others;
   if (o.channel != kAllChannels)
     for (int c = 0; c < channels; ++c)
-      if (c != o.channel - 1) others.push_back({c, [&others_heard, c](const Message&) { ++others_heard[c]; }});
+      if (c != o.channel - 1)
+        others.push_back({c, [&others_heard, c](const Message&) { ++others_heard[c]; }, true});
   const bool alongside = !others.empty() && input->Length() < 0;
   if (alongside) sinks.insert(sinks.end(), others.begin(), others.end());
   const int64_t frames = DecodeChannels(*input, choice, sinks, report);
@@ -308,7 +324,7 @@ int RunDecode(const Options& o) {
   if (printer.passed() > 0) return kExitFound;
   if (!alongside && !others.empty() && input->Rewind()) DecodeChannels(*input, choice, others, nullptr);
   const std::string hint =
-      Hint(o, name, file, static_cast<double>(frames) / input->Rate(), others_heard);
+      Hint(o, choice, file_rate, name, file, static_cast<double>(frames) / input->Rate(), others_heard);
   if (!hint.empty()) std::fprintf(stderr, "quorlax: hint: %s\n", hint.c_str());
   return kExitNothing;
 }

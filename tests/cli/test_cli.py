@@ -217,8 +217,46 @@ def group_rates():
     resample(xa, 48000, 32000).astype("<f4").tofile("r32000.f32")
     expect_one(run("decode", "--raw", "-r", 32000, "r32000.f32"), "lorate123", "raw input at 32000 Hz")
     p = run("encode", "nonaudibl", "-m", "nonaudible", "-r", 22050, "-o", "x.wav")
-    check(p.returncode == 2 and b"at 22050 Hz: this mode cannot be used" in p.stderr, "nonaudible at 22050 Hz refused",
+    check(p.returncode == 2 and re.search(rb"nonaudible mode cannot be sent or heard at 22050 Hz: its tones reach "
+                                          rb"2\d\.\d kHz.*; it works at (44100 Hz, )?any rate from 4\d\d00 Hz up",
+                                          p.stderr), "nonaudible at 22050 Hz refused, naming the rates that work",
           p.stderr.decode())
+
+
+def group_any_rate():
+    # Encode converts from the protocol's rate to any rate the band fits in.
+    for mode, rate in (("audible", 24000), ("audible", 32000), ("audible", 40000), ("compression", 40000),
+                       ("nonaudible", 96000), ("compression", 88200), ("audible", 192000)):
+        name = "any-%s-%d.wav" % (mode, rate)
+        p = run("encode", "anrate123", "-m", mode, "-r", rate, "-o", name)
+        with wave.open(name) as w:
+            written = w.getframerate()
+        check(p.returncode == 0 and written == rate, "encode %s at %d Hz" % (mode, rate), p.stderr.decode())
+        expect_one(run("decode", name), "anrate123", "... and it decodes", band=mode, at=0.0)
+    raw = encode("anrab1234", "audible", 32000)
+    check(abs(len(raw) - round(20 * 4608 * 32000 / 44100)) <= 2, "raw output at 32000 Hz has the right length",
+          str(len(raw)))
+    expect_one(run("decode", "--raw", "-r", 32000, input_bytes=raw.astype("<f4").tobytes()), "anrab1234",
+               "raw output at 32000 Hz decodes")
+    # Rates the band does not fit in are refused, naming the rates that work.
+    for mode, rate, works in (("audible", 16000, r"any rate from 2\d\d00 Hz up"),
+                              ("compression", 32000, r"44100 Hz, 48000 Hz|any rate from 3\d\d00 Hz up"),
+                              ("nonaudible", 32000, r"it works at (44100 Hz, )?any rate from 4\d\d00 Hz up"),
+                              ("all", 40000, r"it works at (44100 Hz, )?any rate from 4\d\d00 Hz up")):
+        p = run("encode", "hello1234", "-m", mode, "-r", rate, "-o", "refused.wav")
+        err = p.stderr.decode()
+        check(p.returncode == 2 and "cannot be sent or heard at %d Hz" % rate in err and re.search(works, err)
+              and not os.path.exists("refused.wav"), "%s at %d Hz refused, naming what works" % (mode, rate), err)
+    # Custom grids that do not fit say which bases do.
+    p = run("encode", "hello1234", "-m", "custom", "--base", "30000", "-r", "44100")
+    m = re.search(r"bases up to (\d+) Hz work there with separation 1", p.stderr.decode())
+    check(p.returncode == 2 and m is not None, "custom base too high: the highest that fits", p.stderr.decode())
+    if m:
+        top = int(m.group(1))
+        p = run("encode", "hello1234", "-m", "custom", "--base", top, "-r", "44100", "-o", "top.wav")
+        check(p.returncode == 0, "... and that base works", p.stderr.decode())
+        p = run("encode", "hello1234", "-m", "custom", "--base", top + 200, "-r", "44100", "-o", "top.wav")
+        check(p.returncode == 2, "... and one a little higher does not", p.stderr.decode())
 
 
 def read_wav_int16(path):
@@ -575,6 +613,21 @@ def group_hints():
               "truncated WAV (%s): hint says it was cut off" % how, p.stderr.decode())
     expect_one(run("decode", "whole.wav"), "chan22222", "the whole file decodes, no hint")
 
+    # Rates too low for every band: which rate each band needs.
+    for low in (8000, 16000):
+        write_wav("low.wav", noise(2 * low, 0.1, 25), low)
+        p = run("decode", "low.wav")
+        h = hint_of(p)
+        check(p.returncode == 1 and h is not None and h.startswith("at %d Hz no band fits: " % low)
+              and re.search(r"audible needs 2\d\d00 Hz, compression needs 3\d\d00 Hz, nonaudible needs 4\d\d00 Hz "
+                            r"or more$", h), "%d Hz file: the rate each band needs" % low, p.stderr.decode())
+        p = run("decode", "low.wav", "-m", "compression")
+        check(hint_of(p) is not None and "compression needs" in hint_of(p) and "audible" not in hint_of(p),
+              "... for the band asked for", p.stderr.decode())
+    write_wav("mid.wav", noise(2 * 32000, 0.1, 26), 32000)
+    p = run("decode", "mid.wav")
+    check(p.returncode == 1 and not p.stderr, "32000 Hz: the audible band fits, no hint", p.stderr.decode())
+
     # Nothing to hint at: no hint.
     write_wav("noise.wav", noise(3 * rate, 0.1, 24), rate)
     p = run("decode", "noise.wav")
@@ -603,7 +656,8 @@ def group_hints():
     write_wav("mixed.wav", mixed_transmission(), rate)
     p = run("decode", "mixed.wav", "-m", "audible", "-v")
     err = p.stderr.decode().splitlines()
-    check(p.returncode == 1 and not p.stdout and len(err) == 2 and re.fullmatch(r"quorlax: front door at 0\.\d\d s", err[0])
+    check(p.returncode == 1 and not p.stdout and len(err) == 2
+          and re.fullmatch(r"quorlax: front door at 0\.\d\d s in the audible band", err[0])
           and re.fullmatch(r"quorlax: reading at 0\.\d\d s failed its check: [0-9a-v]{9} in the audible band", err[1]),
           "-v reports the door and the failed reading", p.stderr.decode())
     p = run("decode", "mixed.wav", "-m", "audible", "-v", "--failed")
@@ -611,7 +665,8 @@ def group_hints():
           "-v --failed: the failed reading goes to stdout only", p.stderr.decode())
     p = run("decode", "both.wav", "--channel", "all", "-v")
     doors = [l for l in p.stderr.decode().splitlines() if "front door" in l]
-    check(sorted(d.rsplit(" ", 1)[-1] for d in doors) == ["1", "2"], "-v --channel all names the channel",
+    check(sorted(d.rsplit(" ", 1)[-1] for d in doors) == ["1", "2"] and len(doors) == 2,
+          "-v --channel all names the channel",
           p.stderr.decode())
 
 
@@ -671,7 +726,7 @@ def group_errors():
     err(["encode", "hello1234", "--melody", "123", "--synth"], 2, "either --melody or --synth",
         "--melody with --synth")
     err(["encode", "hello1234", "-o", "out.mp3"], 2, "cannot tell the audio format", "unknown extension")
-    err(["encode", "hello1234", "-m", "nonaudible", "-r", "22050"], 2, "at 22050 Hz: this mode cannot be used",
+    err(["encode", "hello1234", "-m", "nonaudible", "-r", "22050"], 2, "cannot be sent or heard at 22050 Hz",
         "rate the mode cannot use")
     err(["encode", "hello1234", "-r", "fast"], 2, "-r needs a whole number", "bad rate value")
     err(["encode", "hello1234", "-o", "/nonexistent-dir/x.wav"], 2, "cannot write", "unwritable output")
@@ -751,7 +806,7 @@ GROUPS = {
     "basics": group_basics, "roundtrip": group_roundtrip, "rates": group_rates, "stereo": group_stereo,
     "long": group_long, "errors": group_errors, "demo": group_demo, "listen": group_listen,
     "silence": group_silence, "conventions": group_conventions, "output": group_output, "streams": group_streams,
-    "hints": group_hints,
+    "hints": group_hints, "any_rate": group_any_rate,
 }
 
 
