@@ -10,6 +10,27 @@ set_target_properties(_quorlax PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/python)
 
+# quorlax._native, the package's own binding (pybind11, libsoxr for resampling).
+find_package(pybind11 CONFIG REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(QUORLAX_PY_SOXR REQUIRED IMPORTED_TARGET soxr)
+# NO_EXTRAS: no link-time optimisation (its serial-compilation notice is a warning).
+pybind11_add_module(_native MODULE NO_EXTRAS ${PROJECT_SOURCE_DIR}/python/quorlax_native.cpp)
+target_link_libraries(_native PRIVATE quorlax quorlax_flags PkgConfig::QUORLAX_PY_SOXR)
+set_target_properties(_native PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/python/quorlax)
+# The package's sources beside it, so that build/python holds the whole package.
+file(GLOB QUORLAX_PY_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/python/quorlax/*.py
+  ${PROJECT_SOURCE_DIR}/python/quorlax/py.typed)
+set(_quorlax_py_copies "")
+foreach(f ${QUORLAX_PY_FILES})
+  get_filename_component(_name ${f} NAME)
+  set(_copy ${PROJECT_BINARY_DIR}/python/quorlax/${_name})
+  add_custom_command(OUTPUT ${_copy} COMMAND ${CMAKE_COMMAND} -E copy_if_different ${f} ${_copy} DEPENDS ${f})
+  list(APPEND _quorlax_py_copies ${_copy})
+endforeach()
+add_custom_target(quorlax_package ALL DEPENDS ${_quorlax_py_copies})
+add_dependencies(_native quorlax_package)
+
 if(QUORLAX_BUILD_TESTS)
   enable_testing()
   set(QUORLAX_PYTEST_ENV PYTHONPATH=${PROJECT_BINARY_DIR}/python)

@@ -1,37 +1,30 @@
-"""Encoding, whole-stream decoding and the streaming Decoder."""
+"""Encoding, decoding whole recordings and files, and the streaming Decoder."""
 from __future__ import annotations
 
-import contextlib
-import threading
-from dataclasses import dataclass, field
+import os
+from dataclasses import dataclass
 from types import TracebackType
-from typing import Any, List, Optional, Tuple, Type
+from typing import Any, List, Optional, Type, Union
 
 import numpy as np
 import numpy.typing as npt
 
-import _quorlax
-
+from . import _native
 from ._errors import raise_for_code
 from ._modes import (
     ALPHABET,
     MESSAGE_LENGTH,
-    TOKENS_PER_TRANSMISSION,
     ModeLike,
-    band_name,
+    check_library_rate,
     check_rate,
-    configure,
-    lead_in,
+    decoding_rate,
+    describe,
+    mode_name,
+    mode_value,
     token_samples,
 )
 
-__all__ = ["Message", "Decoder", "encode", "decode", "as_mono"]
-
-# Silence pushed after the input so the last message's read-out is reached.
-TAIL_SILENCE = 4096
-# The decoder reports a front door once two tokens past the transmission's start.
-_DOOR_LAG_TOKENS = 2
-_ENCODE_BUFFER = 8192
+__all__ = ["Message", "Decoder", "encode", "decode", "decode_file", "as_mono"]
 
 _FloatArray = npt.NDArray[np.float32]
 
@@ -47,62 +40,56 @@ class Message:
     ok : bool
         True when the text passed its check.
     band : str
-        Band it was heard in: ``"audible"``, ``"nonaudible"``, ``"compression"``,
-        ``"custom"`` (or ``"unknown"``).
+        Band it was heard in: ``"audible"``, ``"nonaudible"``, ``"compression"`` or ``"custom"``.
     confidence : float
-        0..1: level above the band combined with `confidence_error`.
-    confidence_error : float
-        Share of the 12 message positions that needed no correction.
-    noise_db : float
-        Mean level of the decided tones above the rest of the band, dB.
+        0..1: how far the tones stood above the band, and how few positions needed correcting.
     level_db : float
-        Received level of the decided tones, dB (may be ``-inf``).
+        Received level of its tones, dB re full scale (a full-scale sine reads 0).
     time : float
-        Estimated start of the transmission (its front door), in seconds from
-        the first sample of the stream.
+        Start of its front door, in seconds from the first sample of the stream.
+    end : float
+        End of its last token, in seconds from the first sample.
     """
 
     text: str
     ok: bool
     band: str
     confidence: float
-    confidence_error: float
-    noise_db: float
     level_db: float
     time: float
+    end: float
 
 
-@dataclass
-class _Trace:
-    """What the decoder reported on the way to one message (for pictures)."""
+def as_mono(audio: npt.ArrayLike, what: str = "audio") -> _FloatArray:
+    """Convert an array-like of mono samples to a contiguous 1-D float32 array.
 
-    message: Optional[Message]
-    door_sample: int  # samples of input consumed at the front door, -1 if unseen
-    tokens: List[Tuple[int, int]] = field(default_factory=list)  # (token, input samples consumed)
-
-
-def as_mono(audio: npt.ArrayLike) -> _FloatArray:
-    """Convert any array-like of samples to a contiguous 1-D float32 array.
-
-    A 2-D array is read as (samples, channels) and its first channel is used.
-    Integer samples are converted without scaling.
+    A (frames, 1) array counts as mono. Integer samples are converted without scaling.
 
     Raises
     ------
-    ValueError
-        For scalars, arrays of more than two dimensions or with no channel.
     TypeError
-        For data that are not numbers.
+        For a file name or path (read it with `quorlax.read` or use `decode_file`),
+        and for data that are not numbers.
+    ValueError
+        For several channels (pick one: ``audio[:, k]``), channels-first arrays,
+        scalars and arrays of more than two dimensions.
     """
+    if isinstance(audio, (str, bytes, os.PathLike)):
+        raise TypeError(f"{what} must be samples (a 1-D array), not the file name {audio!r}: read the file "
+                        f"with quorlax.read(), or decode it with quorlax.decode_file()")
     a = np.asarray(audio)
-    if a.ndim == 2:
-        if a.shape[1] == 0:
-            raise ValueError("audio has no channel (shape %r)" % (a.shape,))
+    if a.ndim == 2 and a.shape[1] == 1:
         a = a[:, 0]
+    elif a.ndim == 2:
+        if a.shape[0] < a.shape[1] and a.shape[0] <= 8:
+            raise ValueError(f"{what} of shape {a.shape} looks channels-first, and {a.shape[0]} channels are "
+                             f"more than one: pass one of them as a 1-D array, e.g. {what}[0]")
+        raise ValueError(f"{what} must be mono, a 1-D array of samples; this one has {a.shape[1]} channels "
+                         f"(shape {a.shape}): pass one of them, e.g. {what}[:, 0]")
     elif a.ndim != 1:
-        raise ValueError(f"audio must be 1-D (mono) or 2-D (samples, channels), not {a.ndim}-D")
+        raise ValueError(f"{what} must be mono, a 1-D array of samples, not {a.ndim}-D of shape {a.shape}")
     if a.dtype.kind not in "fiub":
-        raise TypeError(f"audio samples must be numbers, not {a.dtype}")
+        raise TypeError(f"{what} samples must be numbers, not {a.dtype}")
     return np.ascontiguousarray(a, dtype=np.float32)
 
 
@@ -131,19 +118,6 @@ def check_message(message: str) -> str:
     if len(message) != MESSAGE_LENGTH:
         raise ValueError(f"message '{message}' has {len(message)} characters; it needs exactly {MESSAGE_LENGTH}")
     return message.lower()
-
-
-class _Discard:
-    """Stands in for sys.stdout: the binding prints one line per encoded buffer."""
-
-    def write(self, s: str) -> int:
-        return len(s)
-
-    def flush(self) -> None:
-        pass
-
-
-_stdout_lock = threading.Lock()
 
 
 def encode(message: str, mode: ModeLike = "audible", rate: int = 44100, *,
@@ -180,12 +154,6 @@ def encode(message: str, mode: ModeLike = "audible", rate: int = 44100, *,
         Bad message, melody or option combination.
     UnsupportedError
         The mode cannot work at `rate`.
-
-    Notes
-    -----
-    The binding prints a line for every buffer it hands out; `sys.stdout` is
-    swapped for a sink while the samples are collected, so output printed by
-    other threads at that moment is lost.
     """
     message = check_message(message)
     if melody is not None and synth:
@@ -199,66 +167,57 @@ def encode(message: str, mode: ModeLike = "audible", rate: int = 44100, *,
         _check_alphabet(melody, "melody")
         notes = melody.lower().encode("ascii")
     kind = 1 if synth else (2 if melody is not None else 0)
-    rate = check_rate(rate)
-    h = _quorlax.QUORLAX_Create()
-    if h is None:
-        raise MemoryError("cannot create a quorlax handle")
-    try:
-        configure(h, mode, rate, _ENCODE_BUFFER, base_hz, separation)
-        if volume_db is not None:
-            r = _quorlax.QUORLAX_SetSynthVolume(float(volume_db), h)
-            if r != 0:
-                raise ValueError(f"volume_db {volume_db!r}: {_quorlax.QUORLAX_GetErrorText(r)}")
-        n = _quorlax.QUORLAX_EncodeDataToAudioBuffer(message, MESSAGE_LENGTH, kind, notes, len(notes), h)
-        if n < 0:
-            if kind == 2 and n == -4:
-                most = int(np.float32(rate) * 10) // token_samples(rate)
-                raise ValueError(f"melody of {len(notes)} notes is too long (at most {most} at {rate} Hz)")
-            raise_for_code(n, f"cannot encode '{message}'")
-        out = np.empty(n, np.float32)
-        buf = np.zeros(_ENCODE_BUFFER, np.float32)
-        pos = 0
-        with _stdout_lock, contextlib.redirect_stdout(_Discard()):  # type: ignore[type-var]
-            while (got := _quorlax.GetEncodedAudioBuffer(buf, h)) > 0:
-                out[pos:pos + got] = buf[:got]
-                pos += got
-        if got < 0:
-            raise_for_code(got, "cannot encode")
-        return out[:pos]
-    finally:
-        _quorlax.QUORLAX_Destroy(h)
+    rate = check_library_rate(rate)
+    value = mode_value(mode)
+    out = _native.encode(message, value, float(rate), kind, notes.decode("ascii"),
+                         None if volume_db is None else float(volume_db), float(base_hz), int(separation))
+    if isinstance(out, tuple):
+        code, step = out
+        if step == "volume":
+            raise ValueError(f"volume_db {volume_db!r}: {_native.error_text(code)}")
+        if step == "encode" and kind == 2 and code == -4:
+            most = int(np.float32(rate) * 10) // token_samples(rate)
+            raise ValueError(f"melody of {len(notes)} notes is too long (at most {most} at {rate} Hz)")
+        # -1 from configure only means an unknown mode, which mode_value rules out.
+        raise_for_code(-7 if code == -1 else code, describe(value, rate, base_hz, separation)
+                       if step in ("configure", "custom") else f"cannot encode '{message}'")
+    return out
 
 
 class Decoder:
     """Streaming decoder: feed it audio in chunks of any size.
 
-    Samples are handed to the library in pushes of `buffer_size`, each drained
-    until the library needs more audio, so results do not depend on how the
-    input is cut up. `window - hop` samples of silence are pushed at
-    construction so that a transmission at the very first sample is found, and
-    `close()` (or leaving a ``with`` block without an exception) pushes 4096
-    samples of silence so the last message is read out.
+    Built on the library's listener, which hears every band of the mode at
+    once, never goes deaf and owns its buffering, so results do not depend on
+    how the input is cut up. `close()` (or leaving a ``with`` block without an
+    exception) ends the stream and completes what is in flight.
+
+    Audio at a rate the mode cannot work at is converted to 48000 Hz on the
+    way in, with libsoxr at the quality the quorlax program uses, so both
+    hear the same.
 
     Parameters
     ----------
     rate : int
-        44100 or 48000 (every mode), 22050 (audible; custom when it fits).
+        Sample rate of the audio fed, Hz.
     mode : str or int
         Which band(s) to listen to; ``"all"`` hears the three fixed bands.
     base_hz, separation : float, int
         Custom mode grid.
-    buffer_size : int
-        Samples per push.
+    failed : bool
+        Also report readings that failed their check (``Message.ok`` False).
 
     Attributes
     ----------
     messages : list of Message
         Every message read out so far, including those that `close()` found.
+    samples_in : int
+        Samples fed so far.
 
     Raises
     ------
     UnsupportedError
-        The mode cannot work at `rate`.
+        The mode cannot work at `rate` nor at 48000 Hz (a custom grid too high).
 
     Examples
     --------
@@ -270,35 +229,19 @@ class Decoder:
     """
 
     def __init__(self, rate: int = 48000, mode: ModeLike = "all", *, base_hz: float = 12000.0,
-                 separation: int = 1, buffer_size: int = 1024) -> None:
-        self._h: Any = None
+                 separation: int = 1, failed: bool = True) -> None:
+        self._listener: Any = None
         self.rate = check_rate(rate)
-        if isinstance(buffer_size, bool) or not isinstance(buffer_size, int) or buffer_size < 1:
-            raise ValueError(f"buffer_size must be a positive int, not {buffer_size!r}")
-        h = _quorlax.QUORLAX_Create()
-        if h is None:
-            raise MemoryError("cannot create a quorlax handle")
+        self.mode = mode_value(mode)
+        self._rate = decoding_rate(self.mode, self.rate, base_hz, separation)
+        self._resampler = None if self._rate == self.rate else _native.Resampler(self.rate, self._rate)
         try:
-            self.mode = configure(h, mode, self.rate, buffer_size, base_hz, separation)
-        except BaseException:
-            _quorlax.QUORLAX_Destroy(h)
-            raise
-        self._h = h
-        self._block = np.zeros(buffer_size, np.float32)
-        self._empty = np.zeros(0, np.float32)
-        self._filled = 0
-        self._fed = 0  # samples handed to the library, lead-in included
-        self._lead = lead_in(self.rate)
-        self._token = token_samples(self.rate)
-        self._door = -1
-        self._current: Optional[_Trace] = None
-        self._out: List[Message] = []
+            self._listener = _native.Listener(self.mode, float(self._rate), float(base_hz), int(separation),
+                                              bool(failed))
+        except _native.LibraryError as e:
+            raise_for_code(e.args[0], describe(self.mode, self._rate, base_hz, separation))
         self.samples_in = 0
         self.messages: List[Message] = []
-        self._traces: List[_Trace] = []
-        self._push(np.zeros(self._lead, np.float32))
-
-    # -- public -----------------------------------------------------------------
 
     def feed(self, audio: npt.ArrayLike) -> List[Message]:
         """Decode more audio.
@@ -306,43 +249,41 @@ class Decoder:
         Parameters
         ----------
         audio : array-like
-            Mono samples (a 2-D array's first column is used).
+            Mono samples: a 1-D array (or a (frames, 1) one).
 
         Returns
         -------
         list of Message
             Messages completed by this chunk, in order.
         """
-        if self._h is None:
+        if self._listener is None:
             raise ValueError("feed() on a closed Decoder")
         x = as_mono(audio)
         self.samples_in += len(x)
-        return self._push(x)
+        if self._resampler is not None:
+            x = self._resampler.process(x)
+        return self._take(self._listener.push(x))
 
     def close(self) -> List[Message]:
-        """Push the closing silence, release the library's decoder.
+        """End the stream: complete what is in flight and release the listener.
 
         Returns
         -------
         list of Message
-            Messages that only the closing silence completed.
+            Messages that only the end of the stream completed.
         """
-        if self._h is None:
+        if self._listener is None:
             return []
         try:
-            out = self._push(np.zeros(TAIL_SILENCE, np.float32))
-            if self._filled:
-                n, self._filled = self._filled, 0
-                self._feed_block(self._block[:n])
-                out.extend(self._take())
-            return out
+            out = self._take(self._listener.push(self._resampler.flush())) if self._resampler is not None else []
+            return out + self._take(self._listener.flush())
         finally:
-            self._release()
+            self._listener = None
 
     @property
     def closed(self) -> bool:
         """True once `close()` has run."""
-        return self._h is None
+        return self._listener is None
 
     def __enter__(self) -> "Decoder":
         return self
@@ -352,112 +293,28 @@ class Decoder:
         if exc_type is None:
             self.close()
         else:
-            self._release()
+            self._listener = None
 
-    def __del__(self) -> None:
-        self._release()
-
-    # -- internals ----------------------------------------------------------------
-
-    def _release(self) -> None:
-        h, self._h = getattr(self, "_h", None), None
-        if h is not None:
-            _quorlax.QUORLAX_Destroy(h)
-
-    def _take(self) -> List[Message]:
-        out, self._out = self._out, []
+    def _take(self, got: List[Any]) -> List[Message]:
+        out = [Message(text=text, ok=bool(ok), band=mode_name(band), confidence=float(confidence),
+                       level_db=float(level), time=start / self._rate, end=end / self._rate)
+               for text, ok, band, start, end, level, confidence in got]
+        self.messages.extend(out)
         return out
-
-    def _push(self, x: _FloatArray) -> List[Message]:
-        block = self._block
-        size = len(block)
-        i, n = 0, len(x)
-        while i < n:
-            if self._filled == 0 and n - i >= size:
-                self._feed_block(x[i:i + size])
-                i += size
-                continue
-            k = min(size - self._filled, n - i)
-            block[self._filled:self._filled + k] = x[i:i + k]
-            self._filled += k
-            i += k
-            if self._filled == size:
-                self._filled = 0
-                self._feed_block(block)
-        return self._take()
-
-    def _feed_block(self, x: _FloatArray) -> None:
-        h = self._h
-        r = _quorlax.DecodeAudioBuffer(x, len(x), h)
-        if r == -6:
-            self._drain()
-            r = _quorlax.DecodeAudioBuffer(x, len(x), h)
-        if r < -3:
-            raise_for_code(r, "decoder")
-        self._fed += len(x)
-        self._handle(r)
-        self._drain()
-
-    def _drain(self) -> None:
-        h, empty = self._h, self._empty
-        while (r := _quorlax.DecodeAudioBuffer(empty, 0, h)) != -1:
-            if r < -3:
-                raise_for_code(r, "decoder")
-            self._handle(r)
-
-    def _handle(self, event: int) -> None:
-        if event == -2:
-            self._door = self._fed
-            self._current = _Trace(None, self._fed - self._lead)
-        elif event >= 0:
-            if self._current is not None:
-                self._current.tokens.append((event, self._fed - self._lead))
-        elif event == -3:
-            self._emit()
-
-    def _emit(self) -> None:
-        h = self._h
-        r, text = _quorlax.GetDecodedData(h)
-        trace, self._current = self._current, None
-        door, self._door = self._door, -1
-        if r != MESSAGE_LENGTH and r != -9:
-            return
-        # As the CLI does: count back from the front door report, or a whole
-        # transmission when there was none.
-        start = (door - _DOOR_LAG_TOKENS * self._token if door >= 0
-                 else self._fed - TOKENS_PER_TRANSMISSION * self._token)
-        m = Message(
-            text=text,
-            ok=r == MESSAGE_LENGTH,
-            band=band_name(_quorlax.QUORLAX_GetDecodedMode(h)),
-            confidence=float(_quorlax.QUORLAX_GetConfidence(h)),
-            confidence_error=float(_quorlax.QUORLAX_GetConfidenceError(h)),
-            noise_db=float(_quorlax.QUORLAX_GetConfidenceNoise(h)),
-            level_db=float(_quorlax.QUORLAX_GetReceivedZunsVolume(h)),
-            time=max(0.0, (start - self._lead) / self.rate),
-        )
-        self._out.append(m)
-        self.messages.append(m)
-        if trace is None:
-            trace = _Trace(m, -1)
-        trace.message = m
-        self._traces.append(trace)
 
 
 def decode(audio: npt.ArrayLike, rate: int = 44100, mode: ModeLike = "all", *,
            base_hz: float = 12000.0, separation: int = 1) -> List[Message]:
     """Decode a whole recording.
 
-    Silence is added before (so a transmission at the first sample is found)
-    and after (so one ending at the last sample is read out).
-
     Parameters
     ----------
     audio : array-like
-        Mono samples; a 2-D (samples, channels) array's first channel is used.
+        Mono samples, a 1-D array (to decode a file, use `decode_file`).
     rate : int
-        44100 or 48000 (every mode), 22050 (audible; custom when it fits).
-        Other rates raise UnsupportedError: resample first.
+        Sample rate in Hz. At a rate the mode cannot work at (anything but
+        44100 and 48000, and 22050 for audible and custom) the audio is
+        converted to 48000 Hz first, as the quorlax program does.
     mode : str or int
         ``"all"`` (default) hears the audible, non-audible and compression bands.
     base_hz, separation : float, int
@@ -467,6 +324,11 @@ def decode(audio: npt.ArrayLike, rate: int = 44100, mode: ModeLike = "all", *,
     -------
     list of Message
         Every message read out, passed or failed its check, in order.
+
+    Raises
+    ------
+    TypeError, ValueError
+        A file name, several channels or no numbers where mono samples belong.
     """
     x = as_mono(audio)
     dec = Decoder(rate, mode, base_hz=base_hz, separation=separation)
@@ -475,11 +337,37 @@ def decode(audio: npt.ArrayLike, rate: int = 44100, mode: ModeLike = "all", *,
     return dec.messages
 
 
-def decode_traced(audio: npt.ArrayLike, rate: int, mode: ModeLike = "all", *,
-                  base_hz: float = 12000.0, separation: int = 1) -> List[_Trace]:
-    """Like decode(), with the front door and token events of every message."""
-    dec = Decoder(rate, mode, base_hz=base_hz, separation=separation)
-    dec.feed(audio)
-    dec.close()
-    return dec._traces
+def decode_file(path: Union[str, "os.PathLike[str]", Any], mode: ModeLike = "all", *, channel: int = 1,
+                base_hz: float = 12000.0, separation: int = 1, blocksize: int = 65536) -> List[Message]:
+    """Decode a sound file block by block, so any length fits in a few megabytes.
 
+    Parameters
+    ----------
+    path : str, path-like or binary file
+        Any format libsndfile reads, at any rate (converted as in `decode`).
+    mode : str or int
+        ``"all"`` by default.
+    channel : int
+        Channel to decode, counted from 1.
+    base_hz, separation : float, int
+        Custom mode grid.
+    blocksize : int
+        Frames read at a time.
+
+    Returns
+    -------
+    list of Message
+        As `decode`; times count from the file's first sample.
+    """
+    from ._audio import _soundfile
+
+    sf = _soundfile()
+    with sf.SoundFile(path) as f:
+        if isinstance(channel, bool) or not isinstance(channel, (int, np.integer)) or \
+                not 1 <= channel <= f.channels:
+            raise ValueError(f"channel {channel!r} does not exist: the file has {f.channels} (counted from 1)")
+        dec = Decoder(f.samplerate, mode, base_hz=base_hz, separation=separation)
+        for block in f.blocks(blocksize, dtype="float32", always_2d=True):
+            dec.feed(block[:, int(channel) - 1])
+    dec.close()
+    return dec.messages

@@ -3,7 +3,7 @@ from __future__ import annotations
 
 from typing import Dict, NoReturn, Optional, Type
 
-import _quorlax
+from . import _native
 
 __all__ = [
     "QuorlaxError",
@@ -28,7 +28,7 @@ class QuorlaxError(Exception):
 
     def __init__(self, code: int, detail: Optional[str] = None) -> None:
         self.code = int(code)
-        text = _quorlax.QUORLAX_GetErrorText(self.code)
+        text = _native.error_text(self.code)
         super().__init__(f"{detail}: {text}" if detail else text)
 
 

@@ -1,14 +1,22 @@
 """A picture of what the decoder heard: spectrogram, tone grids, token windows."""
 from __future__ import annotations
 
+import argparse
 import os
-from typing import Any, List, Optional, Tuple, Union
+import sys
+from typing import Any, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
 
-from ._codec import Message, as_mono, decode_traced
-from ._modes import ALPHABET, MODES, ModeLike, analysis, band_grids, mode_value, token_samples
+from . import _native
+from ._codec import Message, as_mono, decode
+from ._modes import MODES, ModeLike, band_grids, decoding_rate, mode_value
+
+# Positions of a transmission: two door tokens, nine word tokens (the
+# message's characters), the check token and eight parity tokens.
+_TOKENS = 20
+_WORD = range(2, 11)
 
 __all__ = ["inspect"]
 
@@ -52,16 +60,16 @@ def inspect(audio: npt.ArrayLike, rate: int, path: Union[str, "os.PathLike[str]"
     The picture shows the spectrogram from 2.5 kHz up (the audible band at
     3.3-9.3 kHz, compression at 14-15.5 kHz, non-audible at 17.8-20 kHz), the
     nine tones of each band as faint lines, and for every message found its
-    front door and its 18 token windows boxed in its band, each labelled with
-    the token the decoder decided; green when the message passed its check,
-    red when it did not.
+    front door and its 18 token windows boxed in its band, the nine word
+    tokens labelled with the message's characters; green when the message
+    passed its check, red when it did not.
 
     Parameters
     ----------
     audio : array-like
-        Mono samples (a 2-D array's first column is used).
+        Mono samples, a 1-D array.
     rate : int
-        44100, 48000 or 22050 Hz.
+        Sample rate in Hz (converted as `decode` does when the mode cannot work at it).
     path : str or path-like
         PNG to write.
     mode : str or int
@@ -85,13 +93,42 @@ def inspect(audio: npt.ArrayLike, rate: int, path: Union[str, "os.PathLike[str]"
     ImportError
         matplotlib is missing.
     """
+    fig, messages = _figure(audio, rate, mode, base_hz=base_hz, separation=separation, title=title, size=size,
+                            dpi=dpi)
+    fig.savefig(os.fspath(path), dpi=dpi, format="png")
+    return messages
+
+
+def _keep_inside(fig: Any, texts: Sequence[Any], margin: float = 2.0) -> None:
+    """Moves each text whose box crosses the picture's edge back inside it."""
+    renderer = fig.canvas.get_renderer()
+    edge = fig.bbox
+    for t in texts:
+        box = t.get_window_extent(renderer)
+        dx = max(0.0, edge.x0 + margin - box.x0) - max(0.0, box.x1 - (edge.x1 - margin))
+        dy = max(0.0, edge.y0 + margin - box.y0) - max(0.0, box.y1 - (edge.y1 - margin))
+        if dx or dy:
+            transform = t.get_transform()
+            x, y = transform.transform(t.get_position())
+            t.set_position(transform.inverted().transform((x + dx, y + dy)))
+
+
+def _figure(audio: npt.ArrayLike, rate: int, mode: ModeLike = "all", *, base_hz: float = 12000.0,
+            separation: int = 1, title: Optional[str] = None, size: Tuple[int, int] = (1400, 800),
+            dpi: int = 100) -> Tuple[Any, List[Message]]:
     Figure, FigureCanvasAgg, Rectangle = _matplotlib()
     x = as_mono(audio)
-    traces = decode_traced(x, rate, mode, base_hz=base_hz, separation=separation)
+    # Drawn at the rate it is decoded at, so the grids are the decoder's.
+    to = decoding_rate(mode, int(rate), base_hz, separation)
+    if to != rate:
+        r = _native.Resampler(rate, to)
+        x = np.concatenate([r.process(x), r.flush()])
+        rate = to
+    messages = decode(x, rate, mode, base_hz=base_hz, separation=separation)
     custom = mode_value(mode) == MODES["custom"]
     grids = {g.name: g for g in band_grids(rate, base_hz if custom else None, separation)}
 
-    window, _ = analysis(rate)
+    window = 2048 if rate > 30000 else 1024  # about 20 Hz per bin
     hop = max(window // 4, -(-len(x) // 4000))  # no more columns than a picture can show
     db = _spectrogram(x, window, hop)
     duration = max(len(x), window) / rate
@@ -117,38 +154,71 @@ def inspect(audio: npt.ArrayLike, rate: int, path: Union[str, "os.PathLike[str]"
         ax.text(1.005, (g.tones[0] + g.tones[-1]) / 2000, g.name, transform=ax.get_yaxis_transform(),
                 rotation=90, va="center", ha="left", fontsize=8, color="#333333")
 
-    tok = token_samples(rate) / rate
-    for t in traces:
-        m = t.message
-        assert m is not None
+    for m in messages:
         band = grids.get(m.band)
         if band is None:
             continue
         colour = _OK_COLOUR if m.ok else _FAILED_COLOUR
         low, high = band.low / 1000, band.high / 1000
-        start = m.time
+        start, tok = m.time, (m.end - m.time) / _TOKENS
         ax.add_patch(Rectangle((start, low), 2 * tok, high - low, fill=False, edgecolor=colour,
                                linewidth=1.4))
         ax.text(start + tok, low - 0.08, "door", ha="center", va="top", fontsize=6.5, color=colour)
-        for k, (token, _) in enumerate(t.tokens[:18]):
-            left = start + (k + 2) * tok
+        for k in range(2, _TOKENS):
+            left = start + k * tok
             ax.add_patch(Rectangle((left, low), tok, high - low, fill=False, edgecolor=colour,
-                                   linewidth=0.8))
-            ax.text(left + tok / 2, high + 0.08, ALPHABET[token], ha="center", va="bottom",
-                    fontsize=7.5, color=colour, family="monospace", fontweight="bold")
+                                   linewidth=0.8 if k in _WORD else 0.4))
+            if k in _WORD:
+                ax.text(left + tok / 2, high + 0.08, m.text[k - 2], ha="center", va="bottom", fontsize=7.5,
+                        color=colour, family="monospace", fontweight="bold", clip_on=True)
         verdict = "ok" if m.ok else "check failed"
         above = high + 1.0 < f_high / 1000
-        ax.text(start, high + 0.55 if above else low - 0.45, f"{m.text}  {verdict}  {m.band}  confidence {m.confidence:.2f}  "
-                f"at {m.time:.2f} s", ha="left", va="bottom" if above else "top", fontsize=8.5, color=colour,
-                fontweight="bold", bbox=dict(facecolor="black", alpha=0.55, edgecolor="none", pad=1.5))
+        ax.text(start, high + 0.55 if above else low - 0.45, f"{m.text}  {verdict}  {m.band}  confidence "
+                f"{m.confidence:.2f}  at {m.time:.2f} s", ha="left", va="bottom" if above else "top", fontsize=8.5,
+                color=colour, fontweight="bold", bbox=dict(facecolor="black", alpha=0.55, edgecolor="none", pad=1.5))
 
     ax.set_xlim(0.0, duration)
     ax.set_ylim(f_low / 1000, f_high / 1000)
     ax.set_xlabel("time (s)")
     ax.set_ylabel("frequency (kHz)")
-    found = sum(1 for t in traces if t.message is not None and t.message.ok)
+    found = sum(1 for m in messages if m.ok)
     ax.set_title(title if title is not None else
                  f"quorlax heard {found} message{'s' if found != 1 else ''} "
-                 f"({len(traces) - found} failed their check) at {rate} Hz", fontsize=10)
-    fig.savefig(os.fspath(path), dpi=dpi, format="png")
-    return [t.message for t in traces if t.message is not None]
+                 f"({len(messages) - found} failed their check) at {rate} Hz", fontsize=10)
+    fig.canvas.draw()
+    _keep_inside(fig, ax.texts)
+    return fig, messages
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """`quorlax inspect` once the program has checked its arguments."""
+    p = argparse.ArgumentParser(prog="quorlax inspect")
+    p.add_argument("file")
+    p.add_argument("-o", "--output", default="heard.png")
+    p.add_argument("-m", "--mode", default="all")
+    p.add_argument("--base", type=float, default=12000.0)
+    p.add_argument("--separation", type=int, default=1)
+    p.add_argument("--channel", type=int, default=1)
+    p.add_argument("--title")
+    a = p.parse_args(argv)
+    from ._audio import read
+
+    mode: ModeLike = int(a.mode) if a.mode.isdigit() else a.mode
+    try:
+        audio, rate = read(a.file, channel=a.channel)
+    except ValueError as e:
+        print(f"quorlax: '{a.file}': {e}", file=sys.stderr)
+        return 2
+    except (OSError, RuntimeError) as e:  # soundfile's errors are RuntimeErrors
+        print(f"quorlax: cannot read '{a.file}': {e}", file=sys.stderr)
+        return 2
+    try:
+        messages = inspect(audio, rate, a.output, mode, base_hz=a.base, separation=a.separation, title=a.title)
+    except OSError as e:
+        print(f"quorlax: cannot write '{a.output}': {e.strerror or e}", file=sys.stderr)
+        return 2
+    passed = sum(m.ok for m in messages)
+    if sys.stderr.isatty():
+        print(f"quorlax: wrote {a.output}: {len(messages)} message(s) heard, {passed} passed their check",
+              file=sys.stderr)
+    return 0 if passed else 1
