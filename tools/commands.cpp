@@ -75,8 +75,11 @@ struct Handle {
   Handle& operator=(const Handle&) = delete;
 };
 
-std::vector<float> EncodeMessage(const std::string& msg, const ModeChoice& choice, int rate, int type,
-                                 const std::string& melody, const float* volume_db) {
+namespace {
+
+// One transmission at a rate the library synthesises at.
+std::vector<float> Synthesise(const std::string& msg, const ModeChoice& choice, int rate, int type,
+                              const std::string& melody, const float* volume_db) {
   Handle handle;
   const int c = ConfigureHandle(handle.h, choice, rate, kEncodeBuffer);
   if (c != QUORLAX_OK) throw Error(ConfigureErrorText(c, choice, rate));
@@ -106,6 +109,18 @@ std::vector<float> EncodeMessage(const std::string& msg, const ModeChoice& choic
     audio.insert(audio.end(), buf.begin(), buf.begin() + got);
   }
   return audio;
+}
+
+}  // namespace
+
+std::vector<float> EncodeMessage(const std::string& msg, const ModeChoice& choice, int rate, int type,
+                                 const std::string& melody, const float* volume_db) {
+  if (!RateWorks(choice, rate)) throw Error(RateRefusal(choice, rate));
+  bool direct = false;
+  for (int r : kLibraryRates) direct = direct || r == rate;
+  if (direct) return Synthesise(msg, choice, rate, type, melody, volume_db);
+  // Other rates: synthesised at the protocol's own rate and converted.
+  return ResampleAll(Synthesise(msg, choice, kSynthRate, type, melody, volume_db), kSynthRate, rate);
 }
 
 namespace {
@@ -249,13 +264,8 @@ int RunEncode(const Options& o) {
   const std::string output = o.output.empty() ? msg + ".wav" : o.output;
   if (output == "-" && isatty(STDOUT_FILENO))
     throw Error("refusing to write raw audio to a terminal; pipe it or use -o FILE");
-  if (!RateWorks(choice, rate)) throw Error(RateRefusal(choice, rate));
-  bool direct = false;
-  for (int r : kLibraryRates) direct = direct || r == rate;
-  // Other rates: synthesised at the protocol's own rate and converted.
-  std::vector<float> audio = EncodeMessage(msg, choice, direct ? rate : kSynthRate, type, o.melody,
-                                           o.volume_given ? &o.volume_db : nullptr);
-  if (!direct) audio = ResampleAll(audio, kSynthRate, rate);
+  const std::vector<float> audio =
+      EncodeMessage(msg, choice, rate, type, o.melody, o.volume_given ? &o.volume_db : nullptr);
   if (output == "-") {
     WriteRaw(stdout, audio);
   } else {

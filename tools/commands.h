@@ -11,8 +11,10 @@ namespace cli {
 // Throws Error naming the first character outside 0-9, a-v (as typed) or a wrong length.
 void CheckMessage(const std::string& message);
 
-// One transmission of `message` at `rate`, `type` 0 plain, 1 with a random
-// melody, 2 with `melody`; throws Error with the library's reason.
+// One transmission of `message` at `rate` (any rate the band fits in: others
+// are synthesised at kSynthRate and converted), `type` 0 plain, 1 with a
+// random melody, 2 with `melody`. Throws Error naming the rates that work, or
+// with the library's reason.
 std::vector<float> EncodeMessage(const std::string& message, const ModeChoice& choice, int rate, int type = 0,
                                  const std::string& melody = "", const float* volume_db = nullptr);
 
