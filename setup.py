@@ -42,8 +42,8 @@ _site = os.path.relpath(sysconfig.get_path("platlib"), sysconfig.get_path("scrip
 RPATHS = ["$ORIGIN", "$ORIGIN/..", "$ORIGIN/" + _site.replace(os.sep, "/")]
 
 # Extension name -> where CMake puts it, relative to its build directory.
-BUILT = {"_quorlax": "python/_quorlax*.so", "_quorlax_device": "python/_quorlax_device*.so",
-         "quorlax._native": "python/quorlax/_native*.so"}
+BUILT = {"_quorlax": "python/_quorlax.*so", "_quorlax_device": "python/_quorlax_device.*so",
+         "quorlax._native": "python/quorlax/_native.*so"}
 
 
 class CMakeBuild(build_ext):

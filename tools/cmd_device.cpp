@@ -243,9 +243,13 @@ DeviceOptions Parse(const std::string& command, int argc, char** argv) {
 // ---------------------------------------------------------------------------
 // play
 
-// The rate encode and listen use too, unless -r says otherwise; the sound
-// system converts for a device that runs at another.
-int PlayRate(const DeviceOptions& o) { return o.rate > 0 ? o.rate : kDefaultRate; }
+// The device's own rate when the mode works there, else the common default.
+int PlayRate(const DeviceOptions& o, const ModeChoice& choice, const qd::DeviceInfo& device) {
+  if (o.rate > 0) return o.rate;
+  const int own = device.default_rate;
+  if (own == 44100 || own == 48000) return DecodingRateFor(choice, own);
+  return kDefaultRate;
+}
 
 int RunPlay(const DeviceOptions& o) {
   if (o.args.empty()) throw Error("play needs a MESSAGE of 9 characters (0-9, a-v)");
@@ -258,7 +262,7 @@ int RunPlay(const DeviceOptions& o) {
   std::unique_ptr<Watchdog> watch(new Watchdog(20.0, "the sound system"));
   std::unique_ptr<qd::Session> session(new qd::Session);
   const qd::DeviceInfo& device = session->Find(o.device_given ? o.device : "default", false);
-  const int rate = PlayRate(o);
+  const int rate = PlayRate(o, choice, device);
   const std::vector<float> one = EncodeMessage(o.args[0], choice, rate);
   std::vector<float> audio;
   const size_t gap = static_cast<size_t>(o.gap_s * rate);
@@ -640,11 +644,6 @@ class Listener {
   int rate_;
 };
 
-int DecodingBand(int mode, int rate) {
-  QUORLAX_BandInfo info;
-  return QUORLAX_GetBandInfo(mode, static_cast<float>(rate), &info) == QUORLAX_OK ? info.decoding_mode : -1;
-}
-
 // Decodes until the source ends, printing each message as it completes.
 int Decode(LiveSource* live, const DeviceOptions& o) {
   ModeChoice choice = o.mode;
@@ -659,7 +658,7 @@ int Decode(LiveSource* live, const DeviceOptions& o) {
       Message m;
       m.text = q.text;
       m.ok = q.ok != 0;
-      m.band = DecodingBand(q.band, rate);
+      m.band = q.band;
       m.confidence = q.confidence;
       m.level_db = q.level_db;
       m.time_s = static_cast<double>(q.start) / rate;
