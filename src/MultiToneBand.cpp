@@ -77,7 +77,11 @@ int MultiToneBand::ShiftBinsFor(int k) const {
 }
 
 bool MultiToneBand::Fits() const {
-  if (!(sampleRate > 0.0f) || !std::isfinite(sampleRate) || windowSize < 4) return false;
+  // Below a 1024-sample window the grid snaps to bins of 125 Hz or more: the
+  // tones leave the protocol's grid, and the shift step the encoders take at
+  // such a window is not the one the decoders look for, so nothing sent there
+  // is heard, not even by the same configuration.
+  if (!(sampleRate > 0.0f) || !std::isfinite(sampleRate) || windowSize < 1024) return false;
   const float nyquist = sampleRate * 0.5f;
   for (int i = 0; i < kNumTones; ++i)
     if (!std::isfinite(toneHz[i]) || toneHz[i] <= 0.0f || toneHz[i] + 2 * shiftHz >= nyquist) return false;

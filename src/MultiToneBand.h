@@ -36,9 +36,10 @@ struct MultiToneBand {
   int ShiftBinsFor(int k) const;
   int SpectrumSize() const { return windowSize / 2 + 1; }
 
-  // True when every bin a decoder reads (neighbours and both shift steps
-  // included) lies inside the spectrum, every sent tone below Nyquist, and
-  // neighbouring tones are at least three bins apart.
+  // True when the window is at least 1024 samples, every bin a decoder reads
+  // (neighbours and both shift steps included) lies inside the spectrum,
+  // every sent tone below Nyquist, and neighbouring tones are at least three
+  // bins apart.
   bool Fits() const;
 };
 
