@@ -189,6 +189,11 @@ void Listener::StartReader(int band) {
     ++liveClusters_;
     c.band = band;
     c.anchorFrame = frameCount_;
+    doors_[(doorHead_ + doorCount_) % kDoors] = HeardDoor{bandModes_[band], DoorStart()};
+    if (doorCount_ < kDoors)
+      ++doorCount_;
+    else
+      doorHead_ = (doorHead_ + 1) % kDoors;
   }
   if (free == nullptr) return;
   Reader& r = *free;
@@ -206,14 +211,18 @@ void Listener::StartReader(int band) {
   r.levelSum = 0.0;
   r.levelTokens = 0;
   r.doorFrame = frameCount_;
+  r.start = DoorStart();
+  r.cluster = open;
+  clusters_[open].readers++;
+}
+
+long long Listener::DoorStart() const {
   // The door is found when the second front-door token has filled the newer
   // half of the ring: two tokens before the end of this hop's window, less
   // the part of a window by which a well-aligned reader's frames trail the
   // token starts (measured: 3/8 of a window at every rate and band).
   const long long frameEnd = segmentStart_ + (segmentFrames_ + 1) * hop_;
-  r.start = std::max(segmentStart_, frameEnd - 2LL * tokenSamples_ - 3LL * window_ / 8);
-  r.cluster = open;
-  clusters_[open].readers++;
+  return std::max(segmentStart_, frameEnd - 2LL * tokenSamples_ - 3LL * window_ / 8);
 }
 
 void Listener::StepReaders(const SpectraView& ring) {
@@ -325,6 +334,14 @@ void Listener::Flush() {
   ResolveClusters(true);
   ResolveFailed(true);
   ResetStream();
+}
+
+bool Listener::NextDoor(HeardDoor* out) {
+  if (doorCount_ == 0) return false;
+  *out = doors_[doorHead_];
+  doorHead_ = (doorHead_ + 1) % kDoors;
+  --doorCount_;
+  return true;
 }
 
 bool Listener::Next(HeardMessage* out) {

@@ -30,6 +30,12 @@ struct HeardMessage {
   float confidence;  // as Decoder::GetConfidence
 };
 
+// A front door as it opens: the start of a reading, before its outcome.
+struct HeardDoor {
+  int mode;         // QUORLAX_MODE_* of the band
+  long long start;  // estimated first sample of the door in the caller's stream
+};
+
 class Listener {
  public:
   // 0 when `mode` (QUORLAX_MODE_*) can be heard at `samplingRate` with this
@@ -48,6 +54,9 @@ class Listener {
   void Flush();
   // Takes the oldest completed message; false when there is none.
   bool Next(HeardMessage* out);
+  // Takes the oldest front door not yet taken (the newest kDoors are kept).
+  bool NextDoor(HeardDoor* out);
+  static constexpr int kDoors = 32;
 
   int Mode() const { return mode_; }
   float SampleRate() const { return rate_; }
@@ -86,6 +95,7 @@ class Listener {
   void ResetStream();
   void Hop();
   void StartReader(int band);
+  long long DoorStart() const;
   void StepReaders(const SpectraView& ring);
   void FinishReader(Reader& r);
   void ResolveClusters(bool force);
@@ -129,6 +139,8 @@ class Listener {
   int recentOkNext_ = 0;
   std::vector<int> scratchReceived_;
   std::deque<HeardMessage> out_;
+  HeardDoor doors_[kDoors] = {};
+  int doorHead_ = 0, doorCount_ = 0;
 };
 
 }  // namespace QUORLAX

@@ -351,6 +351,16 @@ int32_t QUORLAX_ListenerNext(QUORLAX_Listener* listener, QUORLAX_Message* out) {
   return 1;
 }
 
+int32_t QUORLAX_ListenerNextDoor(QUORLAX_Listener* listener, QUORLAX_Door* out) {
+  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
+  if (out == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  HeardDoor d;
+  if (!listener->impl.NextDoor(&d)) return 0;
+  out->band = d.mode;
+  out->start = d.start;
+  return 1;
+}
+
 void QUORLAX_ListenerDestroy(QUORLAX_Listener* listener) { delete listener; }
 
 }  // extern "C"

@@ -180,6 +180,16 @@ QUORLAX_EXPORT int32_t QUORLAX_ListenerFlush(QUORLAX_Listener* listener);
  * none; -4 NULL out; -5 NULL listener. */
 QUORLAX_EXPORT int32_t QUORLAX_ListenerNext(QUORLAX_Listener* listener, QUORLAX_Message* out);
 
+typedef struct QUORLAX_Door {
+  int band;         /* QUORLAX_MODE_* of the band */
+  long long start;  /* first sample of the front door, within a quarter of a token (the message is exact to the hop) */
+} QUORLAX_Door;
+
+/* Takes the oldest front door not yet taken, as it opens (one per transmission
+ * candidate, before its reading completes; the newest 32 are kept). For
+ * reporting what the listener is doing. 1 written, 0 none; -4 NULL out; -5. */
+QUORLAX_EXPORT int32_t QUORLAX_ListenerNextDoor(QUORLAX_Listener* listener, QUORLAX_Door* out);
+
 /* Releases the listener. NULL is ignored. */
 QUORLAX_EXPORT void QUORLAX_ListenerDestroy(QUORLAX_Listener* listener);
 

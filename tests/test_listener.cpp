@@ -284,6 +284,35 @@ TEST(Listener, FlushStartsANewStream) {
   ExpectHeard(l.Hear(b, {512}), {{"secondone", 3, a.size() + 7000}}, rate, "second stream");
 }
 
+// A front door is reported as it opens, long before its message completes,
+// once per transmission.
+TEST(Listener, DoorsAsTheyOpen) {
+  for (float rate : {44100.0f, 48000.0f}) {
+    const std::vector<float> tx = Transmission(4, rate, "doorbell4");
+    std::vector<float> audio = Noise(9000, 1e-6f, 8);
+    Append(audio, tx);
+    Append(audio, Noise(9000, 1e-6f, 9));
+    const size_t firstPart = 9000 + 5 * static_cast<size_t>(TokenSamples(rate));
+    Listening l(QUORLAX_MODE_ALL, rate);
+    ASSERT_EQ(QUORLAX_ListenerPush(l.l, audio.data(), static_cast<int>(firstPart)), 0);
+    QUORLAX_Door door;
+    ASSERT_EQ(QUORLAX_ListenerNextDoor(l.l, &door), 1) << rate;
+    EXPECT_EQ(door.band, QUORLAX_MODE_COMPRESSION);
+    // The first door of a transmission opens a few hops before the reader that
+    // aligns best with it: its start is an estimate to a quarter of a token.
+    EXPECT_LE(std::llabs(door.start - 9000), TokenSamples(rate) / 4);
+    EXPECT_EQ(QUORLAX_ListenerNextDoor(l.l, &door), 0);
+    EXPECT_TRUE(l.Take().empty());
+    ASSERT_EQ(QUORLAX_ListenerPush(l.l, audio.data() + firstPart, static_cast<int>(audio.size() - firstPart)), 0);
+    ASSERT_EQ(QUORLAX_ListenerFlush(l.l), 0);
+    EXPECT_EQ(l.Take().size(), 1u);
+    EXPECT_EQ(QUORLAX_ListenerNextDoor(l.l, &door), 0) << "one door per transmission";
+  }
+  EXPECT_EQ(QUORLAX_ListenerNextDoor(nullptr, nullptr), -5);
+  Listening l(2, 44100.0f);
+  EXPECT_EQ(QUORLAX_ListenerNextDoor(l.l, nullptr), -4);
+}
+
 TEST(Listener, HostileCallsAnswerWithCodes) {
   int error = 0;
   const struct {

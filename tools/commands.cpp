@@ -168,7 +168,12 @@ class Printer {
 
   // `tag`: the 1-based channel named in each line, 0 for none.
   ChannelSink For(int channel, int tag) {
-    return {channel, [this, tag](const Message& m) { Print(m, tag); }, o_.failed || o_.verbose};
+    DecodeStream::DoorSink doors = nullptr;
+    if (o_.verbose)
+      doors = [this, tag](int band, double t) {
+        Note("front door at " + Seconds(t) + " in the " + BandName(band) + " band" + OnChannel(tag));
+      };
+    return {channel, [this, tag](const Message& m) { Print(m, tag); }, o_.failed || o_.verbose, doors};
   }
   int passed() const { return passed_; }
   int heard() const { return heard_; }
@@ -178,8 +183,6 @@ class Printer {
     ++heard_;
     if (m.ok) ++passed_;
     m.channel = tag;
-    if (o_.verbose) Note("front door at " + Seconds(m.time_s) + " in the " + BandName(m.band) + " band" +
-                         OnChannel(tag));
     if (!m.ok && !o_.failed) {
       if (o_.verbose) Note("reading at " + Seconds(m.time_s) + " failed its check: " + m.text + " in the " +
                            BandName(m.band) + " band" + OnChannel(tag));

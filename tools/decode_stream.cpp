@@ -39,8 +39,8 @@ int DecodingRateFor(const ModeChoice& choice, int rate) {
   return 48000;
 }
 
-DecodeStream::DecodeStream(const ModeChoice& choice, int rate, Sink sink, bool failed)
-    : rate_(rate), sink_(std::move(sink)) {
+DecodeStream::DecodeStream(const ModeChoice& choice, int rate, Sink sink, bool failed, DoorSink doors)
+    : rate_(rate), sink_(std::move(sink)), doors_(std::move(doors)) {
   int error = 0;
   listener_ = NewListener(choice, rate, &error);
   if (listener_ == nullptr) throw Error(ConfigureErrorText(error, choice, rate));
@@ -66,6 +66,9 @@ void DecodeStream::Finish() {
 }
 
 void DecodeStream::Drain() {
+  QUORLAX_Door door;
+  while (QUORLAX_ListenerNextDoor(listener_, &door) == 1)
+    if (doors_) doors_(door.band, static_cast<double>(door.start) / rate_);
   QUORLAX_Message in;
   while (QUORLAX_ListenerNext(listener_, &in) == 1) {
     Message m;
@@ -85,7 +88,7 @@ int64_t DecodeChannels(SampleSource& input, const ModeChoice& choice, const std:
   const int rate = input.Rate();
   const int channels = input.Channels();
   std::vector<std::unique_ptr<DecodeStream>> streams;
-  for (const ChannelSink& s : sinks) streams.emplace_back(new DecodeStream(choice, rate, s.sink, s.failed));
+  for (const ChannelSink& s : sinks) streams.emplace_back(new DecodeStream(choice, rate, s.sink, s.failed, s.doors));
   const int64_t total = input.Length();
   constexpr size_t kFrames = 4096;
   std::vector<float> buf(kFrames * static_cast<size_t>(channels));

@@ -30,10 +30,13 @@ struct Message {
 class DecodeStream {
  public:
   using Sink = std::function<void(const Message&)>;
+  // A front door as it opens: its band (QUORLAX_MODE_*) and estimated time.
+  using DoorSink = std::function<void(int band, double time_s)>;
 
-  // `failed`: also report readings that failed their check. Throws Error when
-  // the mode cannot decode at `rate`.
-  DecodeStream(const ModeChoice& choice, int rate, Sink sink, bool failed);
+  // `failed`: also report readings that failed their check; `doors`, when
+  // set, hears each front door as it opens. Throws Error when the mode cannot
+  // decode at `rate`.
+  DecodeStream(const ModeChoice& choice, int rate, Sink sink, bool failed, DoorSink doors = nullptr);
   ~DecodeStream();
   DecodeStream(const DecodeStream&) = delete;
   DecodeStream& operator=(const DecodeStream&) = delete;
@@ -48,6 +51,7 @@ class DecodeStream {
   QUORLAX_Listener* listener_ = nullptr;
   int rate_;
   Sink sink_;
+  DoorSink doors_;
 };
 
 // Rate at which `choice` decodes a stream recorded at `rate`: the rate itself
@@ -58,7 +62,8 @@ int DecodingRateFor(const ModeChoice& choice, int rate);
 struct ChannelSink {
   int channel;
   DecodeStream::Sink sink;
-  bool failed = false;  // also readings that failed their check
+  bool failed = false;               // also readings that failed their check
+  DecodeStream::DoorSink doors = nullptr;  // front doors as they open
 };
 
 // Decodes channels of `input` (already at a rate the mode decodes at) until it
