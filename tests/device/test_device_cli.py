@@ -8,6 +8,7 @@ from __future__ import annotations
 import io
 import json
 import os
+import pty
 import re
 import signal
 import subprocess
@@ -236,6 +237,14 @@ def test_no_server_means_one_line_and_exit_2(tmp_path):
         assert p.returncode == 2, (command, p.stderr.decode())
         assert len(lines) == 1 and re.match(r"quorlax: no sound (input |output )?device found", lines[0]), lines
         assert time.monotonic() - began < 15, command
+    # With a terminal on stdin, plain listen goes to the default input device.
+    master, slave = pty.openpty()
+    try:
+        p = subprocess.run([QUORLAX, "listen"], env=env, stdin=slave, capture_output=True, timeout=60)
+    finally:
+        os.close(master)
+        os.close(slave)
+    assert p.returncode == 2 and p.stderr.decode().startswith("quorlax: no sound input device found"), p.stderr
 
 
 def test_a_vanishing_server_ends_listen_and_play_with_exit_2():
