@@ -15,7 +15,7 @@ from typing import Any, Iterator, List, Optional, Type, Union
 import numpy as np
 
 from ._codec import Decoder, Message, encode
-from ._modes import MODES, ModeLike, mode_value
+from ._modes import ModeLike
 
 __all__ = ["Device", "DeviceError", "InputOverflowWarning", "Listening", "devices", "listen", "play"]
 
@@ -175,7 +175,7 @@ class Listening:
 
     def __init__(self, mode: ModeLike = "all", device: Union[None, int, str] = None,
                  seconds: Optional[float] = None, *, rate: Optional[int] = None,
-                 report_failed: bool = False, buffer_seconds: float = 8.0,
+                 failed: bool = False, buffer_seconds: float = 8.0,
                  base_hz: float = 12000.0, separation: int = 1) -> None:
         if seconds is not None and not (np.isfinite(seconds) and seconds > 0):
             raise ValueError(f"seconds must be above 0, not {seconds!r}")
@@ -185,23 +185,17 @@ class Listening:
         self._capture: Any = None
         with _Translated(self._native):
             cap = self._native.Capture(_spec(device), int(rate or 0), float(buffer_seconds))
-            if rate is None and cap.rate not in (44100, 48000):
-                # The decoder works at 44100 and 48000 Hz; let the device convert.
-                cap.close()
-                cap = self._native.Capture(_spec(device), 48000, float(buffer_seconds))
         self._capture = cap
-        # "all" runs one decoder per band, so two bands at once are both heard.
-        modes = ([MODES["audible"], MODES["nonaudible"], MODES["compression"]]
-                 if mode_value(mode) == MODES["all"] else [mode])
         try:
-            self._decoders = [Decoder(cap.rate, m, base_hz=base_hz, separation=separation) for m in modes]
+            # The listener behind Decoder hears every band of the mode at once and
+            # converts rates it cannot work at.
+            self._decoder = Decoder(cap.rate, mode, base_hz=base_hz, separation=separation, failed=failed)
         except BaseException:
             self.close()
             raise
         self.rate: int = cap.rate
         self.device: str = cap.device
         self._limit = None if seconds is None else int(seconds * cap.rate)
-        self._report_failed = report_failed
         self._pending: List[Message] = []
         self._finished = False
         self.samples_read = 0
@@ -237,10 +231,8 @@ class Listening:
 
     def __next__(self) -> Message:
         while True:
-            while self._pending:
-                m = self._pending.pop(0)
-                if m.ok or self._report_failed:
-                    return m
+            if self._pending:
+                return self._pending.pop(0)
             if self._finished:
                 raise StopIteration
             self._step()
@@ -263,12 +255,10 @@ class Listening:
             self._warn_overflow(cap.take_overflow(False))
         if len(chunk):
             self.samples_read += len(chunk)
-            for decoder in self._decoders:
-                self._pending.extend(decoder.feed(chunk))
+            self._pending.extend(self._decoder.feed(chunk))
 
     def _finish(self) -> None:
-        for decoder in self._decoders:
-            self._pending.extend(decoder.close())
+        self._pending.extend(self._decoder.close())
         self._finished = True
         self.close()
 
@@ -317,7 +307,7 @@ def listen(mode: ModeLike = "all", device: Union[None, int, str] = None, seconds
     seconds : float, optional
         Stop after this much captured audio; None listens until the loop ends.
     **options
-        ``rate`` (capture rate; default the device's own), ``report_failed``
+        ``rate`` (capture rate; default the device's own), ``failed``
         (also yield messages that failed their check), ``buffer_seconds``
         (input kept while the loop body runs; more is dropped with an
         `InputOverflowWarning`), ``base_hz`` and ``separation`` (custom mode).
