@@ -121,11 +121,12 @@ struct Target {
       params.device = paUseHostApiSpecificDeviceSpecification;
       params.hostApiSpecificStreamInfo = &alsa;
 #endif
-      params.suggestedLatency = input ? 0.02 : 0.1;
+      params.suggestedLatency = 0.0;
     }
-    // Short buffers would overflow on a busy machine; the decoder's own
-    // latency dwarfs this anyway.
-    if (input) params.suggestedLatency = std::max(params.suggestedLatency, 0.02);
+    // Short buffers overflow (input) or run dry mid-transmission (output) on a
+    // busy machine. Input latency adds to the time to print a message, so it
+    // stays small; output latency only delays the start of a transmission.
+    params.suggestedLatency = std::max(params.suggestedLatency, input ? 0.05 : 0.2);
   }
   Target(const Target&) = delete;
   Target& operator=(const Target&) = delete;
@@ -271,21 +272,34 @@ namespace {
 struct PlayState {
   const float* samples;
   size_t count;
+  int rate;
   size_t pos = 0;  // callback only
   std::atomic<size_t> played{0};
+  // Stream time at which the last sample reaches the speaker, once known
+  // (0 when the host gives no times); set with `handed`.
+  std::atomic<double> dac_end{0.0};
+  std::atomic<bool> handed{false};
   int channels = 1;
 };
 
-int PlayCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+// Plays the samples, then silence until the caller stops the stream: the
+// caller waits for the last sample to be heard rather than handed over.
+int PlayCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                  PaStreamCallbackFlags, void* user) {
   auto* p = static_cast<PlayState*>(user);
   float* out = static_cast<float*>(output);
+  const size_t before = p->pos;
   for (unsigned long i = 0; i < frames; ++i) {
     const float v = p->pos < p->count ? p->samples[p->pos++] : 0.0f;
     for (int c = 0; c < p->channels; ++c) *out++ = v;
   }
   p->played.store(p->pos, std::memory_order_release);
-  return p->pos < p->count ? paContinue : paComplete;
+  if (p->pos == p->count && !p->handed.load(std::memory_order_relaxed)) {
+    const double dac = time != nullptr ? time->outputBufferDacTime : 0.0;
+    p->dac_end.store(dac > 0.0 ? dac + static_cast<double>(p->pos - before) / p->rate : 0.0);
+    p->handed.store(true, std::memory_order_release);
+  }
+  return paContinue;
 }
 
 }  // namespace
@@ -293,7 +307,7 @@ int PlayCallback(const void*, void* output, unsigned long frames, const PaStream
 void Play(const Session& session, const DeviceInfo& device, const float* samples, size_t count, int rate,
           const std::atomic<bool>* stop) {
   if (count == 0) return;
-  PlayState state{samples, count};
+  PlayState state{samples, count, rate};
   PaStream* stream =
       OpenStream(device, session.portaudio_count_, false, rate, PlayCallback, &state, &state.channels);
   struct Closer {
@@ -305,23 +319,29 @@ void Play(const Session& session, const DeviceInfo& device, const float* samples
     throw DeviceError("cannot start output device " + Quoted(device) + ": " + Pa_GetErrorText(e));
   const PaStreamInfo* info = Pa_GetStreamInfo(stream);
   const double latency = info != nullptr ? info->outputLatency : 0.0;
+  const std::string gone =
+      "output device " + Quoted(device) + " stopped playing (unplugged, or its sound server went away)";
   // The sound lasts count / rate; allow for the device's buffers and a slow start.
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                                            static_cast<double>(count) / rate + latency + 5.0));
+  Clock::time_point handed_at{};
   for (;;) {
     const PaError active = Pa_IsStreamActive(stream);
-    if (active == 0) break;
+    if (active == 0) throw DeviceError(gone);
     if (active < 0)
       throw DeviceError("output device " + Quoted(device) + " failed: " + Pa_GetErrorText(active));
     if (stop != nullptr && stop->load()) return;
-    if (Clock::now() > deadline)
-      throw DeviceError("output device " + Quoted(device) +
-                        " stopped playing (unplugged, or its sound server went away)");
+    const auto now = Clock::now();
+    if (now > deadline) throw DeviceError(gone);
+    if (state.handed.load(std::memory_order_acquire)) {
+      if (handed_at == Clock::time_point{}) handed_at = now;
+      const double dac_end = state.dac_end.load();
+      // Without the host's clock, the buffer's length is what is left to hear.
+      const bool heard = dac_end > 0.0 ? Pa_GetStreamTime(stream) >= dac_end : Seconds(now - handed_at) >= latency;
+      if (heard) return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  if (state.played.load(std::memory_order_acquire) < count)
-    throw DeviceError("output device " + Quoted(device) +
-                      " stopped playing (unplugged, or its sound server went away)");
 }
 
 // ---------------------------------------------------------------------------
