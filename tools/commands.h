@@ -26,5 +26,7 @@ extern const Command kInspectCommand;
 extern const Command kPlayCommand;
 extern const Command kListenCommand;
 extern const Command kDevicesCommand;
+// scan (cmd_scan.cpp).
+extern const Command kScanCommand;
 
 }  // namespace cli

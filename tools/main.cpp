@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<const cli::Command*> commands = {
       &cli::kEncodeCommand, &cli::kDecodeCommand, &cli::kPlayCommand, &cli::kListenCommand,
-      &cli::kDevicesCommand, &cli::kInspectCommand, &cli::kDemoCommand,
+      &cli::kDevicesCommand, &cli::kScanCommand, &cli::kInspectCommand, &cli::kDemoCommand,
   };
   char devices[] = "devices";
   if (argc > 1 && std::strcmp(argv[1], "--list-devices") == 0) argv[1] = devices;

@@ -14,7 +14,8 @@ std::string Fixed(double v, int digits) {
   return buf;
 }
 
-// JSON has no infinities: a level never measured becomes null.
+}  // namespace
+
 std::string JsonNumber(double v, int digits) { return std::isfinite(v) ? Fixed(v, digits) : "null"; }
 
 std::string JsonString(const std::string& s) {
@@ -33,8 +34,6 @@ std::string JsonString(const std::string& s) {
   }
   return out + "\"";
 }
-
-}  // namespace
 
 std::string FormatMessage(const Message& m, bool json) {
   if (json) {

@@ -9,4 +9,10 @@ namespace cli {
 
 std::string FormatMessage(const Message& m, bool json);
 
+// A JSON number with `digits` decimals; JSON has no infinities, so a value
+// that is not finite (a level never measured) becomes null.
+std::string JsonNumber(double v, int digits);
+// A JSON string literal, quotes included.
+std::string JsonString(const std::string& s);
+
 }  // namespace cli

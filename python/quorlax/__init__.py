@@ -29,6 +29,7 @@ from ._errors import (
 )
 from ._inspect import inspect
 from ._modes import BAND_NAMES, MODES, RATES, BandGrid, band_grids
+from ._scan import scan
 
 
 def _library_version() -> str:
@@ -49,6 +50,7 @@ __all__ = [
     "inspect",
     "read",
     "write",
+    "scan",
     "read_wav",
     "write_wav",
     "as_mono",
