@@ -30,11 +30,18 @@ std::vector<float> noise(int n) {
   return x;
 }
 
+// Second argument: the kernel (0 baseline, 1 AVX2).
+CFFTOoura::Kernel kernelArg(benchmark::State& state) {
+  const CFFTOoura::Kernel k = state.range(1) ? CFFTOoura::Kernel::kAvx2 : CFFTOoura::Kernel::kBaseline;
+  if (!CFFTOoura::KernelAvailable(k)) state.SkipWithError("kernel not on this CPU");
+  return k;
+}
+
 void BM_Ours(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const std::vector<float> src = noise(n);
   std::vector<float> a(n);
-  CFFTOoura fft;
+  CFFTOoura fft(kernelArg(state));
   for (auto _ : state) {
     // Copy as FFTW's in-place run does not need: kept tiny next to the transform.
     std::copy(src.begin(), src.end(), a.begin());
@@ -76,7 +83,7 @@ void BM_RatioOursOverFftw(benchmark::State& state) {
   float* in = fftwf_alloc_real(n);
   fftwf_complex* out = fftwf_alloc_complex(n / 2 + 1);
   fftwf_plan plan = fftwf_plan_dft_r2c_1d(n, in, out, FFTW_MEASURE);
-  CFFTOoura fft;
+  CFFTOoura fft(kernelArg(state));
   const int reps = 64;
   double ours = 0.0, theirs = 0.0;
   for (auto _ : state) {
@@ -109,7 +116,9 @@ void BM_RatioOursOverFftw(benchmark::State& state) {
 // One decoder hop's spectrum: window, transform, energy per bin.
 void BM_SpectrumDoFFT(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
+  CFFTOoura::PreferKernel(kernelArg(state));
   QUORLAX::SpectralAnalysis sa(QUORLAX::kEnergySpectrum, n, n, n / 8);
+  CFFTOoura::PreferKernel(CFFTOoura::Kernel::kAuto);
   std::vector<float> frame = noise(n);
   for (auto _ : state) {
     sa.doFFT(frame.data(), sa.mSpecMag, nullptr);
@@ -121,8 +130,8 @@ void BM_SpectrumDoFFT(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Ours)->RangeMultiplier(2)->Range(256, 2048);
+BENCHMARK(BM_Ours)->ArgsProduct({{256, 512, 1024, 2048}, {0, 1}})->ArgNames({"n", "avx2"});
 BENCHMARK(BM_FftwInPlace)->RangeMultiplier(2)->Range(256, 2048);
 BENCHMARK(BM_FftwOutOfPlace)->RangeMultiplier(2)->Range(256, 2048);
-BENCHMARK(BM_RatioOursOverFftw)->RangeMultiplier(2)->Range(256, 2048);
-BENCHMARK(BM_SpectrumDoFFT)->Arg(1024)->Arg(2048);
+BENCHMARK(BM_RatioOursOverFftw)->ArgsProduct({{256, 512, 1024, 2048}, {0, 1}})->ArgNames({"n", "avx2"});
+BENCHMARK(BM_SpectrumDoFFT)->ArgsProduct({{1024, 2048}, {0, 1}})->ArgNames({"n", "avx2"});

@@ -15,6 +15,15 @@ endif()
 include(GNUInstallDirs)
 file(GLOB QUORLAX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp)
 add_library(quorlax_objects OBJECT ${QUORLAX_SOURCES})
+# FFT kernels: never fused multiply-adds, so every kernel gives the same bits;
+# on x86-64 the AVX2 one has its own instruction set and is picked at run time.
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/src/FftBaseline.cpp ${PROJECT_SOURCE_DIR}/src/FftAvx2.cpp
+    PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$" AND NOT EMSCRIPTEN)
+    set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/FftAvx2.cpp APPEND PROPERTY COMPILE_OPTIONS -mavx2)
+  endif()
+endif()
 target_include_directories(quorlax_objects PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(quorlax_objects PRIVATE quorlax_flags)
 # Position-independent wherever shared objects exist: the static library also

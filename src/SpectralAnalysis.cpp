@@ -18,6 +18,7 @@ SpectralAnalysis::SpectralAnalysis(Mode _mode, int _fftSize, int _windowSize, in
       mSpecPhase(new float[_fftSize / 2 + 1]()),
       mWindow(new float[_windowSize > 0 ? _windowSize : 0]()) {
   generateBlackmanHarris74Window(mWindow, mWindowSize);
+  fftooura->Prepare(mFftSize);  // tables and work arrays now, not in a hop
 }
 
 SpectralAnalysis::~SpectralAnalysis() {

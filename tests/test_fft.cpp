@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "fftooura/fftsg.h"
@@ -31,16 +34,29 @@ std::vector<double> directDft(const std::vector<float>& x) {
   return out;
 }
 
-std::vector<float> transform(std::vector<float> a) {
-  CFFTOoura fft;
+using Kernel = CFFTOoura::Kernel;
+
+std::vector<float> transform(std::vector<float> a, Kernel kernel = Kernel::kAuto) {
+  CFFTOoura fft(kernel);
   fft.rdft(static_cast<int>(a.size()), 1, a.data());
   return a;
 }
 
-class FftSize : public ::testing::TestWithParam<int> {};
+const char* nameOf(Kernel k) { return k == Kernel::kAvx2 ? "avx2" : "baseline"; }
+
+// Every size on every kernel this machine runs.
+class FftSize : public ::testing::TestWithParam<std::tuple<int, Kernel>> {
+ protected:
+  void SetUp() override {
+    if (!CFFTOoura::KernelAvailable(kernel())) GTEST_SKIP() << nameOf(kernel()) << " kernel not on this CPU";
+  }
+  int size() const { return std::get<0>(GetParam()); }
+  Kernel kernel() const { return std::get<1>(GetParam()); }
+  std::vector<float> transform(std::vector<float> a) const { return ::transform(std::move(a), kernel()); }
+};
 
 TEST_P(FftSize, MatchesDirectDftOnRandomInput) {
-  const int n = GetParam();
+  const int n = size();
   for (unsigned seed : {1u, 77u, 2024u}) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
@@ -62,7 +78,7 @@ TEST_P(FftSize, MatchesDirectDftOnRandomInput) {
 }
 
 TEST_P(FftSize, ImpulseGivesFlatSpectrum) {
-  const int n = GetParam();
+  const int n = size();
   std::vector<float> x(n, 0.0f);
   x[0] = 1.0f;
   const std::vector<float> y = transform(x);
@@ -75,7 +91,7 @@ TEST_P(FftSize, ImpulseGivesFlatSpectrum) {
 }
 
 TEST_P(FftSize, ConstantAndAlternatingLandOnTheEdgeBins) {
-  const int n = GetParam();
+  const int n = size();
   std::vector<float> ones(n, 1.0f), alt(n);
   for (int j = 0; j < n; ++j) alt[j] = (j % 2) ? -1.0f : 1.0f;
   const std::vector<float> a = transform(ones), b = transform(alt);
@@ -89,8 +105,127 @@ TEST_P(FftSize, ConstantAndAlternatingLandOnTheEdgeBins) {
   }
 }
 
+// Energies against the direct DFT, windowed, the way the decoders use them.
+TEST_P(FftSize, PowerSpectrumMatchesDirectDft) {
+  const int n = size();
+  if (n < 4) return;
+  const unsigned seed = 31u * static_cast<unsigned>(n);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+  std::vector<float> x(n), w(n), wx(n);
+  for (int j = 0; j < n; ++j) {
+    x[j] = dist(rng);
+    w[j] = 0.5f + 0.5f * dist(rng);
+    wx[j] = w[j] * x[j];
+  }
+  const std::vector<double> ref = directDft(wx);
+  std::vector<float> power(n / 2 + 1);
+  CFFTOoura(kernel()).powerSpectrum(n, x.data(), w.data(), power.data());
+  double errSq = 0.0, refSq = 0.0;
+  for (int k = 0; k <= n / 2; ++k) {
+    const double re = k == 0 ? ref[0] : (k == n / 2 ? ref[1] : ref[2 * k]);
+    const double im = k == 0 || k == n / 2 ? 0.0 : ref[2 * k + 1];
+    const double e = power[k] - (re * re + im * im);
+    errSq += e * e;
+    refSq += (re * re + im * im) * (re * re + im * im);
+  }
+  EXPECT_LE(std::sqrt(errSq / refSq), 2e-6);
+}
+
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, FftSize,
-                         ::testing::Values(4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048));
+                         ::testing::Combine(::testing::Values(4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096),
+                                            ::testing::Values(Kernel::kBaseline, Kernel::kAvx2)),
+                         [](const ::testing::TestParamInfo<FftSize::ParamType>& info) {
+                           return std::to_string(std::get<0>(info.param)) + "_" + nameOf(std::get<1>(info.param));
+                         });
+
+// The kernels do the same arithmetic lane by lane: the decoders' results must
+// not depend on the CPU they run on.
+TEST(FftKernels, GiveTheSameBits) {
+  if (!CFFTOoura::KernelAvailable(Kernel::kAvx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+  CFFTOoura base(Kernel::kBaseline), wide(Kernel::kAvx2);
+  for (int n = 4; n <= CFFTOoura::kMaxN; n *= 2) {
+    for (unsigned seed : {3u, 4u, 5u}) {
+      SCOPED_TRACE("n " + std::to_string(n) + " seed " + std::to_string(seed));
+      std::mt19937 rng(seed);
+      std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+      // Tiny and huge values too: the same bits, denormals and all.
+      const float scale = seed == 4u ? 1e-22f : (seed == 5u ? 1e17f : 1.0f);
+      std::vector<float> x(n), w(n);
+      for (float& v : x) v = scale * dist(rng);
+      for (float& v : w) v = dist(rng);
+      std::vector<float> a = x, b = x;
+      base.rdft(n, 1, a.data());
+      wide.rdft(n, 1, b.data());
+      EXPECT_EQ(0, std::memcmp(a.data(), b.data(), sizeof(float) * n)) << "rdft";
+      std::vector<float> pa(n / 2 + 1), pb(n / 2 + 1);
+      base.powerSpectrum(n, x.data(), w.data(), pa.data());
+      wide.powerSpectrum(n, x.data(), w.data(), pb.data());
+      EXPECT_EQ(0, std::memcmp(pa.data(), pb.data(), sizeof(float) * pa.size())) << "power";
+    }
+  }
+}
+
+// Planned bins get exactly powerSpectrum's values where the plan puts them,
+// and row places outside the plan are never written.
+TEST(FftBins, PlannedBinsMatchThePowerSpectrum) {
+  const float kUntouched = -7.0f;
+  for (Kernel k : {Kernel::kBaseline, Kernel::kAvx2}) {
+    if (!CFFTOoura::KernelAvailable(k)) continue;
+    CFFTOoura fft(k);
+    for (int n : {64, 128, 256, 1024, 2048, 4096}) {
+      const int half = n / 2;
+      for (unsigned seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(std::string(nameOf(k)) + " n " + std::to_string(n) + " seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+        std::vector<float> x(n), w(n);
+        for (float& v : x) v = dist(rng);
+        for (float& v : w) v = dist(rng);
+        std::vector<float> full(half + 1);
+        fft.powerSpectrum(n, x.data(), w.data(), full.data());
+        // Up to three ranges, each with its margins, laid out one after another
+        // with a gap between them.
+        std::vector<int> offsets(half + 1, -1);
+        std::vector<bool> wanted(half + 1, false);
+        int place = 5;
+        const int ranges = 1 + static_cast<int>(rng() % 3);
+        for (int r = 0; r < ranges; ++r) {
+          const int lo = static_cast<int>(rng() % (half + 1));
+          const int hi = std::min(half, lo + static_cast<int>(rng() % 40));
+          for (int b = lo; b <= hi; ++b) wanted[b] = true;
+        }
+        for (int b = 0; b <= half; ++b) {
+          bool nearWanted = false;
+          for (int d = -CFFTOoura::kBinMargin; d <= CFFTOoura::kBinMargin; ++d)
+            nearWanted |= b + d >= 0 && b + d <= half && wanted[b + d];
+          if (nearWanted) {
+            offsets[b] = place++;
+          } else if (b > 0 && offsets[b - 1] >= 0) {
+            place += 3;
+          }
+        }
+        fft.PlanBins(n, offsets.data());
+        std::vector<float> row(place + 5, kUntouched);
+        fft.powerBins(x.data(), w.data(), row.data());
+        for (int b = 0; b <= half; ++b) {
+          if (wanted[b]) {
+            EXPECT_EQ(row[offsets[b]], full[b]) << "bin " << b;
+          }
+        }
+        std::vector<bool> placed(row.size(), false);
+        for (int b = 0; b <= half; ++b)
+          if (offsets[b] >= 0) placed[offsets[b]] = true;
+        for (size_t i = 0; i < row.size(); ++i) {
+          if (!placed[i]) {
+            EXPECT_EQ(row[i], kUntouched) << "row place " << i;
+          }
+        }
+      }
+    }
+  }
+}
 
 class FftTone : public ::testing::TestWithParam<int> {};
 
