@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "AnalysisSizes.h"
 #include "Globals.h"
@@ -40,7 +41,6 @@ Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens
       mWritePosInFrameCircularBuffer(0),
       mSizeFrameCircularBuffer(0),
       mCircularBufferFloat(nullptr),
-      mAnalBufferFloat(nullptr),
       mWindowSize(windowSize),
       mHopSize(AnalysisHopFor(samplingRate)),
       mNumTokens(numTokens),
@@ -61,7 +61,6 @@ Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens
                                                     static_cast<float>(mHopSize) +
                                                 0.5f)),
       mnToleranceFrames(static_cast<int>(mSizeBlockCircularBuffer * 0.5 * 0.05 + 0.5)),
-      mBlockSpecMag(nullptr),
       mBlockEnergyRatiosTokenIdx(nullptr),
       mBlockEnergyRatiosTokenIdx2(nullptr),
       mTokenRepetitions(nullptr),
@@ -75,18 +74,14 @@ Decoder::Decoder(float samplingRate, int buffSize, int windowSize, int numTokens
       mReceivedZunsVolume(0.0f),
       mActiveBand(0) {
   Globals::init(windowSize, samplingRate);
-  const int n = mSizeBlockCircularBuffer;
   try {
     mSpectralAnalysis = new SpectralAnalysis(kEnergySpectrum, windowSize, windowSize, mHopSize);
     // Four windows, and at least room for a 4096-sample host buffer on top of
     // the less-than-a-window that a drain leaves behind.
     mSizeFrameCircularBuffer = std::max(4 * mSpectralAnalysis->mWindowSize, kMinFrameRing);
-    mCircularBufferFloat = new float[mSizeFrameCircularBuffer]();
-    mAnalBufferFloat = new float[windowSize]();
+    mCircularBufferFloat = new float[mSizeFrameCircularBuffer + mSpectralAnalysis->mWindowSize]();
     mEvalTokenMags = new float[mSizeTokenBinAnal]();
     mEnergyRatios = new float[numTones]();
-    mBlockSpecMag = new float*[n]();
-    for (int i = 0; i < n; ++i) mBlockSpecMag[i] = new float[mSpectralAnalysis->mSpecSize]();
     mReedSolomon = new ReedSolomon();
     mDecodedValuesOrig = new int[Globals::numTotalTokens - Globals::numCorrectionTokens]();
   } catch (...) {
@@ -102,12 +97,8 @@ void Decoder::ReleaseArrays() {
   releaseArray(mDecodedValuesOrig);
   delete mReedSolomon;
   mReedSolomon = nullptr;
-  if (mBlockSpecMag != nullptr)
-    for (int i = 0; i < mSizeBlockCircularBuffer; ++i) releaseArray(mBlockSpecMag[i]);
-  releaseArray(mBlockSpecMag);
   releaseArray(mEnergyRatios);
   releaseArray(mEvalTokenMags);
-  releaseArray(mAnalBufferFloat);
   releaseArray(mCircularBufferFloat);
   delete mSpectralAnalysis;
   mSpectralAnalysis = nullptr;
@@ -131,18 +122,55 @@ int Decoder::getSizeFilledBlockCircularBuffer(int mode) const {
 }
 
 void Decoder::AnalyzeFrame(const float* frame) {
-  // No sine parts: nothing reads them, and skipping them keeps the fused path.
-  mSpectralAnalysis->doFFT(const_cast<float*>(frame), mSpectralAnalysis->mSpecMag, nullptr);
-  std::memcpy(mBlockSpecMag[mWritePosInBlockCircularBuffer % mSizeBlockCircularBuffer],
-              mSpectralAnalysis->mSpecMag, sizeof(float) * mSpectralAnalysis->mSpecSize);
+  mSpectralAnalysis->doFFTBins(frame, mBlockRing->Row(mWritePosInBlockCircularBuffer));
+  // The whole spectrum only when asked for; a frame of the ring lasts until
+  // then (DecodeAudioBuffer sees to it), a caller's own buffer may not.
+  const std::less<const float*> before;
+  if (!before(frame, mCircularBufferFloat) && before(frame, mCircularBufferFloat + mSizeFrameCircularBuffer)) {
+    mPendingFrame = frame;
+  } else {
+    mPendingFrame = nullptr;
+    mSpectralAnalysis->doFFT(const_cast<float*>(frame), mSpectralAnalysis->mSpecMag, nullptr);
+  }
+}
+
+const float* Decoder::FullSpectrum() const {
+  if (mPendingFrame != nullptr) {
+    mSpectralAnalysis->doFFT(const_cast<float*>(mPendingFrame), mSpectralAnalysis->mSpecMag, nullptr);
+    mPendingFrame = nullptr;
+  }
+  return mSpectralAnalysis->mSpecMag;
+}
+
+void Decoder::BuildBlockRing() {
+  const int spec = mSpectralAnalysis->mSpecSize;
+  std::vector<SpectraRing::Range> ranges;
+  if (mSingleTone) ranges.push_back(mSingleTone->ReadRange(spec));
+  for (const MultiToneDetector& band : mBands) ranges.push_back(band.ReadRange());
+  mBlockRing.reset(new SpectraRing(mSizeBlockCircularBuffer, spec, mnToleranceFrames, ranges));
+  mSpectralAnalysis->PlanBins(mBlockRing->Offsets());
+}
+
+void Decoder::WriteFrames(const float* samples, int size) {
+  const int s = mSizeFrameCircularBuffer;
+  const int w = mWritePosInFrameCircularBuffer;
+  const int window = mSpectralAnalysis->mWindowSize;
+  float* ring = mCircularBufferFloat;
+  const int first = std::min(size, s - w);
+  std::memcpy(ring + w, samples, sizeof(float) * first);
+  std::memcpy(ring, samples + first, sizeof(float) * (size - first));
+  // The repeated first window follows whatever was written into it.
+  if (w < window) std::memcpy(ring + s + w, ring + w, sizeof(float) * std::min(first, window - w));
+  if (size > first) std::memcpy(ring + s, ring, sizeof(float) * std::min(size - first, window));
 }
 
 void Decoder::AdvanceBlockWrite() {
   mWritePosInBlockCircularBuffer = (mWritePosInBlockCircularBuffer + 1) % mSizeBlockCircularBuffer;
 }
 
-SpectraView Decoder::Spectra() const {
-  return {mBlockSpecMag, mSizeBlockCircularBuffer, mSpectralAnalysis->mSpecSize, mnToleranceFrames};
+SpectraView Decoder::Spectra(int detector) const {
+  if (!mBlockRing) return {nullptr, 0, mSizeBlockCircularBuffer, mSpectralAnalysis->mSpecSize, mnToleranceFrames, 0, -1};
+  return mBlockRing->View(detector);
 }
 
 void Decoder::StartTokenClock() {
@@ -163,22 +191,22 @@ int Decoder::DecodeAudioBuffer(float* audioBuffer, int size) {
   const int s = mSizeFrameCircularBuffer;
   if (size > s - 1 - getSizeFilledFrameCircularBuffer()) return kBufferFull;
 
-  const int first = std::min(size, s - mWritePosInFrameCircularBuffer);
   if (size > 0) {
-    std::memcpy(mCircularBufferFloat + mWritePosInFrameCircularBuffer, audioBuffer, sizeof(float) * first);
-    std::memcpy(mCircularBufferFloat, audioBuffer + first, sizeof(float) * (size - first));
+    // The last frame analysed starts a hop behind the read position: take
+    // its whole spectrum before these samples overwrite it.
+    if (mPendingFrame != nullptr && size > s - getSizeFilledFrameCircularBuffer() - mSpectralAnalysis->mHopSize)
+      FullSpectrum();
+    WriteFrames(audioBuffer, size);
   }
   mWritePosInFrameCircularBuffer = (mWritePosInFrameCircularBuffer + size) % s;
 
   const int window = mSpectralAnalysis->mWindowSize;
   while (getSizeFilledFrameCircularBuffer() >= window) {
-    const int head = std::min(window, s - mReadPosInFrameCircularBuffer);
-    std::memcpy(mAnalBufferFloat, mCircularBufferFloat + mReadPosInFrameCircularBuffer, sizeof(float) * head);
-    std::memcpy(mAnalBufferFloat + head, mCircularBufferFloat, sizeof(float) * (window - head));
+    float* frame = mCircularBufferFloat + mReadPosInFrameCircularBuffer;
     mReadPosInFrameCircularBuffer = (mReadPosInFrameCircularBuffer + mSpectralAnalysis->mHopSize) % s;
 
     if (mDecoding == 0) {
-      if (AnalyzeStartTokens(mAnalBufferFloat) <= 0) continue;
+      if (AnalyzeStartTokens(frame) <= 0) continue;
       mDecoding = 1;
       mConfidenceEnergyRatios = 0.0f;
       mReceivedZunsVolume = 0.0f;
@@ -194,7 +222,7 @@ int Decoder::DecodeAudioBuffer(float* audioBuffer, int size) {
       mReceivedZunsVolume /= static_cast<float>(Globals::numMessageTokens);
       return kMessageComplete;
     }
-    const int token = AnalyzeToken(mAnalBufferFloat);
+    const int token = AnalyzeToken(frame);
     if (token < 0) continue;
     mDecodedValues.push_back(token);
     ++mDecoding;
@@ -209,7 +237,7 @@ int Decoder::DecodeAudioBuffer(float* audioBuffer, int size) {
 int Decoder::AnalyzeStartTokens(float* audioBuffer) {
   if (mSingleTone) {
     AnalyzeFrame(audioBuffer);
-    mSingleTone->RankStartHop(mSpectralAnalysis->mSpecMag, mWritePosInBlockCircularBuffer);
+    mSingleTone->RankStartHop(Spectra().Row(mWritePosInBlockCircularBuffer), mWritePosInBlockCircularBuffer);
     AdvanceBlockWrite();
     if (!mSingleTone->SearchFrontDoor(Spectra(), mWritePosInBlockCircularBuffer, &mReadPosInBlockCircularBuffer))
       return 0;
@@ -218,14 +246,13 @@ int Decoder::AnalyzeStartTokens(float* audioBuffer) {
   }
   if (mBands.empty()) return -1;
   AnalyzeFrame(audioBuffer);
-  const float* spectrum = mSpectralAnalysis->mSpecMag;
   const int slot = mWritePosInBlockCircularBuffer;
-  const SpectraView ring = Spectra();
   // Band 0 records before the write position advances and the others after,
   // so later bands see the newest hops in order.
   for (int b = 0; b < static_cast<int>(mBands.size()); ++b) {
     MultiToneDetector& band = mBands[b];
-    band.RankStartTones(spectrum, b == 0 ? slot : mWritePosInBlockCircularBuffer);
+    const SpectraView ring = Spectra(b);
+    band.RankStartTones(ring.Row(slot), b == 0 ? slot : mWritePosInBlockCircularBuffer);
     if (b == 0) AdvanceBlockWrite();
     if (band.SearchFrontDoor(ring, mWritePosInBlockCircularBuffer, &mReadPosInBlockCircularBufferArray[b])) {
       mActiveBand = b;
@@ -256,7 +283,7 @@ int Decoder::AnalyzeToken(float* audioBuffer, int mode) {
   AnalyzeFrame(audioBuffer);
   AdvanceBlockWrite();
   if (getSizeFilledBlockCircularBuffer(mode) < mSizeBlockCircularBuffer / 2) return -1;
-  const SpectraView ring = Spectra();
+  const SpectraView ring = Spectra(mode);
   band.ComputeWindowStats(ring, readPos, mDecoding);
   const MultiToneDetector::Decision d = band.DecideToken(ring, readPos);
   mConfidenceEnergyRatios += d.energyRatio;
@@ -266,9 +293,9 @@ int Decoder::AnalyzeToken(float* audioBuffer, int mode) {
 }
 
 int Decoder::ComputeStatsStartTokens() {
-  if (mSingleTone) return mSingleTone->ComputeStartStats(mSpectralAnalysis->mSpecMag, mEnergyRatios) ? 0 : -1;
+  if (mSingleTone) return mSingleTone->ComputeStartStats(FullSpectrum(), mEnergyRatios) ? 0 : -1;
   if (mBands.empty()) return -1;
-  return mBands[mActiveBand].ComputeStartStats(mSpectralAnalysis->mSpecMag, mEnergyRatios) ? 0 : -1;
+  return mBands[mActiveBand].ComputeStartStats(FullSpectrum(), mEnergyRatios) ? 0 : -1;
 }
 
 int Decoder::ComputeStats() {
@@ -277,7 +304,8 @@ int Decoder::ComputeStats() {
     return 0;
   }
   if (mBands.empty()) return -1;
-  mBands[mActiveBand].ComputeWindowStats(Spectra(), mReadPosInBlockCircularBufferArray[mActiveBand], mDecoding);
+  mBands[mActiveBand].ComputeWindowStats(Spectra(mActiveBand), mReadPosInBlockCircularBufferArray[mActiveBand],
+                                         mDecoding);
   return 0;
 }
 
@@ -294,6 +322,7 @@ void Decoder::UseSingleTone(const SingleToneGrid& grid) {
   mBlockEnergyRatiosTokenIdx = mSingleTone->strongestToken.data();
   mBlockEnergyRatiosTokenIdx2 = mSingleTone->secondToken.data();
   mTokenRepetitions = mSingleTone->tokenVotes.data();
+  BuildBlockRing();
 }
 
 void Decoder::AddBand(const MultiToneBand& band) {
@@ -305,6 +334,7 @@ void Decoder::AddBand(const MultiToneBand& band) {
   mEndBin = first.endBin;
   mBlockEnergyRatiosTokenIdx = first.strongestTone.data();
   mBlockEnergyRatiosTokenIdx2 = first.secondTone.data();
+  BuildBlockRing();
 }
 
 // ---------------------------------------------------------------------------
@@ -368,7 +398,7 @@ int Decoder::GetDecodedMode() const { return mDecodingMode; }
 
 int Decoder::GetSpectrum(float* spectrumBuffer) const {
   const int count = mSpectralAnalysis->mFftSize / 2;
-  std::memcpy(spectrumBuffer, mSpectralAnalysis->mSpecMag, sizeof(float) * count);
+  std::memcpy(spectrumBuffer, FullSpectrum(), sizeof(float) * count);
   return count;
 }
 

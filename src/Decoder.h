@@ -1,9 +1,10 @@
 // Base of every decoder: the sample ring that captured audio is pushed into,
-// one spectrum per hop kept in the block ring, the driving loop that turns
-// hops into events, the Reed-Solomon read-out and the confidence figures.
-// The detection plugs in: multi-tone bands as MultiToneDetector objects, or
-// one SingleToneDetector. Detectors see the block ring through a SpectraView
-// and own their records; the analysis slots forward to whichever is set.
+// one spectrum per hop kept in the block ring (only the bins the detectors
+// read), the driving loop that turns hops into events, the Reed-Solomon
+// read-out and the confidence figures. The detection plugs in: multi-tone
+// bands as MultiToneDetector objects, or one SingleToneDetector. Detectors
+// see the block ring through a SpectraView and own their records; the
+// analysis slots forward to whichever is set.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,7 @@
 #include "MultiToneDetector.h"
 #include "ReedSolomon.h"
 #include "SingleToneDetector.h"
+#include "SpectraRing.h"
 #include "SpectralAnalysis.h"
 
 namespace QUORLAX {
@@ -52,8 +54,9 @@ class Decoder {
   int GetDecodedMode() const;
   int GetSpectrum(float* spectrumBuffer) const;
 
-  // The block ring as the detectors see it.
-  SpectraView Spectra() const;
+  // The block ring as detector `detector` sees it (a band of mBands, or the
+  // single-tone detector at 0).
+  SpectraView Spectra(int detector = 0) const;
 
   // Token decision in band `mode` (index into mBands) for one hop.
   int AnalyzeToken(float* audioBuffer, int mode);
@@ -66,12 +69,12 @@ class Decoder {
   char mDecodedString[30];
   SpectralAnalysis* mSpectralAnalysis;
 
-  // Frame ring (samples).
+  // Frame ring (samples). Its first window of samples is repeated after its
+  // end, so that every frame can be analysed where it lies.
   int mReadPosInFrameCircularBuffer;
   int mWritePosInFrameCircularBuffer;
   int mSizeFrameCircularBuffer;
   float* mCircularBufferFloat;
-  float* mAnalBufferFloat;
   int mWindowSize;
   int mHopSize;
 
@@ -93,7 +96,7 @@ class Decoder {
   int mWritePosInBlockCircularBuffer;
   int mSizeBlockCircularBuffer;
   int mnToleranceFrames;
-  float** mBlockSpecMag;
+  std::unique_ptr<SpectraRing> mBlockRing;
   // Views of the first detector's records: per slot the strongest and second
   // candidate (tones, or single-tone tokens), and the single-tone votes.
   int* mBlockEnergyRatiosTokenIdx;
@@ -127,6 +130,8 @@ class Decoder {
   // Computes the spectrum of `frame` and stores it in the next block slot
   // (without advancing the write position).
   void AnalyzeFrame(const float* frame);
+  // The whole spectrum of the last frame analysed, in mSpectralAnalysis->mSpecMag.
+  const float* FullSpectrum() const;
   void AdvanceBlockWrite();
   // Starts the token clock at the write position (a front door was found).
   void StartTokenClock();
@@ -137,6 +142,12 @@ class Decoder {
 
  private:
   void ReleaseArrays();
+  void BuildBlockRing();
+  // Copies samples into the frame ring at the write position.
+  void WriteFrames(const float* samples, int size);
+
+  // The last frame analysed, while its whole spectrum is still to be computed.
+  mutable const float* mPendingFrame = nullptr;
 };
 
 }  // namespace QUORLAX

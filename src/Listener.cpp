@@ -61,15 +61,11 @@ Listener::Listener(int mode, float samplingRate, float customBaseHz, int customS
       customBase_(customBaseHz),
       customSeparation_(customSeparation),
       analysis_(kEnergySpectrum, window_, window_, hop_),
-      ring_(window_, 0.0f),
-      frame_(window_, 0.0f),
-      spectra_(static_cast<size_t>(slots_) * analysis_.mSpecSize, 0.0f),
-      rows_(slots_),
+      samples_(2 * static_cast<size_t>(window_), 0.0f),
       readers_(kMaxReaders),
       clusters_(kMaxClusters),
       recentOk_(kRecentOk, Span{0, 0}),
       scratchReceived_(Globals::numTotalTokens) {
-  for (int i = 0; i < slots_; ++i) rows_[i] = spectra_.data() + static_cast<size_t>(i) * analysis_.mSpecSize;
   for (Reader& r : readers_) r.values.reserve(Globals::numTotalTokens);
   failedPending_.reserve(kMaxReaders);
   BuildBands();
@@ -84,14 +80,21 @@ void Listener::BuildBands() {
     const MultiToneBand band = MultiToneBand::MakeIsolated(decodingMode, rate_, window_, customBase_, customSeparation_);
     bands_.emplace_back(band, slots_, analysis_.mSpecSize);
     bandModes_.push_back(Globals::bandOfDecodingMode(decodingMode)->mode);
-    // The level a full-scale tone on the band's grid reads, for calibration.
+    // The level a full-scale tone on the band's grid reads, for calibration
+    // (the stream starts afresh after this).
     const double w = 2.0 * kPi * band.toneHz[0] / rate_;
-    for (int i = 0; i < window_; ++i) frame_[i] = static_cast<float>(std::sin(w * i));
-    analysis_.doFFT(frame_.data(), analysis_.mSpecMag, nullptr);
+    for (int i = 0; i < window_; ++i) samples_[i] = static_cast<float>(std::sin(w * i));
+    analysis_.doFFT(samples_.data(), analysis_.mSpecMag, nullptr);
     const int bin = bands_.back().toneBins[0];
     fullScale_.push_back(analysis_.mSpecMag[bin - 1] + analysis_.mSpecMag[bin] + analysis_.mSpecMag[bin + 1]);
   }
   openCluster_.assign(bands_.size(), -1);
+  std::vector<SpectraRing::Range> ranges;
+  for (const MultiToneDetector& b : bands_) ranges.push_back(b.ReadRange());
+  ring_.reset(new SpectraRing(slots_, analysis_.mSpecSize, static_cast<int>(slots_ * 0.5 * 0.05 + 0.5), ranges));
+  views_.clear();
+  for (int b = 0; b < static_cast<int>(bands_.size()); ++b) views_.push_back(ring_->View(b));
+  analysis_.PlanBins(ring_->Offsets());
 }
 
 int Listener::SetCustom(float baseHz, int separation) {
@@ -110,8 +113,9 @@ int Listener::SetCustom(float baseHz, int separation) {
 }
 
 void Listener::ResetStream() {
-  std::fill(ring_.begin(), ring_.end(), 0.0f);
-  ringWrite_ = lead_ % window_;  // the lead-in: window minus hop of silence
+  // The lead-in: window minus hop of silence.
+  std::fill(samples_.begin(), samples_.begin() + lead_, 0.0f);
+  fill_ = lead_;
   untilFrame_ = window_ - lead_;
   write_ = 0;
   storedFrames_ = 0;
@@ -121,42 +125,50 @@ void Listener::ResetStream() {
   std::fill(openCluster_.begin(), openCluster_.end(), -1);
 }
 
-SpectraView Listener::Ring() const { return {rows_.data(), slots_, analysis_.mSpecSize, static_cast<int>(slots_ * 0.5 * 0.05 + 0.5)}; }
-
 void Listener::Push(const float* samples, long long count) {
   while (count > 0) {
     const int take = static_cast<int>(std::min<long long>(count, untilFrame_));
-    const int first = std::min(take, window_ - ringWrite_);
-    std::memcpy(ring_.data() + ringWrite_, samples, sizeof(float) * first);
-    std::memcpy(ring_.data(), samples + first, sizeof(float) * (take - first));
-    ringWrite_ = (ringWrite_ + take) % window_;
+    samplesIn_ += take;
+    Append(samples, take);
     samples += take;
     count -= take;
-    samplesIn_ += take;
+  }
+}
+
+void Listener::Append(const float* samples, int n) {
+  while (n > 0) {
+    const int take = std::min(n, untilFrame_);
+    if (fill_ + take > static_cast<int>(samples_.size())) {
+      // Only the last window can still belong to a frame.
+      std::memmove(samples_.data(), samples_.data() + fill_ - window_, sizeof(float) * window_);
+      fill_ = window_;
+    }
+    if (samples != nullptr) {
+      std::memcpy(samples_.data() + fill_, samples, sizeof(float) * take);
+      samples += take;
+    } else {
+      std::fill(samples_.begin() + fill_, samples_.begin() + fill_ + take, 0.0f);
+    }
+    fill_ += take;
+    n -= take;
     untilFrame_ -= take;
     if (untilFrame_ == 0) {
-      Hop();
+      Hop(samples_.data() + fill_ - window_);
       untilFrame_ = hop_;
     }
   }
 }
 
-void Listener::Hop() {
-  // The ring is full: its oldest sample sits at the write index.
-  const int head = window_ - ringWrite_;
-  std::memcpy(frame_.data(), ring_.data() + ringWrite_, sizeof(float) * head);
-  std::memcpy(frame_.data() + head, ring_.data(), sizeof(float) * ringWrite_);
-  float* row = rows_[write_];
-  analysis_.doFFT(frame_.data(), row, nullptr);
-  const SpectraView ring = Ring();
-  for (MultiToneDetector& b : bands_) b.RankAndSlide(row, write_);
+void Listener::Hop(const float* frame) {
+  analysis_.doFFTBins(frame, ring_->Row(write_));
+  for (int b = 0; b < static_cast<int>(bands_.size()); ++b) bands_[b].RankAndSlide(views_[b].Row(write_), write_);
   storedFrames_ = std::min(storedFrames_ + 1, slots_);
   write_ = (write_ + 1) % slots_;
-  StepReaders(ring);
+  StepReaders();
   if (storedFrames_ == slots_) {
     // The N most recent hops, oldest first.
     for (int b = 0; b < static_cast<int>(bands_.size()); ++b)
-      if (bands_[b].DoorInNewest(ring)) StartReader(b);
+      if (bands_[b].DoorInNewest(views_[b])) StartReader(b);
   }
   ++frameCount_;
   ++segmentFrames_;
@@ -225,10 +237,12 @@ long long Listener::DoorStart() const {
   return std::max(segmentStart_, frameEnd - 2LL * tokenSamples_ - 3LL * window_ / 8);
 }
 
-void Listener::StepReaders(const SpectraView& ring) {
+void Listener::StepReaders() {
   if (activeReaders_ == 0) return;
   for (Reader& r : readers_) {
-    if (!r.active || ring.Filled(write_, r.readPos) < half_) continue;
+    if (!r.active) continue;
+    const SpectraView& ring = views_[r.band];
+    if (ring.Filled(write_, r.readPos) < half_) continue;
     MultiToneDetector& band = bands_[r.band];
     band.ComputeWindowStats(ring, r.readPos, r.ordinal, true);
     const MultiToneDetector::Decision d = band.DecideToken(ring, r.readPos);
@@ -319,16 +333,8 @@ void Listener::Flush() {
   const long long realSamples = samplesIn_;
   for (int hops = 0;; ++hops) {
     if (activeReaders_ == 0 && hops * hop_ >= window_) break;
-    const int n = untilFrame_;
-    std::fill(frame_.begin(), frame_.begin() + n, 0.0f);
-    const float* zeros = frame_.data();
-    // Push without counting: the tail is not part of the caller's stream.
-    const int first = std::min(n, window_ - ringWrite_);
-    std::memcpy(ring_.data() + ringWrite_, zeros, sizeof(float) * first);
-    std::memcpy(ring_.data(), zeros + first, sizeof(float) * (n - first));
-    ringWrite_ = (ringWrite_ + n) % window_;
-    untilFrame_ = hop_;
-    Hop();
+    // Zeros up to the next frame, not counted: the tail is not part of the caller's stream.
+    Append(nullptr, untilFrame_);
   }
   samplesIn_ = realSamples;
   ResolveClusters(true);

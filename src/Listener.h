@@ -16,6 +16,7 @@
 
 #include "MultiToneDetector.h"
 #include "ReedSolomon.h"
+#include "SpectraRing.h"
 #include "SpectralAnalysis.h"
 
 namespace QUORLAX {
@@ -93,15 +94,16 @@ class Listener {
 
   void BuildBands();
   void ResetStream();
-  void Hop();
+  // Appends n samples (zeros when `samples` is null) and runs the hops they complete.
+  void Append(const float* samples, int n);
+  void Hop(const float* frame);
   void StartReader(int band);
   long long DoorStart() const;
-  void StepReaders(const SpectraView& ring);
+  void StepReaders();
   void FinishReader(Reader& r);
   void ResolveClusters(bool force);
   void ResolveFailed(bool force);
   void Emit(const HeardMessage& m);
-  SpectraView Ring() const;
 
   int mode_;
   float rate_;
@@ -113,12 +115,13 @@ class Listener {
 
   SpectralAnalysis analysis_;
   ReedSolomon codec_;
-  std::vector<float> ring_;  // the last `window_` samples
-  int ringWrite_ = 0;
+  // Samples in arrival order, the newest at fill_; each frame is analysed
+  // where it lies, and the last window slides back to the front when full.
+  std::vector<float> samples_;
+  int fill_ = 0;
   int untilFrame_ = 0;
-  std::vector<float> frame_;
-  std::vector<float> spectra_;
-  std::vector<float*> rows_;
+  std::unique_ptr<SpectraRing> ring_;  // the bands' bins of the last N hops
+  std::vector<SpectraView> views_;     // per band
   int write_ = 0;
   int storedFrames_ = 0;
   long long frameCount_ = 0;      // frames analysed since creation

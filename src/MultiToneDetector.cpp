@@ -86,6 +86,11 @@ MultiToneDetector::MultiToneDetector(const MultiToneBand& b, int slots, int spec
   frontDoorTone2 = pair[0];
 }
 
+SpectraRing::Range MultiToneDetector::ReadRange() const {
+  if (!fits) return {0, -1};
+  return {beginBin - 1, endBin + shiftBins[MultiToneBand::kMaxShifts - 1] + 1};
+}
+
 bool MultiToneDetector::StartLevel(const float* spectrum, float* energyBlock, double* level) const {
   if (!fits) return false;
   float sum = 0.0f;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MultiToneBand.h"
+#include "SpectraRing.h"
 #include "SpectraView.h"
 
 namespace QUORLAX {
@@ -68,6 +69,9 @@ class MultiToneDetector {
   void ComputeWindowStats(const SpectraView& ring, int firstSlot, int ordinal, bool keptLevels = false);
   // Votes over the window that ComputeWindowStats measured.
   Decision DecideToken(const SpectraView& ring, int firstSlot);
+
+  // The bins this band reads of a spectrum (none when it does not fit).
+  SpectraRing::Range ReadRange() const;
 
   MultiToneBand band;
   bool fits;  // every bin read lies inside the spectrum; otherwise nothing is detected

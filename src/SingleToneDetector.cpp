@@ -52,6 +52,15 @@ SingleToneDetector::SingleToneDetector(const SingleToneGrid& grid, float samplin
   sumPerFrame_.reserve(slots);
 }
 
+SpectraRing::Range SingleToneDetector::ReadRange(int specSize) const {
+  int lo = beginBin, hi = endBin;
+  for (int bin : tokenBins) {
+    lo = std::min(lo, bin - std::max(deReverbWidth, 1));
+    hi = std::max(hi, bin + std::max(deReverbWidth - 1, 1));
+  }
+  return {std::max(lo, 0), std::min(hi, specSize - 1)};
+}
+
 bool SingleToneDetector::ComputeStartStats(const float* spectrum, float* energyRatios) const {
   if (!fits) return false;
   const float energyBlock = Globals::mean(const_cast<float*>(spectrum) + beginBin, endBin - beginBin + 1);
@@ -98,8 +107,8 @@ bool SingleToneDetector::SearchFrontDoor(const SpectraView& ring, int writePos, 
 float SingleToneDetector::BlockSums(const SpectraView& ring, int firstSlot, int midFreqBin, int width, int nbins,
                                     std::vector<float>& sumPerFrame) const {
   const int h = ring.slots / 2;
-  const int lbin = std::max(midFreqBin - width, 0);
-  const int rbin = std::min({midFreqBin + width, nbins, ring.specSize});
+  const int lbin = std::max({midFreqBin - width, 0, ring.firstBin});
+  const int rbin = std::min({midFreqBin + width, nbins, ring.specSize, ring.lastBin + 1});
   float mean = 0.0f;
   for (int s = 0; s < h; ++s) {
     const float* frame = ring.Row(firstSlot + s);
@@ -125,8 +134,8 @@ void SingleToneDetector::DeReverb(const SpectraView& ring, int firstSlot, int nb
     // A token fainter than the previous window's level (-2 dB) that decays
     // across its own window is mostly the previous token's tail.
     if (!(meanCur < 0.7943282 * meanLast && diffBeginEndCur > 0)) continue;
-    const int lo = std::max(b - width, 0);
-    const int hi = std::min(b + width - 1, ring.specSize - 1);
+    const int lo = std::max({b - width, 0, ring.firstBin});
+    const int hi = std::min({b + width - 1, ring.specSize - 1, ring.lastBin});
     for (int s = 0; s < h; ++s) {
       float* frame = ring.MutableRow(firstSlot + s);
       for (int bin = lo; bin <= hi; ++bin) frame[bin] *= 0.05f;

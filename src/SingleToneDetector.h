@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "SingleToneGrid.h"
+#include "SpectraRing.h"
 #include "SpectraView.h"
 
 namespace QUORLAX {
@@ -30,7 +31,8 @@ class SingleToneDetector {
   bool SearchFrontDoor(const SpectraView& ring, int writePos, int* readPos) const;
 
   // Mean over the H frames from firstSlot of the band sums over bins
-  // mid - width .. mid + width - 1 (below nbins); appends each frame's sum.
+  // mid - width .. mid + width - 1 (below nbins, and within the bins the
+  // ring holds); appends each frame's sum.
   float BlockSums(const SpectraView& ring, int firstSlot, int midFreqBin, int width, int nbins,
                   std::vector<float>& sumPerFrame) const;
   // Attenuates, in place, each token's bins in the window at firstSlot where
@@ -42,6 +44,10 @@ class SingleToneDetector {
   // De-reverberates and measures the window at firstSlot, then votes; -1
   // while fewer than H frames lie between firstSlot and writePos.
   int DecideToken(const SpectraView& ring, int firstSlot, int writePos, const std::vector<int>& decoded);
+
+  // The bins detection reads of a spectrum of specSize bins, the
+  // de-reverberation bands included.
+  SpectraRing::Range ReadRange(int specSize) const;
 
   int numTokens;
   std::vector<int> tokenBins;  // bin of each token

@@ -9,13 +9,16 @@
 namespace QUORLAX {
 
 struct SpectraView {
-  float* const* rows;   // `slots` rows of `specSize` energy values
+  float* base;          // row of slot s: base + (s % slots) * stride, indexed by bin
+  int stride;
   int slots;            // N: two token durations of hops
   int specSize;         // window / 2 + 1
   int toleranceFrames;  // frames of a token that may disagree in the front-door search
+  int firstBin;         // the rows hold bins firstBin..lastBin only
+  int lastBin;
 
-  const float* Row(int slot) const { return rows[slot % slots]; }
-  float* MutableRow(int slot) const { return rows[slot % slots]; }
+  const float* Row(int slot) const { return base + static_cast<long>(slot % slots) * stride; }
+  float* MutableRow(int slot) const { return base + static_cast<long>(slot % slots) * stride; }
   // Frames between a read and a write position.
   int Filled(int write, int read) const { return write >= read ? write - read : write - read + slots; }
 };

@@ -49,6 +49,27 @@ void SpectralAnalysis::generateBlackmanHarris74Window(float* window, int size) {
   for (int i = 0; i < size; ++i) window[i] /= norm;
 }
 
+void SpectralAnalysis::PlanBins(const int* offsets) {
+  fusedPlan_ = mode == kEnergySpectrum && mWindowSize >= mFftSize && mFftSize >= 64 &&
+               mFftSize <= CFFTOoura::kMaxN && (mFftSize & (mFftSize - 1)) == 0;
+  if (fusedPlan_) {
+    fftooura->PlanBins(mFftSize, offsets);
+    offsets_.clear();
+  } else {
+    offsets_.assign(offsets, offsets + mSpecSize);
+  }
+}
+
+void SpectralAnalysis::doFFTBins(const float* frame, float* row) {
+  if (fusedPlan_) {
+    fftooura->powerBins(frame, mWindow, row);
+    return;
+  }
+  doFFT(const_cast<float*>(frame), mSpecMag, nullptr);
+  for (int b = 0; b < static_cast<int>(offsets_.size()); ++b)
+    if (offsets_[b] >= 0) row[offsets_[b]] = mSpecMag[b];
+}
+
 void SpectralAnalysis::doFFT(float* _inputBuffer, float* magSpectrum, float* imagSpectrum) {
   const int half = mFftSize / 2;
   if (half < 1) return;

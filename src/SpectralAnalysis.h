@@ -1,6 +1,8 @@
 // Windowed short-time spectrum of one analysis frame.
 #pragma once
 
+#include <vector>
+
 #include "fftooura/fftsg.h"
 
 namespace QUORLAX {
@@ -20,6 +22,13 @@ class SpectralAnalysis {
   // Nyquist bins get 0). Allocates nothing.
   void doFFT(float* _inputBuffer, float* magSpectrum, float* imagSpectrum);
 
+  // Chooses the bins doFFTBins computes: offsets[b], b = 0..mSpecSize-1, is
+  // bin b's place in a row or -1 (see CFFTOoura::PlanBins for the margins).
+  void PlanBins(const int* offsets);
+  // Energies of the planned bins of the windowed frame into `row`, each at
+  // its place, with doFFT's values. Allocates nothing.
+  void doFFTBins(const float* frame, float* row);
+
   // Four-term Blackman-Harris-like window scaled so its samples sum to 2.
   void generateBlackmanHarris74Window(float* window, int size);
 
@@ -33,6 +42,10 @@ class SpectralAnalysis {
   float* mSpecMag;
   float* mSpecPhase;
   float* mWindow;
+
+ private:
+  bool fusedPlan_ = false;     // the transform writes the planned bins itself
+  std::vector<int> offsets_;  // otherwise: copied out of mSpecMag
 };
 
 }  // namespace QUORLAX

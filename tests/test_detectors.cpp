@@ -32,8 +32,7 @@ TEST_P(MultiToneDoor, Thresholds) {
   ASSERT_EQ(d.frontDoorTone1, 0);
   ASSERT_EQ(d.frontDoorTone2, 2);
   std::vector<float> row(1025, 0.0f);
-  std::vector<float*> rows(c.slots, row.data());
-  const SpectraView ring{rows.data(), c.slots, 1025, c.tolerance};
+  const SpectraView ring{row.data(), 0, c.slots, 1025, c.tolerance, 0, 1024};  // every slot the same row
   const int h = c.slots / 2;
   const int start = 5;  // the window wraps round the ring
   for (int i = 0; i < c.slots; ++i) {
@@ -70,17 +69,15 @@ TEST(MultiToneDoor, SlidingCountsMatchTheFullCount) {
     const int slots = rate == 44100.0f ? 36 : 157;
     const int tolerance = rate == 44100.0f ? 1 : 4;
     MultiToneDetector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, rate, 2048), slots, 1025);
-    std::vector<std::vector<float>> spectra(slots, std::vector<float>(1025, 1.0f));
-    std::vector<float*> rows;
-    for (auto& r : spectra) rows.push_back(r.data());
-    const SpectraView ring{rows.data(), slots, 1025, tolerance};
+    std::vector<float> spectra(static_cast<size_t>(slots) * 1025, 1.0f);
+    const SpectraView ring{spectra.data(), 1025, slots, 1025, tolerance, 0, 1024};
     std::mt19937 rng(3);
     int doors = 0;
     for (int hop = 0; hop < 20 * slots; ++hop) {
       const int slot = hop % slots;
       // Runs of "tone 0 loud", "tone 2 loud" and noise, so that doors open.
       const int phase = (hop / (slots / 2)) % 4;
-      float* s = rows[slot];
+      float* s = ring.MutableRow(slot);
       for (int b = 0; b < 1025; ++b) s[b] = 1.0f + static_cast<float>(rng() % 100) / 100.0f;
       const int loud = phase == 0 ? 0 : (phase == 1 ? 2 : -1);
       if (loud >= 0 && rng() % 10 != 0)
