@@ -1,9 +1,11 @@
 #include "MultiToneDetector.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "Globals.h"
+#include "OrderedSum.h"
 
 namespace QUORLAX {
 
@@ -12,9 +14,9 @@ namespace {
 constexpr int kMeasuredBins = 3;  // a tone's bin and one neighbour on each side
 constexpr float kNoLevel = -HUGE_VALF;
 
+// Globals::sum of the three bins, in its order.
 float toneSum(const float* spectrum, int bin) {
-  float mags[kMeasuredBins] = {spectrum[bin - 1], spectrum[bin], spectrum[bin + 1]};
-  return Globals::sum(mags, kMeasuredBins);
+  return ((0.0f + spectrum[bin - 1]) + spectrum[bin]) + spectrum[bin + 1];
 }
 
 // A tone whose bins are all zero has no level: it cannot be the strongest or
@@ -60,6 +62,53 @@ bool topTwoLevels(const Q* q, int n, int* top, int* next, float* topDb, float* n
   *topDb = dbT;
   *nextDb = dbU;
   return true;
+}
+
+// The strongest and second-strongest tone when their three-bin sums alone
+// decide: the two stand clear of the rest (0.1%, far beyond any rounding of
+// the levels), and are equal or as clear of each other. A band mean then only
+// divides every sum alike, and ranking every level in dB gives the same two,
+// provided the two levels are finite (the callers check that). False where
+// the sums might not decide.
+bool clearTopTwo(const float* t, int n, int* top, int* next) {
+  // One pass: the first of the largest (a), the first of the largest of the
+  // others (b), and the largest of the rest.
+  float ta = -1.0f, tb = -1.0f, rest = -1.0f;
+  int a = -1, b = -1;
+  bool finite = true;
+  for (int i = 0; i < n; ++i) {
+    const float x = t[i];
+    finite &= x >= 0.0f && x <= FLT_MAX;
+    if (x > ta) {
+      rest = tb;
+      tb = ta;
+      b = a;
+      ta = x;
+      a = i;
+    } else if (x > tb) {
+      rest = tb;
+      tb = x;
+      b = i;
+    } else if (x > rest) {
+      rest = x;
+    }
+  }
+  if (!finite || b < 0) return false;
+  if (!(rest < tb * (1.0 - 1e-3))) return false;
+  if (ta != tb && ta < tb * (1.0 + 1e-3)) return false;
+  *top = a;  // with equal sums, the lower tone: a comes first
+  *next = b;
+  return true;
+}
+
+// The same for the search's single-precision levels over the band mean,
+// of which `approxMean` is the band's sum in double precision over its bins
+// (within 1e-4 of the single-precision mean): it holds energy, and neither
+// level overflows or vanishes.
+bool rankBySums(const float* t, int n, double approxMean, int* top, int* next) {
+  if (!(approxMean >= 4.0 * FLT_MIN && approxMean <= 1e30)) return false;
+  if (!clearTopTwo(t, n, top, next)) return false;
+  return t[*top] < 1e30 * approxMean && t[*next] > 1e-30 * approxMean;
 }
 
 }  // namespace
@@ -146,14 +195,28 @@ void MultiToneDetector::Clear() {
 void MultiToneDetector::RankStartTones(const float* spectrum, int slot) { RankTones(spectrum, slot, nullptr); }
 
 void MultiToneDetector::RankTones(const float* spectrum, int slot, double* level) {
+  if (!fits) {
+    strongestTone[slot] = secondTone[slot] = -1;
+    return;
+  }
+  float t[kNumTones];
+  for (int i = 0; i < kNumTones; ++i) t[i] = toneSum(spectrum, toneBins[i]);
+  const int bandBins = endBin - beginBin + 1;
+  const double wide = SumInOrder(0.0, spectrum + beginBin, bandBins);
+  if (level != nullptr) *level = wide;
+  int top, next;
+  if (rankBySums(t, kNumTones, wide / bandBins, &top, &next)) {
+    strongestTone[slot] = top;
+    secondTone[slot] = next;
+    return;
+  }
   float energyBlock;
-  if (!StartLevel(spectrum, &energyBlock, level)) {
+  if (!StartLevel(spectrum, &energyBlock, nullptr)) {
     strongestTone[slot] = secondTone[slot] = -1;
     return;
   }
   float q[kNumTones];
-  for (int i = 0; i < kNumTones; ++i) q[i] = toneSum(spectrum, toneBins[i]) / kMeasuredBins / energyBlock;
-  int top, next;
+  for (int i = 0; i < kNumTones; ++i) q[i] = t[i] / kMeasuredBins / energyBlock;
   float topDb, nextDb;
   if (!topTwoLevels(q, kNumTones, &top, &next, &topDb, &nextDb)) {
     // Stable descending bubble sort of every level: equal (or NaN) levels keep tone order.
@@ -221,12 +284,10 @@ void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlo
       energyBlock += slotLevel[(firstSlot + s) % n];
       continue;
     }
-    const float* row = ring.Row(firstSlot + s);
-    for (int b = beginBin; b <= endBin; ++b) energyBlock += row[b];
+    energyBlock = SumInOrder(energyBlock, ring.Row(firstSlot + s) + beginBin, bandBins);
   }
   energyBlock /= static_cast<double>(bandBins) * h;
 
-  float energy[kNumTones];
   float ratios[kNumTones];
   for (int s = 0; s < h; ++s) {
     const int slot = (firstSlot + s) % n;
@@ -236,38 +297,47 @@ void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlo
     if (keptLevels)
       frameLevel = slotLevel[slot];
     else
-      for (int b = beginBin; b <= endBin; ++b) frameLevel += row[b];
+      frameLevel = SumInOrder(0.0, row + beginBin, bandBins);
     if (!HasEnergy(energyBlock) || !HasEnergy(frameLevel / bandBins)) {
       windowMaxTone[slot] = windowSecondTone[slot] = -1;
       rec = sTokenProbs{-1, 0.0f, -1, -1, 0.0f, 0.0f, 0.0f};
       continue;
     }
-    double q[kNumTones];
-    for (int i = 0; i < kNumTones; ++i) {
-      const float sum = toneSum(row, toneBins[i] + off);
-      energy[i] = static_cast<float>(static_cast<double>(sum) * ring.specSize / static_cast<float>(h));
-      q[i] = sum / kMeasuredBins / energyBlock;
-    }
+    float t[kNumTones];
+    for (int i = 0; i < kNumTones; ++i) t[i] = toneSum(row, toneBins[i] + off);
+    auto level = [&](int i) { return t[i] / kMeasuredBins / energyBlock; };
     int best, second;
-    if (topTwoLevels(q, kNumTones, &best, &second, &ratios[0], &ratios[1])) {
-      // Only the two levels that count were taken; keep them where the rule below reads them.
-      const float bestDb = ratios[0], secondDb = ratios[1];
-      ratios[best] = bestDb;
-      ratios[second] = secondDb;
+    // Sums that stand clear decide alone (clearTopTwo); then only their two
+    // levels are taken, with levels of 4 FLT_MIN / 3 and more finite.
+    if (clearTopTwo(t, kNumTones, &best, &second) && t[second] >= 4.0f * FLT_MIN) {
+      ratios[best] = levelDb(level(best));
+      ratios[second] = levelDb(level(second));
     } else {
-      for (int i = 0; i < kNumTones; ++i) ratios[i] = levelDb(q[i]);
-      best = Globals::maxValueIdx(ratios, kNumTones);
-      second = Globals::secondValueIdx(ratios, kNumTones);
+      double q[kNumTones];
+      for (int i = 0; i < kNumTones; ++i) q[i] = level(i);
+      if (topTwoLevels(q, kNumTones, &best, &second, &ratios[0], &ratios[1])) {
+        // Only the two levels that count were taken; keep them where the rule below reads them.
+        const float bestDb = ratios[0], secondDb = ratios[1];
+        ratios[best] = bestDb;
+        ratios[second] = secondDb;
+      } else {
+        for (int i = 0; i < kNumTones; ++i) ratios[i] = levelDb(q[i]);
+        best = Globals::maxValueIdx(ratios, kNumTones);
+        second = Globals::secondValueIdx(ratios, kNumTones);
+      }
     }
     const int top = toneOrNone(best, ratios);
     const int next = top < 0 ? -1 : toneOrNone(second, ratios);
+    auto energy = [&](int i) {
+      return static_cast<float>(static_cast<double>(t[i]) * ring.specSize / static_cast<float>(h));
+    };
     windowMaxTone[slot] = top;
     windowSecondTone[slot] = next;
     rec.idxToneMax = top;
     rec.idxToneSecond = next;
     rec.energyRatioToneMax = top < 0 ? 0.0f : ratios[top];
     rec.energyRatioToneSecond = next < 0 ? 0.0f : ratios[next];
-    rec.energyToken = (top < 0 ? 0.0f : energy[top]) + (next < 0 ? 0.0f : energy[next]);
+    rec.energyToken = (top < 0 ? 0.0f : energy(top)) + (next < 0 ? 0.0f : energy(next));
   }
 }
 

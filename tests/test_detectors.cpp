@@ -129,3 +129,114 @@ TEST(MultiToneRanking, SameAsSortingEveryLevel) {
 }
 
 }  // namespace
+
+namespace {
+
+// Levels spread over many decades, with the three strongest tones now and
+// then placed right at the 0.1% where the ranking stops trusting the sums
+// alone: the same two as sorting every level in dB, each time.
+TEST(MultiToneRanking, SameAsSortingEveryLevelAcrossDecades) {
+  Globals::init(2048, 48000.0f);
+  for (int bandMode : {Globals::DECODING_MODE_AUDIBLE, Globals::DECODING_MODE_NONAUDIBLE}) {
+    MultiToneDetector d(MultiToneBand::Make(bandMode, 48000.0f, 2048), 157, 1025);
+    const unsigned seed = 17u + static_cast<unsigned>(bandMode);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::vector<float> s(1025);
+    int silent = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+      // Down to where the band mean is denormal and names no tone.
+      const float floor = std::pow(10.0f, -44.0f + 74.0f * unit(rng));
+      for (float& v : s) v = floor * unit(rng);
+      float sums[9];
+      for (int i = 0; i < 9; ++i) sums[i] = floor * std::pow(10.0f, 6.0f * unit(rng));
+      // The second and third strongest 0.1% apart, or the first two, or equal.
+      const int a = static_cast<int>(rng() % 9), b = static_cast<int>(rng() % 9);
+      const float ratio[] = {1.0f, 1.001f, 1.0009999f, 1.0010001f, 0.999f, 1.00001f};
+      if (a != b) sums[a] = sums[b] * ratio[rng() % 6];
+      for (int i = 0; i < 9; ++i) {
+        const int bin = d.toneBins[i];
+        s[bin - 1] = sums[i] * 0.25f;
+        s[bin] = sums[i] * 0.5f;
+        s[bin + 1] = sums[i] * 0.25f;
+      }
+      float ratios[9];
+      int idx[9];
+      d.RankStartTones(s.data(), 0);
+      if (!d.ComputeStartStats(s.data(), ratios)) {
+        ASSERT_EQ(d.strongestTone[0], -1) << "seed " << seed << " trial " << trial;
+        ASSERT_EQ(d.secondTone[0], -1) << "seed " << seed << " trial " << trial;
+        ++silent;
+        continue;
+      }
+      for (int i = 0; i < 9; ++i) idx[i] = i;
+      std::stable_sort(idx, idx + 9, [&](int x, int y) { return ratios[x] > ratios[y]; });
+      ASSERT_EQ(d.strongestTone[0], std::isinf(ratios[idx[0]]) ? -1 : idx[0]) << "seed " << seed << " trial " << trial;
+      ASSERT_EQ(d.secondTone[0], std::isinf(ratios[idx[1]]) ? -1 : idx[1]) << "seed " << seed << " trial " << trial;
+    }
+    EXPECT_GT(silent, 100) << "seed " << seed;  // the floor reaches bands without energy
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A token window's statistics: per frame the two loudest tones by their
+// level in dB over the window's band mean (ties to the lower tone), and those
+// levels, whether the sums stand clear of each other or tie to a float step.
+TEST(MultiToneWindow, FramesRankTheirLevelsInDb) {
+  Globals::init(2048, 44100.0f);
+  MultiToneDetector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, 44100.0f, 2048), 36, 1025);
+  const int slots = 36, h = slots / 2;
+  std::vector<float> spectra(static_cast<size_t>(slots) * 1025, 0.0f);
+  const SpectraView ring{spectra.data(), 1025, slots, 1025, 1, 0, 1024};
+  const unsigned seed = 23u;
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int ordinal = 1 + trial % 18;
+    const int off = d.shiftBins[ordinal % MultiToneBand::kMaxShifts];
+    const int first = static_cast<int>(rng() % slots);
+    const float floor = std::pow(10.0f, -12.0f + 24.0f * unit(rng));
+    for (float& v : spectra) v = floor * unit(rng);
+    for (int s = 0; s < h; ++s) {
+      float* row = ring.MutableRow(first + s);
+      float sums[9];
+      for (float& v : sums) v = floor * std::pow(10.0f, 4.0f * unit(rng));
+      const int a = static_cast<int>(rng() % 9), b = static_cast<int>(rng() % 9);
+      const float ratio[] = {1.0f, 1.001f, 1.0009999f, 1.0010001f, 1.0000001f, 1.00001f};
+      if (a != b) sums[a] = sums[b] * ratio[rng() % 6];
+      for (int i = 0; i < 9; ++i) {
+        const int bin = d.toneBins[i] + off;
+        row[bin - 1] = row[bin + 1] = sums[i] * 0.25f;
+        row[bin] = sums[i] * 0.5f;
+      }
+    }
+    d.ComputeWindowStats(ring, first, ordinal);
+    double level = 0.0;
+    for (int s = 0; s < h; ++s)
+      for (int b = d.beginBin; b <= d.endBin; ++b) level += ring.Row(first + s)[b];
+    level /= static_cast<double>(d.endBin - d.beginBin + 1) * h;
+    for (int s = 0; s < h; ++s) {
+      const float* row = ring.Row(first + s);
+      float db[9];
+      int idx[9];
+      for (int i = 0; i < 9; ++i) {
+        const int bin = d.toneBins[i] + off;
+        const float sum = row[bin - 1] + row[bin] + row[bin + 1];
+        db[i] = static_cast<float>(20 * std::log10(sum / 3 / level));
+        idx[i] = i;
+      }
+      std::stable_sort(idx, idx + 9, [&](int x, int y) { return db[x] > db[y]; });
+      const int slot = (first + s) % slots;
+      const sTokenProbs& rec = d.stats[slot];
+      ASSERT_EQ(d.windowMaxTone[slot], idx[0]) << "seed " << seed << " trial " << trial << " frame " << s;
+      ASSERT_EQ(d.windowSecondTone[slot], idx[1]) << "seed " << seed << " trial " << trial << " frame " << s;
+      ASSERT_EQ(rec.energyRatioToneMax, db[idx[0]]) << "seed " << seed << " trial " << trial << " frame " << s;
+      ASSERT_EQ(rec.energyRatioToneSecond, db[idx[1]]) << "seed " << seed << " trial " << trial << " frame " << s;
+    }
+  }
+}
+
+}  // namespace
