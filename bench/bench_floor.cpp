@@ -16,6 +16,7 @@
 #include "AnalysisSizes.h"
 #include "ZunCoreLib_api.h"
 #include "bench_streams.h"
+#include "fftooura/fftsg.h"
 
 namespace {
 
@@ -101,11 +102,13 @@ long listenPass(QUORLAX_Listener* l, const std::vector<float>& stream) {
   return good;
 }
 
-// Args: mode, rate, talker, listener (0: QUORLAX_DecodeAudioBuffer).
+// Args: mode, rate, talker, listener (0: QUORLAX_DecodeAudioBuffer), and
+// the transform kernel (0: the SSE2 baseline, 1: the widest this CPU runs).
 void BM_FloorShare(benchmark::State& state) {
   const int mode = static_cast<int>(state.range(0));
   const float rate = static_cast<float>(state.range(1));
   const bool listener = state.range(3) != 0;
+  CFFTOoura::PreferKernel(state.range(4) ? CFFTOoura::Kernel::kAuto : CFFTOoura::Kernel::kBaseline);
   const std::vector<float>& stream = qbench::streamFor(mode, rate, state.range(2) != 0);
   const int window = QUORLAX::AnalysisWindowFor(rate);
   const int hop = QUORLAX::AnalysisHopFor(rate);
@@ -124,6 +127,7 @@ void BM_FloorShare(benchmark::State& state) {
       }
     }
   }
+  CFFTOoura::PreferKernel(CFFTOoura::Kernel::kAuto);
   if (h == nullptr && l == nullptr) {
     state.SkipWithError("no stream or configuration refused");
     return;
@@ -157,19 +161,21 @@ void BM_FloorShare(benchmark::State& state) {
   if (l != nullptr) QUORLAX_ListenerDestroy(l);
 }
 
-// mode, rate, talker, listener
+// mode, rate, talker, listener, kernel
 void args(benchmark::internal::Benchmark* b) {
-  for (int listener : {1, 0})
+  for (int kernel : {1, 0}) {
+    for (int listener : {1, 0})
+      for (int mode : {2, 5})
+        for (int rate : {44100, 48000}) b->Args({mode, rate, 0, listener, kernel});
     for (int mode : {2, 5})
-      for (int rate : {44100, 48000}) b->Args({mode, rate, 0, listener});
-  for (int mode : {2, 5})
-    for (int rate : {44100, 48000}) b->Args({mode, rate, 1, 1});
+      for (int rate : {44100, 48000}) b->Args({mode, rate, 1, 1, kernel});
+  }
 }
 
 }  // namespace
 
 BENCHMARK(BM_FloorShare)
     ->Apply(args)
-    ->ArgNames({"mode", "rate", "talker", "listener"})
+    ->ArgNames({"mode", "rate", "talker", "listener", "wide"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

@@ -102,9 +102,8 @@ bool clearTopTwo(const float* t, int n, int* top, int* next) {
 }
 
 // The same for the search's single-precision levels over the band mean,
-// of which `approxMean` is the band's sum in double precision over its bins
-// (within 1e-4 of the single-precision mean): it holds energy, and neither
-// level overflows or vanishes.
+// of which `approxMean` is within 1e-4 (RoughSum over the bins): it holds
+// energy, and neither level overflows or vanishes.
 bool rankBySums(const float* t, int n, double approxMean, int* top, int* next) {
   if (!(approxMean >= 4.0 * FLT_MIN && approxMean <= 1e30)) return false;
   if (!clearTopTwo(t, n, top, next)) return false;
@@ -121,6 +120,7 @@ MultiToneDetector::MultiToneDetector(const MultiToneBand& b, int slots, int spec
       windowSecondTone(slots, -1),
       stats(slots, sTokenProbs{}),
       slotLevel(slots, 0.0),
+      levelKept(slots, 0),
       toneVotes{} {
   for (int i = 0; i < kNumTones; ++i) toneBins[i] = band.ToneBin(i);
   beginBin = toneBins[0];
@@ -175,8 +175,8 @@ void MultiToneDetector::RankAndSlide(const float* spectrum, int slot) {
   // and slot + h crosses from the newer half to the older.
   slideFirst += first(slot + h) - first(slot);
   slideSecond -= second(slot + h);
-  slotLevel[slot] = 0.0;
-  RankTones(spectrum, slot, &slotLevel[slot]);
+  levelKept[slot] = 0;
+  RankTones(spectrum, slot);
   slideSecond += second(slot);
 }
 
@@ -188,13 +188,21 @@ bool MultiToneDetector::DoorInNewest(const SpectraView& ring) const {
 void MultiToneDetector::Clear() {
   std::fill(strongestTone.begin(), strongestTone.end(), -1);
   std::fill(secondTone.begin(), secondTone.end(), -1);
-  std::fill(slotLevel.begin(), slotLevel.end(), 0.0);
+  std::fill(levelKept.begin(), levelKept.end(), 0);
   slideFirst = slideSecond = 0;
 }
 
-void MultiToneDetector::RankStartTones(const float* spectrum, int slot) { RankTones(spectrum, slot, nullptr); }
+void MultiToneDetector::RankStartTones(const float* spectrum, int slot) { RankTones(spectrum, slot); }
 
-void MultiToneDetector::RankTones(const float* spectrum, int slot, double* level) {
+double MultiToneDetector::LevelAt(const SpectraView& ring, int slot) {
+  if (!levelKept[slot]) {
+    slotLevel[slot] = SumInOrder(0.0, ring.Row(slot) + beginBin, endBin - beginBin + 1);
+    levelKept[slot] = 1;
+  }
+  return slotLevel[slot];
+}
+
+void MultiToneDetector::RankTones(const float* spectrum, int slot) {
   if (!fits) {
     strongestTone[slot] = secondTone[slot] = -1;
     return;
@@ -202,10 +210,8 @@ void MultiToneDetector::RankTones(const float* spectrum, int slot, double* level
   float t[kNumTones];
   for (int i = 0; i < kNumTones; ++i) t[i] = toneSum(spectrum, toneBins[i]);
   const int bandBins = endBin - beginBin + 1;
-  const double wide = SumInOrder(0.0, spectrum + beginBin, bandBins);
-  if (level != nullptr) *level = wide;
   int top, next;
-  if (rankBySums(t, kNumTones, wide / bandBins, &top, &next)) {
+  if (rankBySums(t, kNumTones, RoughSum(spectrum + beginBin, bandBins) / bandBins, &top, &next)) {
     strongestTone[slot] = top;
     secondTone[slot] = next;
     return;
@@ -281,7 +287,7 @@ void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlo
   double energyBlock = 0.0;
   for (int s = 0; s < h; ++s) {
     if (keptLevels) {
-      energyBlock += slotLevel[(firstSlot + s) % n];
+      energyBlock += LevelAt(ring, (firstSlot + s) % n);
       continue;
     }
     energyBlock = SumInOrder(energyBlock, ring.Row(firstSlot + s) + beginBin, bandBins);
@@ -293,12 +299,17 @@ void MultiToneDetector::ComputeWindowStats(const SpectraView& ring, int firstSlo
     const int slot = (firstSlot + s) % n;
     const float* row = ring.Row(slot);
     sTokenProbs& rec = stats[slot];
-    double frameLevel = 0.0;
-    if (keptLevels)
-      frameLevel = slotLevel[slot];
-    else
-      frameLevel = SumInOrder(0.0, row + beginBin, bandBins);
-    if (!HasEnergy(energyBlock) || !HasEnergy(frameLevel / bandBins)) {
+    // The frame's own level only decides whether it holds energy: an
+    // estimate settles that unless it lies near the edge.
+    bool frameEnergy;
+    if (keptLevels) {
+      frameEnergy = HasEnergy(LevelAt(ring, slot) / bandBins);
+    } else {
+      const double rough = RoughSum(row + beginBin, bandBins) / bandBins;
+      frameEnergy = rough >= 4.0 * FLT_MIN && rough <= 1e30 ? true
+                                                            : HasEnergy(SumInOrder(0.0, row + beginBin, bandBins) / bandBins);
+    }
+    if (!HasEnergy(energyBlock) || !frameEnergy) {
       windowMaxTone[slot] = windowSecondTone[slot] = -1;
       rec = sTokenProbs{-1, 0.0f, -1, -1, 0.0f, 0.0f, 0.0f};
       continue;

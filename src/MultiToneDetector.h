@@ -48,8 +48,8 @@ class MultiToneDetector {
   // -1 where the frame names no tone.
   void RankStartTones(const float* spectrum, int slot);
   // The same for a search that runs at every hop (the listener): also keeps
-  // the band's level of the spectrum for ComputeWindowStats, and the counts
-  // of DoorInNewest for the N slots that end at `slot`, updated as they slide.
+  // the counts of DoorInNewest for the N slots that end at `slot`, updated as
+  // they slide, and forgets the band's level of the slot's old spectrum.
   void RankAndSlide(const float* spectrum, int slot);
   // FrontDoorAt for the N most recent slots that RankAndSlide recorded.
   bool DoorInNewest(const SpectraView& ring) const;
@@ -64,8 +64,9 @@ class MultiToneDetector {
 
   // Per-frame tone statistics of the token window at firstSlot, measured with
   // the shift step of message token `ordinal` (1..18). The band level comes
-  // from the spectra, or, with `keptLevels`, from the levels RankStartTones
-  // kept (the same sums, added frame by frame: many readers share them).
+  // from the spectra, or, with `keptLevels`, from each slot's own level, kept
+  // for the readers that share it since RankAndSlide recorded the slot (the
+  // same sums, added frame by frame).
   void ComputeWindowStats(const SpectraView& ring, int firstSlot, int ordinal, bool keptLevels = false);
   // Votes over the window that ComputeWindowStats measured.
   Decision DecideToken(const SpectraView& ring, int firstSlot);
@@ -86,7 +87,8 @@ class MultiToneDetector {
   std::vector<int> windowMaxTone;  // per slot: the token window's maxima
   std::vector<int> windowSecondTone;
   std::vector<sTokenProbs> stats;
-  std::vector<double> slotLevel;  // per slot: sum of the band's bins, when kept
+  std::vector<double> slotLevel;  // per slot: sum of the band's bins, once a window needed it
+  std::vector<char> levelKept;    // per slot: slotLevel holds the current spectrum's
   int slideFirst = 0;   // of the N newest slots: older half ranking the first door tone first
   int slideSecond = 0;  // newer half ranking the second door tone first or second
   int toneVotes[kNumTones];
@@ -95,7 +97,9 @@ class MultiToneDetector {
   // Band mean of one spectrum in single precision (and the band's sum in
   // double when `level` is given); false when the band holds no energy.
   bool StartLevel(const float* spectrum, float* energyBlock, double* level) const;
-  void RankTones(const float* spectrum, int slot, double* level);
+  void RankTones(const float* spectrum, int slot);
+  // slotLevel of a slot of the ring, summed on first use.
+  double LevelAt(const SpectraView& ring, int slot);
 };
 
 }  // namespace QUORLAX

@@ -74,6 +74,23 @@ int exponentOf(double r) {
 
 }  // namespace
 
+double RoughSum(const float* x, int n) {
+  int j = 0;
+  float sum = 0.0f;
+#if defined(__SSE2__)
+  __m128 a = _mm_setzero_ps(), b = _mm_setzero_ps();
+  for (; j + 8 <= n; j += 8) {
+    a = _mm_add_ps(a, _mm_loadu_ps(x + j));
+    b = _mm_add_ps(b, _mm_loadu_ps(x + j + 4));
+  }
+  float s[4];
+  _mm_storeu_ps(s, _mm_add_ps(a, b));
+  sum = (s[0] + s[1]) + (s[2] + s[3]);
+#endif
+  for (; j < n; ++j) sum += x[j];
+  return sum;
+}
+
 double SumInOrder(double acc, const float* x, int n) {
   for (int i = 0; i < n;) {
     const int end = std::min(n, i + kBlock);
@@ -99,6 +116,7 @@ double SumInOrder(double acc, const float* x, int n) {
         }
       }
     }
+    // Roundings: one by one.
     for (int j = i; j < end; ++j) acc += x[j];
     i = end;
   }

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 #include "Decoder.h"
 #include "DecoderAudibleMultiToneMode.h"
 #include "DecoderNonAudibleMultiToneMode.h"
 #include "EncoderAudibleMultiToneMode.h"
 #include "Globals.h"
+#include "SpectralAnalysis.h"
+#include "fftooura/fftsg.h"
 #include "test_support.h"
 
 using namespace qtest;
@@ -354,6 +358,109 @@ TEST(DecoderInput, SizesAndHandles) {
   EXPECT_EQ(QUORLAX_DecodeAudioBuffer(big.data(), 10, empty), QUORLAX_ERROR_NOT_CONFIGURED);
   EXPECT_EQ(QUORLAX_GetDecodedData(text, empty), QUORLAX_ERROR_NOT_CONFIGURED);
   EXPECT_EQ(QUORLAX_DecodeAudioBuffer(big.data(), 10, nullptr), QUORLAX_ERROR_NOT_CONFIGURED);
+}
+
+}  // namespace
+
+namespace {
+
+// The block ring holds only the bands' bins, but QUORLAX_GetSpectrum still
+// gives the whole spectrum of the last frame analysed, bit for bit, also
+// when a push fills the sample ring up to where that frame began.
+TEST(DecoderSpectrum, WholeSpectrumOfTheLastFrame) {
+  for (float rate : {44100.f, 48000.f}) {
+    const int window = 2048, hop = rate == 44100.f ? 256 : 64, capacity = 8192;
+    const uint32_t seed = 5;
+    const std::vector<float> stream = Noise(static_cast<size_t>(rate) * 2, 0.1f, seed);
+    Handle h(5, rate);
+    QUORLAX::SpectralAnalysis reference(QUORLAX::kEnergySpectrum, window, window, hop);
+    std::vector<float> got(window / 2), want(window / 2 + 1);
+    std::mt19937 rng(seed);
+    size_t pushed = 0;
+    while (pushed + capacity < stream.size()) {
+      // What is left unanalysed is under a window; fill the ring or push a little.
+      const size_t pending = pushed < static_cast<size_t>(window) ? pushed : (pushed - window) % hop + window - hop;
+      const int size = rng() % 3 == 0 ? static_cast<int>(capacity - 1 - pending) : static_cast<int>(rng() % 3000);
+      ASSERT_EQ(QUORLAX_DecodeAudioBuffer(const_cast<float*>(stream.data() + pushed), size, h), QUORLAX_NOT_READY);
+      pushed += size;
+      if (pushed < static_cast<size_t>(window)) continue;
+      const size_t lastFrame = (pushed - window) / hop * hop;
+      reference.doFFT(const_cast<float*>(stream.data() + lastFrame), want.data(), nullptr);
+      ASSERT_EQ(QUORLAX_GetSpectrum(got.data(), h), window / 2);
+      ASSERT_EQ(0, std::memcmp(got.data(), want.data(), sizeof(float) * got.size()))
+          << "rate " << rate << " seed " << seed << " after " << pushed << " samples";
+    }
+  }
+}
+
+// The push after a message's last token returns -3 before analysing any new
+// frame; when that push fills the ring up to where the last frame analysed
+// began, the whole spectrum must be taken before the samples are overwritten.
+TEST(DecoderSpectrum, LastFrameSurvivesAFullPushAtMessageEnd) {
+  for (float rate : {44100.f, 48000.f}) {
+    const uint32_t seed = 8;
+    std::vector<float> stream = Framed(Transmission(2, rate, "spectrum1"), rate);
+    Append(stream, Noise(20000, 0.01f, seed));
+    Handle early(2, rate), late(2, rate);
+    std::vector<float> want(1024), got(1024);
+    // Feeds a handle until its 18th message token, and not one call more.
+    auto toLastToken = [&](void* h) {
+      size_t pos = 0;
+      int tokens = 0;
+      for (; pos + 256 <= stream.size() && tokens < 18; pos += 256)
+        for (int code = QUORLAX_DecodeAudioBuffer(stream.data() + pos, 256, h); code != QUORLAX_NOT_READY;
+             code = QUORLAX_DecodeAudioBuffer(nullptr, 0, h))
+          if (code >= 0 && ++tokens == 18) break;
+      EXPECT_EQ(tokens, 18) << rate;
+      return pos;
+    };
+    toLastToken(early);
+    const size_t pos = toLastToken(late);
+    QUORLAX_GetSpectrum(want.data(), early);
+    // Fill the ring to its last free place (a push one larger is refused).
+    int size = 8191;
+    int code;
+    while ((code = QUORLAX_DecodeAudioBuffer(stream.data() + pos, size, late)) == QUORLAX_ERROR_BUFFER_FULL) --size;
+    ASSERT_EQ(code, QUORLAX_MESSAGE_COMPLETE) << rate;
+    ASSERT_GT(size, 4096) << rate;
+    QUORLAX_GetSpectrum(got.data(), late);
+    EXPECT_EQ(0, std::memcmp(got.data(), want.data(), sizeof(float) * got.size())) << "rate " << rate;
+  }
+}
+
+// Every decoder event and figure is the same on either transform kernel.
+TEST(DecoderKernels, SameEventsAndFigures) {
+  if (!CFFTOoura::KernelAvailable(CFFTOoura::Kernel::kAvx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+  for (int mode : {2, 5}) {
+    for (float rate : {44100.f, 48000.f}) {
+      const uint32_t seed = 40u + static_cast<uint32_t>(mode);
+      std::vector<float> stream = Noise(static_cast<size_t>(rate / 2), 0.02f, seed);
+      Append(stream, Transmission(mode == 5 ? 3 : mode, rate, "k3rnel5ok"));
+      AddNoise(stream, 0.05f, -12.0f, seed);
+      Append(stream, Silence(4096));
+      std::vector<float> figures[2];
+      Events events[2];
+      for (int k = 0; k < 2; ++k) {
+        CFFTOoura::PreferKernel(k ? CFFTOoura::Kernel::kAvx2 : CFFTOoura::Kernel::kBaseline);
+        Handle h(mode, rate);
+        CFFTOoura::PreferKernel(CFFTOoura::Kernel::kAuto);
+        events[k] = Feed(h, stream, 1000);
+        std::vector<float> spectrum(1024);
+        QUORLAX_GetSpectrum(spectrum.data(), h);
+        figures[k] = spectrum;
+        figures[k].push_back(QUORLAX_GetConfidence(h));
+        figures[k].push_back(QUORLAX_GetConfidenceNoise(h));
+        figures[k].push_back(QUORLAX_GetReceivedZunsVolume(h));
+      }
+      SCOPED_TRACE(testing::Message() << "mode " << mode << " rate " << rate << " seed " << seed);
+      EXPECT_EQ(events[0].codes, events[1].codes);
+      ASSERT_EQ(events[0].messages.size(), 1u);
+      ASSERT_EQ(events[1].messages.size(), 1u);
+      EXPECT_EQ(events[0].messages[0].text, "k3rnel5ok");
+      EXPECT_EQ(events[1].messages[0].text, "k3rnel5ok");
+      EXPECT_EQ(0, std::memcmp(figures[0].data(), figures[1].data(), sizeof(float) * figures[0].size()));
+    }
+  }
 }
 
 }  // namespace

@@ -68,4 +68,46 @@ INSTANTIATE_TEST_SUITE_P(
       return s;
     });
 
+// A loud value, then a long tail far below it: nearly every addition rounds
+// to the sum's grid, some of them exactly half way (ties go by the sum's
+// last bit).
+TEST(OrderedSumTail, RoundingsAndTiesAfterALoudValue) {
+  const unsigned seed = 99u;
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int n = 2 + static_cast<int>(rng() % 600);
+    std::vector<float> x(n);
+    const float loud = std::pow(2.0f, static_cast<float>(static_cast<int>(rng() % 40) - 20));
+    x[0] = loud * (1.0f + unit(rng));
+    const int kind = trial % 3;
+    for (int j = 1; j < n; ++j) {
+      if (kind == 0) {
+        x[j] = loud * std::pow(10.0f, -4.0f - 8.0f * unit(rng));  // rounds, now and then across a binade
+      } else {
+        // Whole and half steps of the sum's grid (2^-52 of its binade), or near them.
+        const float half = std::ldexp(static_cast<float>(2 * (rng() % 4000) + 1), -53) * loud;
+        x[j] = kind == 1 ? half : std::nextafter(half, rng() % 2 ? 0.0f : 1.0f);
+      }
+    }
+    const double start = trial % 2 ? 0.0 : static_cast<double>(loud) * (1.0 + 0x1p-50 * (rng() % 7));
+    const double want = oneByOne(start, x), got = QUORLAX::SumInOrder(start, x.data(), n);
+    ASSERT_TRUE(sameBits(want, got)) << "seed " << seed << " trial " << trial << ": " << want << " vs " << got;
+  }
+}
+
+// Values that each round up to a whole step of the sum's grid (2^-52) carry
+// a sum just below a power of two across it, although they add up to less
+// than the distance.
+TEST(OrderedSumTail, RoundingUpAcrossAPowerOfTwo) {
+  for (int below = 1; below <= 200; ++below) {
+    for (float frac : {0.5f, 0.6f, 0.75f, 0.999f}) {
+      const double start = 2.0 - below * 0x1p-51;
+      std::vector<float> x(64, frac * 0x1p-52f);
+      const double want = oneByOne(start, x), got = QUORLAX::SumInOrder(start, x.data(), 64);
+      ASSERT_TRUE(sameBits(want, got)) << below << " steps below 2, values of " << frac << " step";
+    }
+  }
+}
+
 }  // namespace
