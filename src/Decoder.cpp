@@ -325,9 +325,11 @@ void Decoder::UseSingleTone(const SingleToneGrid& grid) {
   BuildBlockRing();
 }
 
-void Decoder::AddBand(const MultiToneBand& band) {
-  mBands.emplace_back(band, mSizeBlockCircularBuffer, mSpectralAnalysis->mSpecSize);
-  mReadPosInBlockCircularBufferArray.push_back(0);
+void Decoder::AddBands(const std::vector<MultiToneBand>& bands) {
+  for (const MultiToneBand& band : bands) {
+    mBands.emplace_back(band, mSizeBlockCircularBuffer, mSpectralAnalysis->mSpecSize);
+    mReadPosInBlockCircularBufferArray.push_back(0);
+  }
   MultiToneDetector& first = mBands[0];
   mFreq2Bin = static_cast<float>(mSpectralAnalysis->mFftSize) / mSampleRate;
   mBeginBin = first.beginBin;

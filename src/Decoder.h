@@ -123,8 +123,11 @@ class Decoder {
   std::unique_ptr<SingleToneDetector> mSingleTone;
 
  protected:
-  // Adds a band; the decoder reports band.decodingMode for it.
-  void AddBand(const MultiToneBand& band);
+  // Adds bands (searched in this order); the decoder reports
+  // band.decodingMode for each. Add them all at once: the block ring is laid
+  // out for the bands there are.
+  void AddBands(const std::vector<MultiToneBand>& bands);
+  void AddBand(const MultiToneBand& band) { AddBands({band}); }
   // Makes this a single-tone decoder of `grid`.
   void UseSingleTone(const SingleToneGrid& grid);
   // Computes the spectrum of `frame` and stores it in the next block slot
