@@ -16,12 +16,13 @@ stage() { echo; echo "=== ci-extra: $* ($(date +%T))"; }
 stage "valgrind memcheck (build/, Release)"
 # Same configuration as scripts/test.sh, so an existing build/ is reused as is.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-cmake --build build -j "$jobs" --target test_api c_api_roundtrip test_decoder test_threads test_listener
+cmake --build build -j "$jobs" --target test_api c_api_roundtrip test_decoder test_threads test_listener test_fft
 vg=(valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect --quiet)
 "${vg[@]}" build/tests/c_api_roundtrip
 "${vg[@]}" build/tests/test_api --gtest_brief=1
 "${vg[@]}" build/tests/test_decoder --gtest_brief=1 \
-  --gtest_filter='DecoderBase.*:DecoderClock.*:DecoderMessages.*:DecoderInput.SizesAndHandles:DecoderCorrection.WrongTokensAreCorrected'
+  --gtest_filter='DecoderBase.*:DecoderClock.*:DecoderMessages.*:DecoderInput.SizesAndHandles:DecoderCorrection.WrongTokensAreCorrected:DecoderSpectrum.*:DecoderKernels.*'
+"${vg[@]}" build/tests/test_fft --gtest_brief=1 --gtest_filter='FftKernels.*:FftBins.*'
 "${vg[@]}" build/tests/test_threads --gtest_brief=1
 "${vg[@]}" build/tests/test_listener --gtest_brief=1 \
   --gtest_filter='Listener.HostileCallsAnswerWithCodes:Listener.FlushStartsANewStream:Listener.CustomGridOfItsOwn:Modes/ListenerRoundTrip.*/mode5_44100'
