@@ -13,7 +13,7 @@ const web = fileURLToPath(new URL('..', import.meta.url));
 const root = join(web, '..');
 const build = process.env.QUORLAX_NATIVE_BUILD ?? join(root, 'build');
 const seconds = Number(process.argv[2] ?? 120);
-const RUNS = 3;
+const RUNS = Number(process.env.QUORLAX_RUNS ?? 3);
 const CHUNK = 4096;
 const work = mkdtempSync(join(tmpdir(), 'quorlax-speed-'));
 
