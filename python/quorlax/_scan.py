@@ -125,13 +125,18 @@ def _scan_on(client: Any, files: List[str], args: List[str]) -> Iterator[Record]
     from distributed import as_completed
 
     futures = client.map(_scan_task, _list(files), options=args, pure=False)
+    pending = {f.key: f for f in futures}
     try:
         for future in as_completed(futures):
             records = future.result()
+            del pending[future.key]
             future.release()
             yield from records
     finally:
-        client.cancel(futures)
+        # Only what the caller left unread: cancelling finished keys makes the
+        # scheduler look for them again for a second.
+        if pending:
+            client.cancel(list(pending.values()))
 
 
 def _scan_task(path: str, options: List[str]) -> List[Record]:

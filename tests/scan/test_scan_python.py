@@ -70,6 +70,18 @@ def test_cluster_gives_the_local_pools_records(folder):
                 assert r["file"] not in seen_own
             else:
                 seen_own.add(r["file"])
+        # A caller that stops early leaves no tasks behind.
+        records = quorlax.scan(folder, client=client)
+        next(records)
+        records.close()
+        deadline = time.monotonic() + 30
+        while client.run_on_scheduler(_task_count) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert client.run_on_scheduler(_task_count) == 0
+
+
+def _task_count(dask_scheduler=None):
+    return len(dask_scheduler.tasks)
 
 
 def children(pid):
