@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """How `quorlax scan` scales: worker processes, Dask workers, file length.
 
-    QUORLAX_PROGRAM=build/tools/quorlax PYTHONPATH=build/python:python \\
+    QUORLAX_PROGRAM=build/tools/quorlax PYTHONPATH=build/python \\
         /usr/bin/python3 bench/scan_study.py [--files 8] [--minutes 10] [--hours 3] [--reps 5]
 
 Prints the figures docs/PERFORMANCE.md quotes:
