@@ -225,12 +225,12 @@ Session::~Session() {
   Pa_Terminate();
 }
 
-const DeviceInfo& Session::Find(const std::string& spec, bool input) const {
+const DeviceInfo& Session::Find(const std::string& name_or_index, bool input) const {
   std::vector<const DeviceInfo*> usable;
   for (const DeviceInfo& d : devices_)
     if (Serves(d, input)) usable.push_back(&d);
   if (usable.empty()) throw DeviceError(NoDeviceText(input));
-  if (spec.empty() || spec == "default") {
+  if (name_or_index.empty() || name_or_index == "default") {
     for (const DeviceInfo* d : usable)
       if (input ? d->default_input : d->default_output) return *d;
     for (const DeviceInfo* d : usable)
@@ -238,30 +238,30 @@ const DeviceInfo& Session::Find(const std::string& spec, bool input) const {
     throw DeviceError(std::string("there is no default ") + Direction(input) +
                       " device; name one with --device (see quorlax devices)");
   }
-  if (std::all_of(spec.begin(), spec.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    const long i = spec.size() > 6 ? -1 : std::strtol(spec.c_str(), nullptr, 10);
+  if (std::all_of(name_or_index.begin(), name_or_index.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const long i = name_or_index.size() > 6 ? -1 : std::strtol(name_or_index.c_str(), nullptr, 10);
     if (i < 0 || i >= static_cast<long>(devices_.size()))
-      throw DeviceError("there is no device " + spec + " (devices 0 to " + std::to_string(devices_.size() - 1) +
-                        "; see quorlax devices)");
+      throw DeviceError("there is no device " + name_or_index + " (devices 0 to " +
+                        std::to_string(devices_.size() - 1) + "; see quorlax devices)");
     const DeviceInfo& d = devices_[static_cast<size_t>(i)];
     if (!Serves(d, input))
-      throw DeviceError("device " + spec + " (" + Quoted(d) + ") has no " + Direction(input) + " channel");
+      throw DeviceError("device " + name_or_index + " (" + Quoted(d) + ") has no " + Direction(input) + " channel");
     return d;
   }
   for (const DeviceInfo* d : usable)
-    if (d->name == spec) return *d;
-  const std::string want = Lower(spec);
+    if (d->name == name_or_index) return *d;
+  const std::string want = Lower(name_or_index);
   std::vector<const DeviceInfo*> found;
   for (const DeviceInfo* d : usable)
     if (Lower(d->name).find(want) != std::string::npos || Lower(d->description).find(want) != std::string::npos)
       found.push_back(d);
   if (found.size() == 1) return *found[0];
   if (found.empty())
-    throw DeviceError(std::string("no ") + Direction(input) + " device is called '" + spec +
+    throw DeviceError(std::string("no ") + Direction(input) + " device is called '" + name_or_index +
                       "' (see quorlax devices)");
   std::string names;
   for (const DeviceInfo* d : found) names += (names.empty() ? "" : ", ") + std::to_string(d->index) + " " + Quoted(*d);
-  throw DeviceError("'" + spec + "' matches several " + Direction(input) + " devices (" + names +
+  throw DeviceError("'" + name_or_index + "' matches several " + Direction(input) + " devices (" + names +
                     "); give its index");
 }
 

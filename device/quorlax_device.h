@@ -46,7 +46,7 @@ class Session {
   // "" or "default": the default device; a number: that index; otherwise a
   // name, matched exactly, then as a unique case-insensitive part of the
   // name or description. Throws DeviceError naming what is missing.
-  const DeviceInfo& Find(const std::string& spec, bool input) const;
+  const DeviceInfo& Find(const std::string& name_or_index, bool input) const;
 
  private:
   std::vector<DeviceInfo> devices_;

@@ -143,11 +143,11 @@ const float* Decoder::FullSpectrum() const {
 }
 
 void Decoder::BuildBlockRing() {
-  const int spec = mSpectralAnalysis->mSpecSize;
+  const int spectrum_size = mSpectralAnalysis->mSpecSize;
   std::vector<SpectraRing::Range> ranges;
-  if (mSingleTone) ranges.push_back(mSingleTone->ReadRange(spec));
+  if (mSingleTone) ranges.push_back(mSingleTone->ReadRange(spectrum_size));
   for (const MultiToneDetector& band : mBands) ranges.push_back(band.ReadRange());
-  mBlockRing.reset(new SpectraRing(mSizeBlockCircularBuffer, spec, mnToleranceFrames, ranges));
+  mBlockRing.reset(new SpectraRing(mSizeBlockCircularBuffer, spectrum_size, mnToleranceFrames, ranges));
   mSpectralAnalysis->PlanBins(mBlockRing->Offsets());
 }
 

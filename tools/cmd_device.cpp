@@ -19,7 +19,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -134,109 +133,40 @@ struct DeviceOptions {
   bool verbose = false;
 };
 
-long ParseWhole(const std::string& opt, const std::string& v, long lo, long hi) {
-  char* end = nullptr;
-  errno = 0;
-  const long n = std::strtol(v.c_str(), &end, 10);
-  if (v.empty() || *end != '\0' || errno != 0 || n < lo || n > hi)
-    throw Error(opt + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not '" +
-                v + "'");
-  return n;
-}
-
-double ParseNumber(const std::string& opt, const std::string& v, double lo) {
-  char* end = nullptr;
-  const double f = std::strtod(v.c_str(), &end);
-  if (v.empty() || *end != '\0' || !std::isfinite(f) || f < lo)
-    throw Error(opt + " needs a number of at least " + std::to_string(static_cast<int>(lo)) + ", not '" + v + "'");
-  return f;
-}
-
-DeviceOptions Parse(const std::string& command, int argc, char** argv) {
-  std::set<std::string> allowed;
-  if (command == "play") allowed = {"-m", "-r", "--device", "--repeat", "--gap", "--base", "--separation"};
-  if (command == "listen")
-    allowed = {"-m", "-r", "--device", "--format", "--json", "--failed", "--save", "--seconds", "-q", "-v", "--base",
-               "--separation"};
-  const std::set<std::string> with_value = {"-m", "-r", "--device", "--repeat", "--gap", "--format",
-                                            "--save", "--seconds", "--base", "--separation"};
+// The options the shared parser checked, with the device commands' own ones read.
+DeviceOptions FromOptions(const Options& given) {
   DeviceOptions o;
-  bool base_given = false, separation_given = false, positional_only = false;
-  for (int i = 0; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (positional_only || arg == "-" || arg.empty() || arg[0] != '-') {
-      o.args.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      positional_only = true;
-      continue;
-    }
-    std::string value;
-    bool has_value = false;
-    const size_t eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      has_value = true;
-    }
-    if (arg == "--mode") arg = "-m";
-    if (arg == "--rate") arg = "-r";
-    if (arg == "--quiet") arg = "-q";
-    if (arg == "--verbose") arg = "-v";
-    if (arg == "-d") arg = "--device";
-    if (!allowed.count(arg))
-      throw Error("option " + arg + " does not apply to " + command + " (see quorlax " + command + " -h)");
-    const bool takes_value = with_value.count(arg) > 0;
-    if (takes_value && !has_value) {
-      if (i + 1 >= argc) throw Error("option " + arg + " needs a value");
-      value = argv[++i];
-    } else if (!takes_value && has_value) {
-      throw Error("option " + arg + " takes no value");
-    }
-    if (arg == "-m") {
-      o.mode.mode = ParseModeName(value);
-      o.mode_given = true;
-    } else if (arg == "-r") {
-      o.rate = static_cast<int>(ParseWhole(arg, value, 1000, 1000000));
-    } else if (arg == "--device") {
-      if (value.empty()) throw Error("--device needs a NAME or INDEX (see quorlax devices)");
-      o.device = value;
-      o.device_given = true;
-    } else if (arg == "--repeat") {
-      o.repeat = static_cast<int>(ParseWhole(arg, value, 1, 10000));
-    } else if (arg == "--gap") {
-      o.gap_s = ParseNumber(arg, value, 0.0);
-      if (o.gap_s > 3600.0) throw Error("--gap is at most 3600 seconds");
-    } else if (arg == "--format") {
-      if (value != "f32" && value != "s16" && value != "wav")
-        throw Error("--format is f32, s16 or wav, not '" + value + "'");
-      o.format = value;
-    } else if (arg == "--save") {
-      if (value.empty()) throw Error("--save needs a file name");
-      o.save = value;
-    } else if (arg == "--seconds") {
-      o.seconds = ParseNumber(arg, value, 0.0);
-      if (o.seconds <= 0.0) throw Error("--seconds needs a duration above 0");
-    } else if (arg == "--base") {
-      o.mode.base_hz = static_cast<float>(ParseNumber(arg, value, 0.0));
-      if (o.mode.base_hz <= 0.0f) throw Error("--base needs a frequency above 0 Hz");
-      base_given = true;
-    } else if (arg == "--separation") {
-      o.mode.separation = static_cast<int>(ParseWhole(arg, value, 0, 1000));
-      separation_given = true;
-    } else if (arg == "--json") {
-      o.json = true;
-    } else if (arg == "--failed") {
-      o.all = true;
-    } else if (arg == "-q") {
-      o.quiet = true;
-    } else if (arg == "-v") {
-      o.verbose = true;
-    }
+  o.args = given.args;
+  o.mode = given.mode;
+  o.mode_given = given.mode_given;
+  o.rate = given.rate;
+  o.json = given.json;
+  o.all = given.failed;
+  o.quiet = given.quiet;
+  o.verbose = given.verbose;
+  if (given.Has("-d")) {
+    o.device = given.given.at("-d");
+    if (o.device.empty()) throw Error("--device needs a NAME or INDEX (see quorlax devices)");
+    o.device_given = true;
   }
-  if ((base_given || separation_given) && o.mode.mode != QUORLAX_MODE_CUSTOM)
-    throw Error(std::string(base_given ? "--base" : "--separation") + " applies to -m custom only");
+  if (given.Has("--repeat")) o.repeat = ParseInt("--repeat", given.given.at("--repeat"), 1, 10000);
+  if (given.Has("--gap")) {
+    o.gap_s = ParseFloat("--gap", given.given.at("--gap"));
+    if (o.gap_s < 0.0 || o.gap_s > 3600.0) throw Error("--gap is from 0 to 3600 seconds");
+  }
+  if (given.Has("--format")) {
+    o.format = given.given.at("--format");
+    if (o.format != "f32" && o.format != "s16" && o.format != "wav")
+      throw Error("--format is f32, s16 or wav, not '" + o.format + "'");
+  }
+  if (given.Has("--save")) {
+    o.save = given.given.at("--save");
+    if (o.save.empty()) throw Error("--save needs a file name");
+  }
+  if (given.Has("--seconds")) {
+    o.seconds = ParseFloat("--seconds", given.given.at("--seconds"));
+    if (o.seconds <= 0.0) throw Error("--seconds needs a duration above 0");
+  }
   return o;
 }
 
@@ -742,26 +672,22 @@ int RunListen(const DeviceOptions& o) {
   return Decode(source.get(), o);
 }
 
-}  // namespace
-
-bool IsDeviceCommand(const std::string& command) {
-  return command == "play" || command == "listen" || command == "devices" || command == "--list-devices";
-}
-
-int RunDeviceCommand(const std::string& command, int argc, char** argv) {
+// Faults found once a device command runs are reported where Say writes:
+// by then the sound libraries' chatter may have been sent to /dev/null.
+int RunGuarded(int (*run)(const DeviceOptions&), const Options& given) {
   try {
-    const DeviceOptions o = Parse(command == "--list-devices" ? "devices" : command, argc, argv);
-    if (command == "play") return RunPlay(o);
-    if (command == "listen") return RunListen(o);
-    return RunDevices(o);
-  } catch (const qd::DeviceError& e) {
-    std::fflush(stdout);
-    Say(e.what());
+    return run(FromOptions(given));
   } catch (const std::exception& e) {
     std::fflush(stdout);
     Say(e.what());
   }
   return kExitUsage;
 }
+
+}  // namespace
+
+int RunPlayCommand(const Options& o) { return RunGuarded(RunPlay, o); }
+int RunListenCommand(const Options& o) { return RunGuarded(RunListen, o); }
+int RunDevicesCommand(const Options& o) { return RunGuarded(RunDevices, o); }
 
 }  // namespace cli

@@ -1,13 +1,13 @@
 // play, listen and devices: the commands that use the sound devices.
 #pragma once
 
-#include <string>
+#include "options.h"
 
 namespace cli {
 
-bool IsDeviceCommand(const std::string& command);
-
-// Parses its own options; returns the exit status, printing faults itself.
-int RunDeviceCommand(const std::string& command, int argc, char** argv);
+// Each returns the exit status and reports its own faults.
+int RunPlayCommand(const Options& o);
+int RunListenCommand(const Options& o);
+int RunDevicesCommand(const Options& o);
 
 }  // namespace cli

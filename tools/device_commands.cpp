@@ -55,11 +55,16 @@ const char kDevicesHelp[] =
 
 }  // namespace
 
-const Command kPlayCommand = {"play", "send a message through a sound device", kPlayHelp, {}, nullptr, {},
-                              RunDeviceCommand};
-const Command kListenCommand = {"listen", "print messages heard on a sound device or stdin as they arrive",
-                                kListenHelp, {}, nullptr, {}, RunDeviceCommand};
-const Command kDevicesCommand = {"devices", "list the sound devices", kDevicesHelp, {}, nullptr, {},
-                                 RunDeviceCommand};
+const Command kPlayCommand = {"play", "send a message through a sound device", kPlayHelp,
+                              {"-m", "-r", "--base", "--separation"}, RunPlayCommand,
+                              {{"-d", "--device", true}, {"--repeat", nullptr, true}, {"--gap", nullptr, true}}};
+const Command kListenCommand = {
+    "listen",
+    "print messages heard on a sound device or stdin as they arrive",
+    kListenHelp,
+    {"-m", "-r", "--base", "--separation", "--json", "--failed", "-q", "-v"},
+    RunListenCommand,
+    {{"-d", "--device", true}, {"--format", nullptr, true}, {"--save", nullptr, true}, {"--seconds", nullptr, true}}};
+const Command kDevicesCommand = {"devices", "list the sound devices", kDevicesHelp, {}, RunDevicesCommand};
 
 }  // namespace cli

@@ -23,14 +23,14 @@ const OptionSpec kCatalogue[] = {
 // Spellings that used to exist or that people try, with what to use instead.
 const char* const kRenamed[][2] = {{"--all", "--failed"}};
 
-const OptionSpec* FindSpec(const Command& command, const std::string& arg, bool* elsewhere) {
+const OptionSpec* FindOption(const Command& command, const std::string& arg, bool* elsewhere) {
   *elsewhere = false;
-  for (const OptionSpec& spec : command.own_options)
-    if (arg == spec.name || (spec.long_name != nullptr && arg == spec.long_name)) return &spec;
-  for (const OptionSpec& spec : kCatalogue) {
-    if (arg != spec.name && (spec.long_name == nullptr || arg != spec.long_name)) continue;
+  for (const OptionSpec& option : command.own_options)
+    if (arg == option.name || (option.long_name != nullptr && arg == option.long_name)) return &option;
+  for (const OptionSpec& option : kCatalogue) {
+    if (arg != option.name && (option.long_name == nullptr || arg != option.long_name)) continue;
     for (const std::string& allowed : command.options)
-      if (allowed == spec.name) return &spec;
+      if (allowed == option.name) return &option;
     *elsewhere = true;
     return nullptr;
   }
@@ -130,8 +130,8 @@ Options ParseOptions(const Command& command, int argc, char** argv) {
       has_value = true;
     }
     bool elsewhere = false;
-    const OptionSpec* spec = FindSpec(command, arg, &elsewhere);
-    if (spec == nullptr) {
+    const OptionSpec* option = FindOption(command, arg, &elsewhere);
+    if (option == nullptr) {
       if (elsewhere) throw Error("option " + arg + " does not apply to " + command.name);
       for (const auto& renamed : kRenamed)
         if (arg == renamed[0])
@@ -139,14 +139,14 @@ Options ParseOptions(const Command& command, int argc, char** argv) {
                       " -h)");
       throw Error("unknown option '" + arg + "' (see quorlax " + command.name + " -h)");
     }
-    if (spec->takes_value && !has_value) {
+    if (option->takes_value && !has_value) {
       if (i + 1 >= argc) throw Error("option " + arg + " needs a value");
       value = argv[++i];
-    } else if (!spec->takes_value && has_value) {
+    } else if (!option->takes_value && has_value) {
       throw Error("option " + arg + " takes no value");
     }
-    o.given[spec->name] = value;
-    Apply(spec->name, value, &o);
+    o.given[option->name] = value;
+    Apply(option->name, value, &o);
   }
   const bool base = o.Has("--base"), separation = o.Has("--separation");
   if ((base || separation) && o.mode.mode != QUORLAX_MODE_CUSTOM)
@@ -188,7 +188,6 @@ int Main(int argc, char** argv, const std::vector<const Command*>& commands) {
     std::fputs(command->help, stdout);
     return kExitFound;
   }
-  if (command->run_args != nullptr) return command->run_args(command->name, argc - 2, argv + 2);
   return command->run(ParseOptions(*command, argc - 2, argv + 2));
 }
 

@@ -45,8 +45,7 @@ struct OptionSpec {
 };
 
 // A command: its name, a line for `quorlax -h`, its own help text (printed by
-// `quorlax NAME -h`), the catalogue names it accepts and what runs it. A
-// command that parses its arguments itself sets `run_args` instead of `run`.
+// `quorlax NAME -h`), the catalogue names it accepts and what runs it.
 struct Command {
   const char* name;
   const char* summary;
@@ -54,7 +53,6 @@ struct Command {
   std::vector<std::string> options;
   int (*run)(const Options&);
   std::vector<OptionSpec> own_options = {};  // options no other command has
-  int (*run_args)(const std::string& name, int argc, char** argv) = nullptr;
 };
 
 // Parses the arguments after the command name. Throws Error.

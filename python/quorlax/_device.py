@@ -72,7 +72,7 @@ def _native() -> ModuleType:
     return _quorlax_device
 
 
-def _spec(device: Union[None, int, str]) -> str:
+def _device_argument(device: Union[None, int, str]) -> str:
     if device is None:
         return "default"
     if isinstance(device, bool) or not isinstance(device, (int, str)):
@@ -139,13 +139,13 @@ def play(text: str, mode: ModeLike = "audible", rate: Optional[int] = None,
     if not np.isfinite(gap) or gap < 0:
         raise ValueError(f"gap must be 0 or more seconds, not {gap!r}")
     native = _native()
-    spec = _spec(device)
+    wanted = _device_argument(device)
     with _Translated(native):
         if rate is None:
             rate = 48000
             for d in native.devices():
-                if d["output_channels"] > 0 and (d["default_output"] if spec == "default" else
-                                                  spec in (str(d["index"]), d["name"])):
+                if d["output_channels"] > 0 and (d["default_output"] if wanted == "default" else
+                                                  wanted in (str(d["index"]), d["name"])):
                     rate = d["default_rate"] if d["default_rate"] in (44100, 48000) else 48000
                     break
         one = encode(text, mode, rate)
@@ -153,7 +153,7 @@ def play(text: str, mode: ModeLike = "audible", rate: Optional[int] = None,
         if repeat > 1:
             silence = np.zeros(int(gap * rate), np.float32)
             audio = np.concatenate([one] + [np.concatenate([silence, one]) for _ in range(repeat - 1)])
-        native.play(audio, rate, spec)
+        native.play(audio, rate, wanted)
 
 
 class Listening:
@@ -184,7 +184,7 @@ class Listening:
         self._native = _native()
         self._capture: Any = None
         with _Translated(self._native):
-            cap = self._native.Capture(_spec(device), int(rate or 0), float(buffer_seconds))
+            cap = self._native.Capture(_device_argument(device), int(rate or 0), float(buffer_seconds))
         self._capture = cap
         try:
             # The listener behind Decoder hears every band of the mode at once and

@@ -33,10 +33,10 @@ def resample(x: np.ndarray, src: int, dst: int) -> np.ndarray:
     """Band-limited resampling through the spectrum (short clips only)."""
     n = len(x)
     m = int(round(n * dst / src))
-    spec = np.fft.rfft(x)
+    spectrum = np.fft.rfft(x)
     out = np.zeros(m // 2 + 1, dtype=complex)
-    k = min(len(spec), len(out))
-    out[:k] = spec[:k]
+    k = min(len(spectrum), len(out))
+    out[:k] = spectrum[:k]
     return np.fft.irfft(out, m) * (m / n)
 
 
