@@ -16,7 +16,9 @@ struct Query {
   bool failed = false;
 };
 
-void OnSink(pa_context*, const pa_sink_info* info, int eol, void* user) {
+// Sinks and sources describe themselves alike.
+template <typename Info>
+void Collect(const Info* info, int eol, void* user, bool input) {
   auto* q = static_cast<Query*>(user);
   if (eol != 0) {
     --q->pending;
@@ -25,25 +27,14 @@ void OnSink(pa_context*, const pa_sink_info* info, int eol, void* user) {
   ServerDevice d;
   d.name = info->name != nullptr ? info->name : "";
   d.description = info->description != nullptr ? info->description : "";
+  d.input = input;
   d.channels = info->sample_spec.channels;
   d.rate = static_cast<int>(info->sample_spec.rate);
   q->devices.push_back(d);
 }
 
-void OnSource(pa_context*, const pa_source_info* info, int eol, void* user) {
-  auto* q = static_cast<Query*>(user);
-  if (eol != 0) {
-    --q->pending;
-    return;
-  }
-  ServerDevice d;
-  d.name = info->name != nullptr ? info->name : "";
-  d.description = info->description != nullptr ? info->description : "";
-  d.input = true;
-  d.channels = info->sample_spec.channels;
-  d.rate = static_cast<int>(info->sample_spec.rate);
-  q->devices.push_back(d);
-}
+void OnSink(pa_context*, const pa_sink_info* info, int eol, void* user) { Collect(info, eol, user, false); }
+void OnSource(pa_context*, const pa_source_info* info, int eol, void* user) { Collect(info, eol, user, true); }
 
 void OnServer(pa_context*, const pa_server_info* info, void* user) {
   auto* q = static_cast<Query*>(user);
