@@ -3,7 +3,6 @@
 // transmissions, pushed in sizes taken from the input, in modes 2..6 at
 // 44100 or 48000 Hz. Every result must be one the interface documents.
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,16 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<float> spectrum(1024);  // exactly window / 2, so ASan sees any overrun
   std::vector<float> buf;
 
-  static const float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(),
-                                   -std::numeric_limits<float>::quiet_NaN(),
-                                   std::numeric_limits<float>::infinity(),
-                                   -std::numeric_limits<float>::infinity(),
-                                   std::numeric_limits<float>::denorm_min(),
-                                   -std::numeric_limits<float>::denorm_min(),
-                                   std::numeric_limits<float>::min() / 4,
-                                   std::numeric_limits<float>::max(),
-                                   -std::numeric_limits<float>::max(),
-                                   1.0f, -1.0f, 0.0f, -0.0f, 1e-30f, 1e30f};
   int ops = 0;
   gPushed = 0;
   while (!in.empty() && ops++ < 64 && gPushed < kMaxSamplesPerInput) {
@@ -87,25 +76,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int n = in.u16() % 8500;  // a little past the ring's free space at times
     buf.assign(static_cast<size_t>(n), 0.0f);
     switch (op % 7) {
-      case 0:  // raw bit patterns
-        for (int i = 0; i < n && !in.empty(); ++i) buf[i] = in.rawFloat();
+      case 0:
+      case 1:
+      case 2:  // raw bit patterns, special values, 16-bit samples
+        qfuzz::FillHostile(in, op % 7, buf);
         break;
-      case 1: {  // a special value, or alternating pair, repeated
-        const float a = in.pick(kSpecial), b = in.pick(kSpecial);
-        for (int i = 0; i < n; ++i) buf[i] = (i & 1) ? b : a;
-        break;
-      }
-      case 2: {  // 16-bit samples
-        for (int i = 0; i < n && !in.empty(); ++i) buf[i] = static_cast<int16_t>(in.u16()) / 32768.0f;
-        break;
-      }
       case 3: {  // a slice of a real transmission, scaled, with one special value dropped in
         const int band = (mode == 5) ? 2 + in.u8() % 3 : mode;
         const std::string text = qfuzz::Text(in);
         const std::vector<float>& tx = qfuzz::Transmission(band, rate, text);
         const size_t from = (static_cast<size_t>(in.u16()) * 8) % tx.size();
         const float gain = in.u8() / 64.0f;
-        const float poke = in.pick(kSpecial);
+        const float poke = in.pick(qfuzz::kSpecialSamples);
         const int pokeAt = n > 0 ? in.u16() % n : 0;
         buf.resize(std::min<size_t>(static_cast<size_t>(n), tx.size() - from));
         for (size_t i = 0; i < buf.size(); ++i) buf[i] = tx[from + i] * gain;

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 namespace qfuzz {
 
@@ -61,6 +63,37 @@ class Bytes {
 // A configuration from one byte: any mode 2..6, at 44100 or 48000 Hz.
 inline int ModeOf(uint8_t head) { return 2 + head % 5; }
 inline float RateOf(uint8_t head) { return (head & 0x80) ? 48000.0f : 44100.0f; }
+
+// Samples no microphone gives: NaNs, infinities, denormals, extremes.
+constexpr float kSpecialSamples[] = {std::numeric_limits<float>::quiet_NaN(),
+                                     -std::numeric_limits<float>::quiet_NaN(),
+                                     std::numeric_limits<float>::infinity(),
+                                     -std::numeric_limits<float>::infinity(),
+                                     std::numeric_limits<float>::denorm_min(),
+                                     -std::numeric_limits<float>::denorm_min(),
+                                     std::numeric_limits<float>::min() / 4,
+                                     std::numeric_limits<float>::max(),
+                                     -std::numeric_limits<float>::max(),
+                                     1.0f, -1.0f, 0.0f, -0.0f, 1e-30f, 1e30f};
+
+// Fills `buf` (already sized) with hostile audio of kind 0 (raw bit patterns),
+// 1 (a special value or an alternating pair of them) or 2 (16-bit samples).
+inline void FillHostile(Bytes& in, int kind, std::vector<float>& buf) {
+  const size_t n = buf.size();
+  switch (kind) {
+    case 0:
+      for (size_t i = 0; i < n && !in.empty(); ++i) buf[i] = in.rawFloat();
+      break;
+    case 1: {
+      const float a = in.pick(kSpecialSamples), b = in.pick(kSpecialSamples);
+      for (size_t i = 0; i < n; ++i) buf[i] = (i & 1) ? b : a;
+      break;
+    }
+    default:
+      for (size_t i = 0; i < n && !in.empty(); ++i) buf[i] = static_cast<int16_t>(in.u16()) / 32768.0f;
+      break;
+  }
+}
 
 }  // namespace qfuzz
 

@@ -5,7 +5,6 @@
 // every message well formed.
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,12 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                                   QUORLAX_ListenerDestroy);
   QFUZZ_CHECK(l != nullptr && error == 0);
   std::vector<float> buf;
-  static const float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(),
-                                   std::numeric_limits<float>::infinity(),
-                                   -std::numeric_limits<float>::infinity(),
-                                   std::numeric_limits<float>::denorm_min(),
-                                   std::numeric_limits<float>::max(),
-                                   1.0f, -1.0f, 0.0f, 1e-30f, 1e30f};
   gPushed = 0;
   int ops = 0;
   while (!in.empty() && ops++ < 64 && gPushed < kMaxSamplesPerInput) {
@@ -68,16 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int n = in.u16() % 12000;
     buf.assign(static_cast<size_t>(n), 0.0f);
     switch (op % 9) {
-      case 0:  // raw bit patterns
-        for (int i = 0; i < n && !in.empty(); ++i) buf[i] = in.rawFloat();
-        break;
-      case 1: {  // a special value, or alternating pair, repeated
-        const float a = in.pick(kSpecial), b = in.pick(kSpecial);
-        for (int i = 0; i < n; ++i) buf[i] = (i & 1) ? b : a;
-        break;
-      }
-      case 2:  // 16-bit samples
-        for (int i = 0; i < n && !in.empty(); ++i) buf[i] = static_cast<int16_t>(in.u16()) / 32768.0f;
+      case 0:
+      case 1:
+      case 2:  // raw bit patterns, special values, 16-bit samples
+        qfuzz::FillHostile(in, op % 9, buf);
         break;
       case 3: {  // a whole transmission, scaled, in pieces of any size
         const int band = mode == QUORLAX_MODE_ALL ? 2 + in.u8() % 3 : mode;
