@@ -165,7 +165,8 @@ DeviceOptions FromOptions(const Options& given) {
   }
   if (given.Has("--seconds")) {
     o.seconds = ParseFloat("--seconds", given.given.at("--seconds"));
-    if (o.seconds <= 0.0) throw Error("--seconds needs a duration above 0");
+    // Bounded so that seconds times any rate still counts in 64-bit samples.
+    if (o.seconds <= 0.0 || o.seconds > 1e9) throw Error("--seconds needs a duration above 0 and at most 1e9");
   }
   return o;
 }

@@ -745,6 +745,9 @@ def group_errors():
     err(["decode", "x.wav", "--base", "9000"], 2, "applies to -m custom only", "--base without custom")
     err(["frobnicate"], 2, "unknown command", "unknown command")
     err(["demo", "extra"], 2, "demo takes no arguments", "demo with an argument")
+    for seconds in ("0", "-1", "1e30", "nan"):  # a limit in samples must stay countable
+        err(["listen", "--seconds", seconds], 2, "--seconds needs", "listen --seconds " + seconds, input_bytes=b"")
+    err(["play", "hello1234", "--gap", "-1"], 2, "--gap is from 0 to 3600", "play --gap below 0")
     p = run()
     check(p.returncode == 2 and b"Usage" in p.stderr, "no arguments: usage on stderr, exit 2")
 
