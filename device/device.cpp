@@ -388,6 +388,9 @@ struct Capture::State {
 
 Capture::Capture(const Session& session, const DeviceInfo& device, int rate, double ring_seconds) {
   if (rate <= 0) rate = device.default_rate > 0 ? device.default_rate : 48000;
+  // Bounded before it becomes a size: ten minutes is more than any caller lags.
+  if (!(ring_seconds <= 600.0) || rate > 1000000)
+    throw DeviceError("a capture keeps at most 600 seconds, at rates up to 1000000 Hz");
   const size_t ring = static_cast<size_t>(std::max(0.05, ring_seconds) * rate);
   s_.reset(new State(ring));
   s_->rate = rate;

@@ -179,8 +179,8 @@ class Listening:
                  base_hz: float = 12000.0, separation: int = 1) -> None:
         if seconds is not None and not (np.isfinite(seconds) and seconds > 0):
             raise ValueError(f"seconds must be above 0, not {seconds!r}")
-        if not (np.isfinite(buffer_seconds) and buffer_seconds > 0):
-            raise ValueError(f"buffer_seconds must be above 0, not {buffer_seconds!r}")
+        if not (np.isfinite(buffer_seconds) and 0 < buffer_seconds <= 600):
+            raise ValueError(f"buffer_seconds must be above 0 and at most 600, not {buffer_seconds!r}")
         self._native = _native()
         self._capture: Any = None
         with _Translated(self._native):
@@ -309,8 +309,8 @@ def listen(mode: ModeLike = "all", device: Union[None, int, str] = None, seconds
     **options
         ``rate`` (capture rate; default the device's own), ``failed``
         (also yield messages that failed their check), ``buffer_seconds``
-        (input kept while the loop body runs; more is dropped with an
-        `InputOverflowWarning`), ``base_hz`` and ``separation`` (custom mode).
+        (input kept while the loop body runs, at most 600; more is dropped
+        with an `InputOverflowWarning`), ``base_hz`` and ``separation`` (custom mode).
 
     Returns
     -------

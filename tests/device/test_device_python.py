@@ -156,6 +156,19 @@ def test_device_faults_raise(server, call):
         call()
 
 
+@pytest.mark.parametrize("call", [
+    lambda: quorlax.listen(seconds=0),
+    lambda: quorlax.listen(seconds=float("nan")),
+    lambda: quorlax.listen(buffer_seconds=0),
+    lambda: quorlax.listen(buffer_seconds=1e30),
+    lambda: quorlax.play("hello1234", gap=-1),
+    lambda: quorlax.play("hello1234", repeat=0),
+])
+def test_bad_values_raise_before_any_device(call):
+    with pytest.raises(ValueError):
+        call()
+
+
 def test_no_server_raises(tmp_path, monkeypatch):
     monkeypatch.setenv("PULSE_SERVER", "unix:" + str(tmp_path / "no-server"))
     monkeypatch.setenv("HOME", str(tmp_path))
