@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "FftKernel.h"
 #include "fftooura/fftsg.h"
@@ -193,12 +194,8 @@ void transformSmall(const Tables& t, const float* x, const float* win, const flo
   int len = m, s = 1;
   for (; len >= 4; len /= 4, s *= 4) {
     pass4Scalar(len, s, t.c, t.s, xr, xi, yr, yi);
-    float* u = xr;
-    xr = yr;
-    yr = u;
-    u = xi;
-    xi = yi;
-    yi = u;
+    std::swap(xr, yr);
+    std::swap(xi, yi);
   }
   if (len == 2) {
     for (int q = 0; q < s; ++q) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstring>
+#include <utility>
 
 #include "fftooura/fftsg.h"
 
@@ -155,12 +156,8 @@ struct Kernel {
       firstPass2(t, x, win, xr, xi);
     for (int i = 0; i < t.passes; ++i) {
       pass4(t, i, xr, xi, yr, yi);
-      float* u = xr;
-      xr = yr;
-      yr = u;
-      u = xi;
-      xi = yi;
-      yi = u;
+      std::swap(xr, yr);
+      std::swap(xi, yi);
     }
     zr = xr;
     zi = xi;
