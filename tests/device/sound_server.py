@@ -21,6 +21,17 @@ SINK = "quorlax_test"
 SINK_RATE = 48000
 
 
+def _end(proc: "subprocess.Popen[bytes]") -> None:
+    """Terminate, then kill what does not end within ten seconds; always reaped."""
+    if proc.poll() is None:
+        proc.terminate()
+    try:
+        proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(timeout=10)
+
+
 class SoundServer:
     def __init__(self, workdir: Optional[str] = None) -> None:
         self.dir = tempfile.mkdtemp(prefix="quorlax-pulse-", dir=workdir)
@@ -86,13 +97,8 @@ class SoundServer:
         for n in self._noise:
             n.stop()
         self._noise = []
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(timeout=10)
+        if self.proc is not None:
+            _end(self.proc)
         self.proc = None
         shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -129,11 +135,5 @@ class _Feeder:
 
     def stop(self) -> None:
         self._stop.set()
-        if self.proc.poll() is None:
-            self.proc.terminate()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(timeout=10)
+        _end(self.proc)
         self._thread.join(timeout=10)
