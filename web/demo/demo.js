@@ -15,6 +15,11 @@ const ready = quorlax.load().then(() => {
   $('version').textContent = quorlax.version();
 });
 
+// What the page is playing (a new play stops it), and the play whose end the
+// status line may report: none after an error, only the latest otherwise.
+let onAir = null;
+let reported = null;
+
 /** Plays the form's message on `context` (the page's AudioContext by default). */
 export async function send({ context: ctx, destination } = {}) {
   await ready;
@@ -24,16 +29,29 @@ export async function send({ context: ctx, destination } = {}) {
   status.classList.remove('error');
   try {
     const playing = await quorlax.play(text, { context: ctx ?? audioContext(), destination, mode });
+    // Both are scheduled for the same render quantum: the old one stops as the new one starts.
+    onAir?.source.stop();
+    onAir = reported = playing;
     status.textContent = `Playing ${text} in the ${mode} band (${playing.duration.toFixed(2)} s at ${playing.rate} Hz)`;
     playing.ended.then(() => {
-      if (status.textContent.startsWith('Playing')) status.textContent = `Played ${text}.`;
+      if (onAir === playing) onAir = null;
+      if (reported !== playing) return;
+      reported = null;
+      status.textContent = `Played ${text}.`;
     });
     return playing;
   } catch (e) {
+    reported = null;
     status.classList.add('error');
-    status.textContent = e instanceof quorlax.QuorlaxError ? `${e.message} [code ${e.code}]` : String(e);
+    status.textContent = explain(e);
     return null;
   }
+}
+
+/** An error as the page shows it: the package's sentence and code, else the error itself. */
+function explain(e) {
+  if (e instanceof quorlax.QuorlaxError || e instanceof quorlax.QuorlaxPlatformError) return `${e.message} [code ${e.code}]`;
+  return String(e);
 }
 
 $('send-form').addEventListener('submit', (ev) => {
@@ -68,11 +86,16 @@ function addMessage(m, rate) {
   $('heard').tBodies[0].prepend(row);
 }
 
+// Margins beside the picture: band grids and names on the left, the kHz scale
+// on the right, so that no label covers the spectrum.
+const BAND_MARGIN = 96;
+const SCALE_MARGIN = 52;
+
 function drawSpectrogram(canvas, analyser, bands, rate) {
   const g = canvas.getContext('2d');
-  const w = canvas.width;
   const h = canvas.height;
-  // The picture scrolls in its own canvas; grids and labels are laid over it each frame.
+  const w = canvas.width - BAND_MARGIN - SCALE_MARGIN;
+  // The picture scrolls in its own canvas, drawn between the margins each frame.
   const picture = document.createElement('canvas');
   picture.width = w;
   picture.height = h;
@@ -97,25 +120,29 @@ function drawSpectrogram(canvas, analyser, bands, rate) {
       column.data[o + 3] = 255;
     }
     p.putImageData(column, w - 1, 0);
-    g.drawImage(picture, 0, 0);
+    g.fillStyle = '#14161c';
+    g.fillRect(0, 0, canvas.width, h);
+    g.drawImage(picture, BAND_MARGIN, 0);
     g.save();
     g.font = '12px system-ui';
+    g.textBaseline = 'middle';
     g.fillStyle = '#bbb';
-    for (let khz = 2; khz < nyquist / 1000; khz += 2) g.fillText(`${khz} kHz`, w - 44, y(khz * 1000) + 4);
+    const clampY = (v) => Math.max(7, Math.min(h - 7, v));
+    for (let khz = 2; khz < nyquist / 1000; khz += 2) g.fillText(`${khz} kHz`, BAND_MARGIN + w + 6, clampY(y(khz * 1000)));
     for (const b of bands) {
       const colour = BAND_COLOURS[b.name] ?? '#fff';
       g.strokeStyle = colour;
-      g.globalAlpha = 0.7;
       g.beginPath();
       for (const hz of b.toneHz) {
-        g.moveTo(0, y(hz) + 0.5);
-        g.lineTo(10, y(hz) + 0.5);
+        g.moveTo(BAND_MARGIN - 10, y(hz) + 0.5);
+        g.lineTo(BAND_MARGIN, y(hz) + 0.5);
       }
       g.stroke();
-      g.globalAlpha = 1;
       g.fillStyle = colour;
-      g.fillRect(12, y(b.highHz), 3, Math.max(1, y(b.lowHz) - y(b.highHz)));
-      g.fillText(b.name, 18, (y(b.highHz) + y(b.lowHz)) / 2 + 4);
+      g.fillRect(BAND_MARGIN - 14, y(b.highHz), 3, Math.max(1, y(b.lowHz) - y(b.highHz)));
+      g.textAlign = 'right';
+      g.fillText(b.name, BAND_MARGIN - 18, clampY((y(b.highHz) + y(b.lowHz)) / 2));
+      g.textAlign = 'start';
     }
     g.restore();
     drawing = requestAnimationFrame(frame);
@@ -146,7 +173,7 @@ export async function startListening({ stream, context: ctx = audioContext() } =
     return heard;
   } catch (e) {
     status.classList.add('error');
-    status.textContent = e instanceof quorlax.QuorlaxError ? `${e.message} [code ${e.code}]` : String(e);
+    status.textContent = explain(e);
     return null;
   }
 }

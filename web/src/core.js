@@ -9,6 +9,11 @@ const NOT_READY = -1;
 const INVALID_ARGUMENT = -4;
 export const UNSUPPORTED = -7;
 
+// Which argument QUORLAXWEB_Encode found at fault (wasm/quorlax_web.cpp).
+const FAULT_GRID = 1;
+const FAULT_MODE = 2;
+const FAULT_MESSAGE = 3;
+
 /** A library result code as an exception: `code` is the code, `message` its text. */
 export class QuorlaxError extends Error {
   constructor(code, message, detail) {
@@ -18,8 +23,52 @@ export class QuorlaxError extends Error {
   }
 }
 
+// The smallest module with a SIMD instruction: one function returning
+// v128.const 0. Engines without wasm SIMD (Safari before 16.4) refuse it.
+const SIMD_PROBE = new Uint8Array([
+  0x00, 0x61, 0x73, 0x6d, 0x01, 0x00, 0x00, 0x00, // "\0asm", version 1
+  0x01, 0x05, 0x01, 0x60, 0x00, 0x01, 0x7b, // types: () -> v128
+  0x03, 0x02, 0x01, 0x00, // one function of type 0
+  0x0a, 0x16, 0x01, 0x14, 0x00, 0xfd, 0x0c, // its body: no locals, v128.const
+  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0b, // 16 zero bytes, end
+]);
+
+/** Whether this engine runs WebAssembly SIMD (false without WebAssembly). */
+export function simdSupported() {
+  return typeof WebAssembly === 'object' && WebAssembly.validate(SIMD_PROBE);
+}
+
+// What a platform lacks or refused, by code: each sentence says what to do.
+const PLATFORM_SENTENCES = Object.freeze({
+  'no-webassembly': 'this browser has no WebAssembly, or it is turned off; the package runs on it',
+  'needs-browser': 'this needs a browser\'s Web Audio (AudioContext); in Node, use encode() and Listener',
+  'insecure-context': 'the microphone and AudioWorklet need a secure context: serve the page over https ' +
+    '(plain http counts only for localhost)',
+  'no-audio-worklet': 'this browser has no AudioWorklet, which listening runs in ' +
+    '(it needs Chrome 66, Firefox 76, Safari 14.1 or later)',
+  'no-media-devices': 'this browser or web view gives pages no microphone (navigator.mediaDevices.getUserMedia)',
+  'microphone-denied': 'the microphone permission was refused: allow it in the browser\'s site settings ' +
+    '(in an app\'s web view, also in the app\'s own permissions) and try again',
+  'no-microphone': 'no microphone was found: connect one, or let the system give this browser one',
+  'microphone-busy': 'the microphone could not be started: another program may hold it',
+});
+
+/**
+ * What the platform lacks or refused, as an exception: `code` is one of the
+ * strings above, `message` its sentence; `cause` keeps the engine's own error.
+ */
+export class QuorlaxPlatformError extends Error {
+  constructor(code, detail, cause) {
+    const sentence = PLATFORM_SENTENCES[code] ?? code;
+    super(detail ? `${sentence} (${detail})` : sentence, cause === undefined ? undefined : { cause });
+    this.name = 'QuorlaxPlatformError';
+    this.code = code;
+  }
+}
+
 /** Compiles (if given bytes) and instantiates quorlax.wasm. */
 export async function instantiate(source) {
+  if (typeof WebAssembly !== 'object') throw new QuorlaxPlatformError('no-webassembly');
   let memory = null;
   const imports = {
     env: { emscripten_notify_memory_growth() {} },
@@ -75,16 +124,43 @@ export class Core {
     return this.cString(this.exports.QUORLAX_GetVersion());
   }
 
-  /** QUORLAX_MODE value of a name or number; unknown names raise the library's code for them. */
+  /** Whether this module was built with WebAssembly SIMD. */
+  simd() {
+    return this.exports.QUORLAXWEB_Simd() === 1;
+  }
+
+  /** QUORLAX_MODE value of a name or number; anything else raises the library's code for an unknown mode. */
   modeValue(mode) {
-    if (typeof mode === 'number' && Number.isInteger(mode)) return mode;
     if (typeof mode === 'string' && Object.hasOwn(MODES, mode.toLowerCase())) return MODES[mode.toLowerCase()];
-    throw new QuorlaxError(NOT_READY, this.errorText(NOT_READY), `mode ${JSON.stringify(mode)}`);
+    if (Object.values(MODES).includes(mode)) return mode;
+    const known = Object.entries(MODES).map(([name, v]) => `${name} (${v})`).join(', ');
+    throw new QuorlaxError(NOT_READY, `unknown mode ${typeof mode === 'string' ? JSON.stringify(mode) : String(mode)}: the modes are ${known}`);
   }
 
   rateValue(rate) {
-    if (typeof rate !== 'number') throw new QuorlaxError(INVALID_ARGUMENT, this.errorText(INVALID_ARGUMENT), 'rate must be a number');
+    if (typeof rate !== 'number') throw this.invalid(`rate must be a number of samples per second, not ${describe(rate)}`);
     return rate;
+  }
+
+  /** A custom grid: base (Hz) and separation (0 when left out); null when neither is given. */
+  gridValue(base, separation) {
+    if (base === undefined && separation === undefined) return null;
+    if (base === undefined) throw this.invalid(`separation ${describe(separation)} was given without the custom grid's base (Hz)`);
+    if (typeof base !== 'number' || Number.isNaN(base)) throw this.invalid(`base must be a number of Hz, not ${describe(base)}`);
+    if (separation !== undefined && !Number.isInteger(separation)) throw this.invalid(`separation must be a whole number, not ${describe(separation)}`);
+    return { base, separation: separation ?? 0 };
+  }
+
+  /** A QuorlaxError for a custom grid the library refused with `code`. */
+  gridError(code, grid, rate) {
+    if (code === INVALID_ARGUMENT) return this.invalid(`separation ${grid.separation}: it must be 0 or more`);
+    if (code === NOT_READY) return new QuorlaxError(NOT_READY, 'base and separation apply to the custom mode only');
+    return new QuorlaxError(code, this.errorText(code),
+      `custom grid from ${grid.base} Hz with separation ${grid.separation}${rate ? ` at ${rate} Hz` : ''}`);
+  }
+
+  invalid(detail) {
+    return new QuorlaxError(INVALID_ARGUMENT, this.errorText(INVALID_ARGUMENT), detail);
   }
 
   // Bytes of `text` in the heap, zero-terminated; characters above 0xff
@@ -106,12 +182,18 @@ export class Core {
   encode(text, { mode = 'audible', rate = 44100, base, separation } = {}) {
     const m = this.modeValue(mode);
     const r = this.rateValue(rate);
-    const custom = base !== undefined || separation !== undefined;
+    const grid = this.gridValue(base, separation);
+    if (grid && m !== MODES.custom) throw this.gridError(NOT_READY, grid);
     return this.withText(text, (ptr, len) => {
-      const out = this.exports.malloc(4);
+      // The sample array's address, then which argument the library refused.
+      const out = this.exports.malloc(8);
       try {
-        const n = this.exports.QUORLAXWEB_Encode(ptr, len, m, r, custom ? 1 : 0, base ?? 0, separation ?? 0, out);
-        this.check(n, n === INVALID_ARGUMENT ? `message ${JSON.stringify(text)}` : `mode ${m} at ${r} Hz`);
+        const n = this.exports.QUORLAXWEB_Encode(ptr, len, m, r, grid ? 1 : 0, grid?.base ?? 0, grid?.separation ?? 0, out, out + 4);
+        if (n < 0) {
+          const fault = new Int32Array(this.memory.buffer, out + 4, 1)[0];
+          if (fault === FAULT_GRID || (fault === FAULT_MODE && grid)) throw this.gridError(n, grid, fault === FAULT_MODE ? r : 0);
+          this.check(n, fault === FAULT_MESSAGE ? `message ${JSON.stringify(text)}: nine characters of 0-9 and a-v` : `mode ${m} at ${r} Hz`);
+        }
         const samples = new Uint32Array(this.memory.buffer, out, 1)[0];
         const copy = new Float32Array(this.memory.buffer, samples, n).slice();
         this.exports.free(samples);
@@ -172,6 +254,10 @@ export function bandsHeard(core, mode, rate) {
   return modes.map((b) => bandInfo(core, b, rate)).filter(Boolean);
 }
 
+function describe(value) {
+  return typeof value === 'string' ? JSON.stringify(value) : String(value);
+}
+
 const finalizer = typeof FinalizationRegistry === 'function'
   ? new FinalizationRegistry(({ core, ptr }) => core.exports.QUORLAX_ListenerDestroy(ptr))
   : null;
@@ -184,6 +270,7 @@ export class CoreListener {
   constructor(core, { mode = 'all', rate = 44100, base, separation, reportFailed = false } = {}) {
     const m = core.modeValue(mode);
     const r = core.rateValue(rate);
+    const grid = core.gridValue(base, separation);
     const e = core.exports;
     const err = e.malloc(4);
     let ptr;
@@ -195,7 +282,10 @@ export class CoreListener {
       e.free(err);
     }
     try {
-      if (base !== undefined || separation !== undefined) core.check(e.QUORLAX_ListenerSetCustom(ptr, base ?? 0, separation ?? 0), 'custom grid');
+      if (grid) {
+        const code = e.QUORLAX_ListenerSetCustom(ptr, grid.base, grid.separation);
+        if (code < 0) throw core.gridError(code, grid, r);
+      }
       if (reportFailed) core.check(e.QUORLAX_ListenerReportFailed(ptr, 1));
     } catch (x) {
       e.QUORLAX_ListenerDestroy(ptr);

@@ -1,3 +1,17 @@
+// Web Audio and media types come from TypeScript's DOM library. A project
+// without it (Node only) gets these empty stand-ins, which merge with the real
+// ones wherever the DOM library is present.
+declare global {
+  interface BaseAudioContext {}
+  interface AudioContext {}
+  interface AudioNode {}
+  interface AudioBufferSourceNode {}
+  interface MediaStreamAudioSourceNode {}
+  interface AudioWorkletNode {}
+  interface MediaStream {}
+  interface MediaTrackConstraints {}
+}
+
 /** Mode names and their QUORLAX_MODE values. */
 export declare const MODES: Readonly<{ audible: 2; nonaudible: 3; compression: 4; all: 5; custom: 6 }>;
 
@@ -12,15 +26,40 @@ export declare class QuorlaxError extends Error {
   readonly code: number;
 }
 
-export interface LoadOptions {
-  /** quorlax.wasm's bytes or URL, when it is not served beside the package's index.js. */
-  wasm?: ArrayBuffer | ArrayBufferView | string | URL;
+/** What a platform lacks or refused. */
+export type PlatformErrorCode =
+  | 'no-webassembly' | 'needs-browser' | 'insecure-context' | 'no-audio-worklet' | 'no-media-devices'
+  | 'microphone-denied' | 'no-microphone' | 'microphone-busy';
+/**
+ * What the platform lacks or refused: no WebAssembly, no browser (Node), a page
+ * over plain http, no AudioWorklet, no microphone access, a refused or missing
+ * or busy microphone. `message` says what to do; `cause` keeps the engine's error.
+ */
+export declare class QuorlaxPlatformError extends Error {
+  readonly name: 'QuorlaxPlatformError';
+  readonly code: PlatformErrorCode;
 }
-/** Loads quorlax.wasm once; every other function needs it. */
+
+export interface LoadOptions {
+  /**
+   * The module's bytes or URL, when it is not served beside the package's
+   * index.js (quorlax.wasm, or quorlax-nosimd.wasm where simdSupported() is false).
+   */
+  wasm?: ArrayBuffer | ArrayBufferView | string | URL;
+  /** Which of the two modules beside index.js to load; by default simdSupported() decides. */
+  simd?: boolean;
+}
+/** Loads the WebAssembly module once; every other function needs it. Throws QuorlaxPlatformError without WebAssembly. */
 export declare function load(options?: LoadOptions): Promise<void>;
+
+/** Whether this engine runs WebAssembly SIMD (Safari before 16.4 does not). */
+export declare function simdSupported(): boolean;
 
 /** "Quorlax version 1.0.0 [QuorlaxSDK]". */
 export declare function version(): string;
+
+/** The module loaded: `simd` tells whether it is the build with WebAssembly SIMD. */
+export declare function build(): { simd: boolean };
 
 export interface EncodeOptions {
   /** Default "audible". "all" sends in the non-audible band. */
@@ -58,7 +97,7 @@ export interface Playing {
   /** Settles when the source has finished playing. */
   ended: Promise<void>;
 }
-/** Plays one transmission; resolves once it is scheduled. */
+/** Plays one transmission; resolves once it is scheduled. Throws QuorlaxPlatformError ('needs-browser') outside a browser. */
 export declare function play(text: string, options?: PlayOptions): Promise<Playing>;
 
 /** Facts of one band, from the library's band table (QUORLAX_GetBandInfo). */
@@ -122,8 +161,23 @@ export declare class Listener {
 
 /** getUserMedia audio constraints with echo cancellation, noise suppression and gain control off. */
 export declare const MICROPHONE: Readonly<MediaTrackConstraints>;
-/** The microphone with those filters off (they erase tones). */
+/**
+ * The microphone with those filters off (they erase tones). Throws
+ * QuorlaxPlatformError: 'insecure-context', 'no-media-devices',
+ * 'microphone-denied', 'no-microphone', 'microphone-busy', 'needs-browser'.
+ */
 export declare function microphone(constraints?: MediaTrackConstraints): Promise<MediaStream>;
+
+/** Which voice filters an engine applies to a stream (getSettings()); null where it does not say. */
+export interface VoiceProcessing {
+  echoCancellation: boolean | null;
+  noiseSuppression: boolean | null;
+  autoGainControl: boolean | null;
+  /** The filters still on, for telling the user (an engine may keep some on whatever was asked). */
+  keptOn: Array<'echoCancellation' | 'noiseSuppression' | 'autoGainControl'>;
+}
+/** The voice filters on `stream`'s first audio track. */
+export declare function voiceProcessing(stream: MediaStream): VoiceProcessing;
 
 export interface ListenPlan {
   /** The audio's rate (the AudioContext's). */
@@ -156,11 +210,15 @@ export interface Listening extends ListenPlan {
   /** The stream's source node: connect an AnalyserNode to it for a spectrogram. */
   source: MediaStreamAudioSourceNode;
   node: AudioWorkletNode;
+  /** The stream's voice filters as the engine reports them. */
+  voiceProcessing: VoiceProcessing;
   /** Stops; resolves after the messages still in flight were delivered. */
   stop(): Promise<void>;
 }
 /**
  * Listens to `stream` (the microphone with its voice filters off when null) in
- * an AudioWorklet, calling onMessage for each message heard.
+ * an AudioWorklet, calling onMessage for each message heard. Throws
+ * QuorlaxPlatformError ('insecure-context', 'no-audio-worklet', the
+ * microphone's) and QuorlaxError (-7 when no band fits the context's rate).
  */
 export declare function listen(stream: MediaStream | null, onMessage: (message: Message) => void, options?: ListenOptions): Promise<Listening>;

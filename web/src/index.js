@@ -1,8 +1,10 @@
 // quorlax: data over sound in the browser and in Node, on the library built
 // as WebAssembly (quorlax.wasm beside this file).
-import { CoreListener, MODES, QuorlaxError, UNSUPPORTED, bandsHeard, instantiate } from './core.js';
+import {
+  CoreListener, MODES, QuorlaxError, QuorlaxPlatformError, UNSUPPORTED, bandsHeard, instantiate, simdSupported,
+} from './core.js';
 
-export { MODES, QuorlaxError };
+export { MODES, QuorlaxError, QuorlaxPlatformError, simdSupported };
 
 let core = null;
 let loading = null;
@@ -19,15 +21,19 @@ async function readWasm(url) {
 }
 
 /**
- * Loads quorlax.wasm (once); every other function needs it. `wasm` may give
- * the module's bytes or its URL when it is not served beside this file.
+ * Loads the WebAssembly module (once); every other function needs it. Beside
+ * this file lie two: quorlax.wasm with SIMD and quorlax-nosimd.wasm for
+ * engines without it, picked by simdSupported() unless `simd` says which.
+ * `wasm` gives the module's bytes or URL instead (then the caller picks).
  */
-export function load({ wasm } = {}) {
+export function load({ wasm, simd } = {}) {
   if (!loading) {
     loading = (async () => {
+      if (typeof WebAssembly !== 'object') throw new QuorlaxPlatformError('no-webassembly');
       let bytes = wasm;
       if (bytes === undefined || typeof bytes === 'string' || bytes instanceof URL) {
-        bytes = await readWasm(new URL(bytes ?? './quorlax.wasm', import.meta.url));
+        const file = (simd ?? simdSupported()) ? './quorlax.wasm' : './quorlax-nosimd.wasm';
+        bytes = await readWasm(new URL(bytes ?? file, import.meta.url));
       }
       wasmBytes = bytes instanceof ArrayBuffer ? bytes : new Uint8Array(bytes).slice().buffer;
       core = await instantiate(wasmBytes);
@@ -48,6 +54,11 @@ function loaded() {
 /** "Quorlax version 1.0.0 [QuorlaxSDK]". */
 export function version() {
   return loaded().version();
+}
+
+/** The module loaded: { simd } tells whether it is the build with WebAssembly SIMD. */
+export function build() {
+  return { simd: loaded().simd() };
 }
 
 /**
@@ -72,6 +83,9 @@ function isOffline(context) {
  */
 export async function play(text, { context, destination, when = 0, mode = 'audible', rate, base, separation } = {}) {
   const c = loaded();
+  if (typeof AudioBuffer === 'undefined' || (!context && typeof AudioContext === 'undefined')) {
+    throw new QuorlaxPlatformError('needs-browser', 'play()');
+  }
   const ctx = context ?? new AudioContext();
   const r = rate ?? (SEND_RATES.includes(ctx.sampleRate) ? ctx.sampleRate : 48000);
   const samples = c.encode(text, { mode, rate: r, base, separation });
@@ -125,9 +139,54 @@ export const MICROPHONE = Object.freeze({
   channelCount: 1,
 });
 
-/** The microphone with echo cancellation, noise suppression and gain control off. */
-export function microphone(constraints = {}) {
-  return navigator.mediaDevices.getUserMedia({ audio: { ...MICROPHONE, ...constraints }, video: false });
+// What getUserMedia's errors mean for a caller.
+const MICROPHONE_ERRORS = Object.freeze({
+  NotAllowedError: 'microphone-denied',
+  SecurityError: 'microphone-denied',
+  NotFoundError: 'no-microphone',
+  OverconstrainedError: 'no-microphone',
+  NotReadableError: 'microphone-busy',
+  AbortError: 'microphone-busy',
+});
+
+function requireSecureContext(what) {
+  if (globalThis.isSecureContext === false) {
+    throw new QuorlaxPlatformError('insecure-context', `${what} on ${globalThis.location?.origin ?? 'this page'}`);
+  }
+}
+
+/**
+ * The microphone with echo cancellation, noise suppression and gain control
+ * off. Refusals and missing devices raise QuorlaxPlatformError (`cause` keeps
+ * the engine's error).
+ */
+export async function microphone(constraints = {}) {
+  // Node 21 and later have a navigator too, but no window.
+  if (typeof window === 'undefined' || typeof navigator === 'undefined') throw new QuorlaxPlatformError('needs-browser', 'microphone()');
+  requireSecureContext('microphone()');
+  if (typeof navigator.mediaDevices?.getUserMedia !== 'function') throw new QuorlaxPlatformError('no-media-devices');
+  try {
+    return await navigator.mediaDevices.getUserMedia({ audio: { ...MICROPHONE, ...constraints }, video: false });
+  } catch (e) {
+    const code = MICROPHONE_ERRORS[e?.name];
+    if (code) throw new QuorlaxPlatformError(code, undefined, e);
+    throw e;
+  }
+}
+
+const VOICE_FILTERS = Object.freeze(Object.keys(MICROPHONE).filter((k) => MICROPHONE[k] === false));
+
+/**
+ * Which voice filters the engine applies to `stream`'s audio, from its track's
+ * getSettings(): true, false, or null where the engine does not say (a stream
+ * that is no microphone); `keptOn` names those still on.
+ */
+export function voiceProcessing(stream) {
+  const settings = stream?.getAudioTracks?.()[0]?.getSettings?.() ?? {};
+  const report = {};
+  for (const f of VOICE_FILTERS) report[f] = typeof settings[f] === 'boolean' ? settings[f] : null;
+  report.keptOn = VOICE_FILTERS.filter((f) => settings[f] === true);
+  return report;
 }
 
 function listenerFits(c, options, rate) {
@@ -192,57 +251,81 @@ async function addModuleOnce(ctx, url) {
  * { context, source, node, rate, inputRate, resampled, bands, stop() }.
  */
 export async function listen(stream, onMessage, options = {}) {
-  const c = loaded();
   const { context, mode = 'all', base, separation, reportFailed = false, onError, resampler } = options;
-  const ownStream = !stream;
+  if (!context && typeof AudioContext === 'undefined') throw new QuorlaxPlatformError('needs-browser', 'listen()');
+  requireSecureContext('listen()');
+  if (typeof AudioWorkletNode === 'undefined' || (context && !context.audioWorklet)) {
+    throw new QuorlaxPlatformError('no-audio-worklet');
+  }
+  loaded();
   const ctx = context ?? new AudioContext();
-  const plan = listenPlan(ctx.sampleRate, { mode, base, separation });
-  const media = stream ?? await microphone();
-  if (plan.resampled) await addModuleOnce(ctx, resampler ?? resamplerUrl());
-  await addModuleOnce(ctx, new URL('./worklet.js', import.meta.url).href);
-  const node = new AudioWorkletNode(ctx, 'quorlax-listener', {
-    numberOfInputs: 1,
-    numberOfOutputs: 0,
-    channelCount: 1,
-    channelCountMode: 'explicit',
-    channelInterpretation: 'speakers',
-    processorOptions: {
-      wasm: wasmBytes,
-      inputRate: ctx.sampleRate,
-      listener: { mode, rate: plan.rate, base, separation, reportFailed },
-    },
-  });
-  let stopped = null;
-  const ready = new Promise((resolve, reject) => {
-    node.port.onmessage = ({ data }) => {
-      if (data.type === 'message') onMessage(data.message);
-      else if (data.type === 'ready') resolve();
-      else if (data.type === 'stopped') stopped?.();
-      else if (data.type === 'error') {
-        const e = data.name === 'QuorlaxError' ? new QuorlaxError(data.code, data.message) : new Error(data.message);
-        reject(e);
-        onError?.(e);
-      }
-    };
-  });
-  const source = new MediaStreamAudioSourceNode(ctx, { mediaStream: media });
-  source.connect(node);
-  if (ctx.state === 'suspended') await ctx.resume();
-  await ready;
-  return {
-    context: ctx,
-    source,
-    node,
-    stream: media,
-    ...plan,
-    /** Stops listening; resolves after the messages still in flight were delivered. */
-    async stop() {
-      const done = new Promise((resolve) => (stopped = resolve));
-      source.disconnect();
-      node.port.postMessage({ type: 'stop' });
-      await done;
-      if (ownStream) for (const t of media.getTracks()) t.stop();
-      if (!context) await ctx.close();
-    },
+  let media = stream;
+  let source = null;
+  // What this call opened, it closes: on failure here, or in stop().
+  const release = async () => {
+    source?.disconnect();
+    if (!stream) for (const t of media?.getTracks() ?? []) t.stop();
+    if (!context) await ctx.close();
   };
+  try {
+    const plan = listenPlan(ctx.sampleRate, { mode, base, separation });
+    media ??= await microphone();
+    if (plan.resampled) await addModuleOnce(ctx, resampler ?? resamplerUrl());
+    await addModuleOnce(ctx, new URL('./worklet.js', import.meta.url).href);
+    const node = new AudioWorkletNode(ctx, 'quorlax-listener', {
+      numberOfInputs: 1,
+      numberOfOutputs: 0,
+      channelCount: 1,
+      channelCountMode: 'explicit',
+      channelInterpretation: 'speakers',
+      processorOptions: {
+        wasm: wasmBytes,
+        inputRate: ctx.sampleRate,
+        listener: { mode, rate: plan.rate, base, separation, reportFailed },
+      },
+    });
+    let stopped = null;
+    const ready = new Promise((resolve, reject) => {
+      node.port.onmessage = ({ data }) => {
+        if (data.type === 'message') onMessage(data.message);
+        else if (data.type === 'ready') resolve();
+        else if (data.type === 'stopped') stopped?.();
+        else if (data.type === 'error') {
+          const e = workletError(data);
+          reject(e);
+          onError?.(e);
+        }
+      };
+    });
+    source = new MediaStreamAudioSourceNode(ctx, { mediaStream: media });
+    source.connect(node);
+    if (ctx.state === 'suspended') await ctx.resume();
+    await ready;
+    return {
+      context: ctx,
+      source,
+      node,
+      stream: media,
+      voiceProcessing: voiceProcessing(media),
+      ...plan,
+      /** Stops listening; resolves after the messages still in flight were delivered. */
+      async stop() {
+        const done = new Promise((resolve) => (stopped = resolve));
+        source.disconnect();
+        node.port.postMessage({ type: 'stop' });
+        await done;
+        await release();
+      },
+    };
+  } catch (e) {
+    await release();
+    throw e;
+  }
+}
+
+// An error the worklet posted, as the class it was raised as.
+function workletError({ name, code, message }) {
+  if (name === 'QuorlaxError') return new QuorlaxError(code, message);
+  if (name === 'QuorlaxPlatformError') return new QuorlaxPlatformError(code);
+  return new Error(message);
 }

@@ -146,20 +146,24 @@ test('no band at 16000 Hz (a headset in call mode) is said plainly', () => {
 });
 
 const BAD = [
-  { why: 'an unknown mode', options: { mode: 'loud' }, code: -1 },
-  { why: 'mode 1', options: { mode: 1 }, code: -1 },
-  { why: 'a rate without a band', options: { rate: 16000 }, code: -7 },
-  { why: 'non-audible at 22050 Hz', options: { mode: 'nonaudible', rate: 22050 }, code: -7 },
-  { why: 'a negative rate', options: { rate: -48000 }, code: -7 },
-  { why: 'a rate that is not a number', options: { rate: 'fast' }, code: -4 },
-  { why: 'a custom grid above the spectrum', options: { mode: 'custom', rate: 48000, base: 23000, separation: 0 }, code: -7 },
-  { why: 'a negative custom separation', options: { mode: 'custom', rate: 48000, base: 3000, separation: -2 }, code: -4 },
+  { why: 'an unknown mode', options: { mode: 'loud' }, code: -1, names: /^unknown mode "loud"/ },
+  { why: 'mode 1', options: { mode: 1 }, code: -1, names: /^unknown mode 1: the modes are/ },
+  { why: 'mode 7', options: { mode: 7 }, code: -1, names: /^unknown mode 7: the modes are/ },
+  { why: 'a rate without a band', options: { rate: 16000 }, code: -7, names: /mode 5 at 16000 Hz/ },
+  { why: 'non-audible at 22050 Hz', options: { mode: 'nonaudible', rate: 22050 }, code: -7, names: /mode 3 at 22050 Hz/ },
+  { why: 'a negative rate', options: { rate: -48000 }, code: -7, names: /at -48000 Hz/ },
+  { why: 'a rate that is not a number', options: { rate: 'fast' }, code: -4, names: /rate must be a number.*not "fast"/ },
+  { why: 'a custom grid above the spectrum', options: { mode: 'custom', rate: 48000, base: 23000, separation: 0 }, code: -7, names: /custom grid from 23000 Hz with separation 0 at 48000 Hz/ },
+  { why: 'a negative custom separation', options: { mode: 'custom', rate: 48000, base: 3000, separation: -2 }, code: -4, names: /separation -2: it must be 0 or more/ },
+  { why: 'a grid outside custom mode', options: { mode: 'all', rate: 48000, base: 3000 }, code: -1, names: /^base and separation apply to the custom mode only$/ },
 ];
 for (const b of BAD) {
-  test(`a bad listener raises the library's code: ${b.why}`, () => {
+  test(`a bad listener raises the library's code and names the argument: ${b.why}`, () => {
     assert.throws(() => new Listener(b.options), (e) => {
       assert.ok(e instanceof QuorlaxError, String(e));
       assert.equal(e.code, b.code);
+      assert.match(e.message, b.names);
+      assert.doesNotMatch(e.message, /more audio is needed/);
       return true;
     });
   });

@@ -23,10 +23,12 @@ after(() => rmSync(work, { recursive: true, force: true }));
 test('the tarball holds the package and nothing else', (t) => {
   const files = packed.files.map((f) => f.path).sort();
   t.diagnostic(`${packed.filename}: ${packed.size} bytes compressed, ${packed.unpackedSize} unpacked, ${files.length} files`);
-  for (const f of ['dist/index.js', 'dist/core.js', 'dist/index.d.ts', 'dist/quorlax.wasm', 'package.json']) {
+  for (const f of ['dist/index.js', 'dist/core.js', 'dist/index.d.ts', 'dist/quorlax.wasm', 'dist/quorlax-nosimd.wasm', 'package.json']) {
     assert.ok(files.includes(f), `${f} missing from ${files}`);
   }
   for (const f of files) assert.match(f, /^(dist\/[\w.-]+|package\.json|README\.md)$/, `unexpected ${f}`);
+  // Both modules together, as a server sends the package compressed.
+  assert.ok(packed.size < 250 * 1024, `${packed.size} bytes compressed`);
 });
 
 test('it installs into an empty folder and imports', async () => {
@@ -51,9 +53,13 @@ test('it installs into an empty folder and imports', async () => {
   assert.equal(got.energy, sum);
   assert.match(got.version, /^Quorlax version/);
 
-  // The declarations serve a TypeScript caller (compiled, not run).
-  copyFileSync(fileURLToPath(new URL('types/consumer.ts', import.meta.url)), join(app, 'consumer.ts'));
+  // The declarations serve a TypeScript caller (compiled, not run): a page
+  // with the DOM library, and a Node-only project without it (Node's own types).
   const tsc = fileURLToPath(new URL('../node_modules/typescript/bin/tsc', import.meta.url));
-  execFileSync('node', [tsc, '--noEmit', '--strict', '--target', 'es2022', '--module', 'nodenext',
-    '--moduleResolution', 'nodenext', '--lib', 'es2022,dom', 'consumer.ts'], { cwd: app, stdio: 'inherit' });
+  const nodeTypes = ['--types', 'node', '--typeRoots', fileURLToPath(new URL('../node_modules/@types', import.meta.url))];
+  for (const [file, options] of [['consumer.ts', ['--lib', 'es2022,dom']], ['node-consumer.ts', ['--lib', 'es2022', ...nodeTypes]]]) {
+    copyFileSync(fileURLToPath(new URL(`types/${file}`, import.meta.url)), join(app, file));
+    execFileSync('node', [tsc, '--noEmit', '--strict', '--target', 'es2022', '--module', 'nodenext',
+      '--moduleResolution', 'nodenext', ...options, file], { cwd: app, stdio: 'inherit' });
+  }
 });

@@ -14,14 +14,27 @@ const int kDefaultSeparation = Globals::zunsSeparationForCustomMultiTone;
 
 extern "C" {
 
+// Which argument QUORLAXWEB_Encode found at fault (web/src/core.js reads them).
+enum Fault { kFaultNone = 0, kFaultGrid = 1, kFaultMode = 2, kFaultMessage = 3 };
+
+// 1 in the module built with WebAssembly SIMD, 0 in the one without.
+__attribute__((used)) int QUORLAXWEB_Simd() {
+#ifdef __wasm_simd128__
+  return 1;
+#else
+  return 0;
+#endif
+}
+
 // One whole transmission of `size` bytes of text at `rate` Hz in `mode`
 // (2..6); in custom mode the grid is `base` Hz and `separation` when
 // `setGrid`, else the library's default one. Returns the sample count and a
 // malloc'd array in *out (the caller frees it), or a negative result code
-// with *out NULL.
+// with *out NULL and *fault naming the argument refused (a Fault).
 __attribute__((used)) int QUORLAXWEB_Encode(const char* text, int size, int mode, float rate, int setGrid,
-                                            float base, int separation, float** out) {
+                                            float base, int separation, float** out, int* fault) {
   *out = nullptr;
+  *fault = kFaultNone;
   void* h = QUORLAX_Create();
   if (h == nullptr) return QUORLAX_ERROR_UNSUPPORTED;
   // A buffer as long as the encoder's ten seconds hands everything out at once.
@@ -30,9 +43,16 @@ __attribute__((used)) int QUORLAXWEB_Encode(const char* text, int size, int mode
   if (mode == QUORLAX_MODE_CUSTOM) {
     r = setGrid ? QUORLAX_SetCustomBaseFreq(base, separation, h)
                 : QUORLAX_SetCustomBaseFreq(kDefaultBase, kDefaultSeparation, h);
+    if (r != QUORLAX_OK) *fault = kFaultGrid;
   }
-  if (r == QUORLAX_OK) r = QUORLAX_Configure(mode, rate, cap, h);
-  if (r == QUORLAX_OK) r = QUORLAX_EncodeDataToAudioBuffer(text, size, 0, nullptr, 0, h);
+  if (r == QUORLAX_OK) {
+    r = QUORLAX_Configure(mode, rate, cap, h);
+    if (r != QUORLAX_OK) *fault = kFaultMode;
+  }
+  if (r == QUORLAX_OK) {
+    r = QUORLAX_EncodeDataToAudioBuffer(text, size, 0, nullptr, 0, h);
+    if (r < 0) *fault = kFaultMessage;
+  }
   if (r >= 0) {
     float* samples = static_cast<float*>(std::malloc(sizeof(float) * static_cast<size_t>(cap)));
     if (samples == nullptr) {

@@ -1,0 +1,4 @@
+// The package in webkit: the essentials (engine-suite.mjs).
+import { engineTests } from './engine-suite.mjs';
+
+engineTests('webkit');
