@@ -6,6 +6,7 @@ packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   python3-setuptools python3-matplotlib python3-soundfile pybind11-dev python3-distributed
   libsndfile1-dev libsoxr-dev pkg-config valgrind libfftw3-dev libclang-rt-14-dev espeak-ng
   emscripten node-acorn chromium
+  firefox-esr webkit2gtk-driver xvfb
   dpkg-dev file
   portaudio19-dev libpulse-dev pybind11-dev python3-soundfile
   pulseaudio pulseaudio-utils libasound2-plugins)

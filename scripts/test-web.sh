@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The browser package (web/): builds quorlax.wasm with emscripten and runs its
-# Node and headless-chromium tests. scripts/test.sh runs it after the native
+# The browser package (web/): builds both WebAssembly modules (with and
+# without SIMD) with emscripten and runs its Node tests and its suites in
+# Chromium, Firefox ESR and WebKitGTK. scripts/test.sh runs it after the native
 # suite, whose build/tools/quorlax the tests compare samples with.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,12 +1,13 @@
 // Study: the WebAssembly listener's speed against the native one in the same
 // run, and the package's size. Needs a native build (build/ of this checkout,
 // or QUORLAX_NATIVE_BUILD) and `npm run build`. Usage: node bench/speed.mjs [seconds]
+// (QUORLAX_WASM_SIMD=0: the module without WebAssembly SIMD).
 import { execFileSync } from 'node:child_process';
 import { existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { Listener, encode, load } from '../dist/index.js';
+import { Listener, build as wasmBuild, encode, load } from '../dist/index.js';
 import { random, scene } from '../test/support.mjs';
 
 const web = fileURLToPath(new URL('..', import.meta.url));
@@ -17,13 +18,13 @@ const RUNS = Number(process.env.QUORLAX_RUNS ?? 3);
 const CHUNK = 4096;
 const work = mkdtempSync(join(tmpdir(), 'quorlax-speed-'));
 
-await load();
+await load(process.env.QUORLAX_WASM_SIMD === '0' ? { simd: false } : {});
 const lib = ['libquorlax.a', 'libquorlax_static.a'].map((f) => join(build, f)).find(existsSync);
 if (!lib) throw new Error(`no libquorlax.a in ${build}: build the native library first`);
 const exe = join(work, 'listener_speed');
 execFileSync('cc', ['-O2', '-o', exe, join(web, 'bench', 'listener_speed.c'), `-I${join(root, 'src')}`, lib, '-lstdc++', '-lm']);
 
-console.log(`${seconds} s of noise with a transmission every 5 s, pushes of ${CHUNK}, best of ${RUNS}`);
+console.log(`${seconds} s of noise with a transmission every 5 s, pushes of ${CHUNK}, best of ${RUNS}; wasm ${wasmBuild().simd ? 'with' : 'without'} SIMD`);
 console.log('rate   mode  native x real time  wasm x real time  wasm/native  heard');
 for (const rate of [44100, 48000]) {
   for (const mode of ['all', 'audible']) {

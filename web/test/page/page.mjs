@@ -81,12 +81,19 @@ async function listenToWav({ url, rate, settle = 300 }) {
   return { inputRate: heard.inputRate, rate: heard.rate, resampled: heard.resampled, messages };
 }
 
-/** The microphone opened with `constraints`, and the package's report of its voice filters. */
+/**
+ * The microphone opened with `constraints`: the package's report of its voice
+ * filters, its capture rate and the rate of an AudioContext left to the engine.
+ */
 async function voiceFilters(constraints) {
   const stream = await quorlax.microphone(constraints);
   const report = quorlax.voiceProcessing(stream);
+  const captureRate = stream.getAudioTracks()[0].getSettings().sampleRate ?? null;
   for (const t of stream.getTracks()) t.stop();
-  return report;
+  const context = new AudioContext();
+  const contextRate = context.sampleRate;
+  await context.close();
+  return { report, captureRate, contextRate };
 }
 
 /** Runs `fn` with the global `name` hidden. */
