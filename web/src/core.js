@@ -134,7 +134,7 @@ export class Core {
     if (typeof mode === 'string' && Object.hasOwn(MODES, mode.toLowerCase())) return MODES[mode.toLowerCase()];
     if (Object.values(MODES).includes(mode)) return mode;
     const known = Object.entries(MODES).map(([name, v]) => `${name} (${v})`).join(', ');
-    throw new QuorlaxError(NOT_READY, `unknown mode ${typeof mode === 'string' ? JSON.stringify(mode) : String(mode)}: the modes are ${known}`);
+    throw new QuorlaxError(NOT_READY, `unknown mode ${describe(mode)}: the modes are ${known}`);
   }
 
   rateValue(rate) {

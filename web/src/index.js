@@ -29,7 +29,6 @@ async function readWasm(url) {
 export function load({ wasm, simd } = {}) {
   if (!loading) {
     loading = (async () => {
-      if (typeof WebAssembly !== 'object') throw new QuorlaxPlatformError('no-webassembly');
       let bytes = wasm;
       if (bytes === undefined || typeof bytes === 'string' || bytes instanceof URL) {
         const file = (simd ?? simdSupported()) ? './quorlax.wasm' : './quorlax-nosimd.wasm';
@@ -82,10 +81,10 @@ function isOffline(context) {
  * Resolves once it is scheduled: `ended` settles when it has been played.
  */
 export async function play(text, { context, destination, when = 0, mode = 'audible', rate, base, separation } = {}) {
-  const c = loaded();
   if (typeof AudioBuffer === 'undefined' || (!context && typeof AudioContext === 'undefined')) {
     throw new QuorlaxPlatformError('needs-browser', 'play()');
   }
+  const c = loaded();
   const ctx = context ?? new AudioContext();
   const r = rate ?? (SEND_RATES.includes(ctx.sampleRate) ? ctx.sampleRate : 48000);
   const samples = c.encode(text, { mode, rate: r, base, separation });

@@ -173,7 +173,7 @@ function startXvfb() {
 
 function stopProcess(child) {
   child.removeAllListeners('exit');
-  if (child.exitCode !== null) return Promise.resolve();
+  if (child.exitCode !== null || child.signalCode !== null) return Promise.resolve();
   return new Promise((resolve) => {
     child.once('exit', resolve);
     child.kill();

@@ -34,7 +34,7 @@ export async function startSoundServer() {
     log = (log + d).slice(-4000);
   });
   const stop = async () => {
-    if (server.exitCode === null) {
+    if (server.exitCode === null && server.signalCode === null) {
       await new Promise((resolve) => {
         server.once('exit', resolve);
         server.kill();
