@@ -36,22 +36,29 @@ test('it installs into an empty folder and imports', async () => {
   execFileSync('mkdir', ['-p', app]);
   writeFileSync(join(app, 'package.json'), JSON.stringify({ name: 'app', private: true, type: 'module' }));
   npm(['install', '--no-audit', '--no-fund', '--ignore-scripts', join(work, packed.filename)], app);
+  // Each module, the one picked and the one forced, as the package exports them.
   writeFileSync(join(app, 'main.js'), `
-    import { load, encode, version } from 'quorlax';
-    await load();
+    import { build, load, encode, version } from 'quorlax';
+    await load(process.argv[2] ? { simd: process.argv[2] === 'simd' } : {});
     const s = encode('hello1234', { mode: 'compression', rate: 48000 });
     let sum = 0;
     for (const x of s) sum += x * x;
-    console.log(JSON.stringify({ version: version(), length: s.length, energy: sum }));
+    console.log(JSON.stringify({ version: version(), simd: build().simd, length: s.length, energy: sum,
+      files: ['quorlax/quorlax.wasm', 'quorlax/quorlax-nosimd.wasm'].map((f) => import.meta.resolve(f)) }));
   `);
-  const got = JSON.parse(execFileSync('node', ['main.js'], { cwd: app, encoding: 'utf8' }));
   await load();
   const s = encode('hello1234', { mode: 'compression', rate: 48000 });
   let sum = 0;
   for (const x of s) sum += x * x;
-  assert.equal(got.length, s.length);
-  assert.equal(got.energy, sum);
-  assert.match(got.version, /^Quorlax version/);
+  for (const [forced, simd] of [['', true], ['simd', true], ['plain', false]]) {
+    const got = JSON.parse(execFileSync('node', ['main.js', forced], { cwd: app, encoding: 'utf8' }));
+    assert.equal(got.simd, simd, forced || 'picked');
+    assert.equal(got.length, s.length);
+    assert.equal(got.energy, sum);
+    assert.match(got.version, /^Quorlax version/);
+    assert.match(got.files[0], /node_modules\/quorlax\/dist\/quorlax\.wasm$/);
+    assert.match(got.files[1], /node_modules\/quorlax\/dist\/quorlax-nosimd\.wasm$/);
+  }
 
   // The declarations serve a TypeScript caller (compiled, not run): a page
   // with the DOM library, and a Node-only project without it (Node's own types).
