@@ -13,8 +13,14 @@ if(QUORLAX_SHARED AND NOT _quorlax_can_share)
 endif()
 
 include(GNUInstallDirs)
-file(GLOB QUORLAX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp)
+file(GLOB QUORLAX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp ${PROJECT_SOURCE_DIR}/src/core/*.cpp)
 add_library(quorlax_objects OBJECT ${QUORLAX_SOURCES})
+target_compile_definitions(quorlax_objects PRIVATE QUORLAX_BUILDING_LIBRARY QUORLAX_VERSION="${PROJECT_VERSION}")
+# Hardened builds check the listener's bookkeeping at every hop, so fuzzers
+# and sanitizers find corrupt state, not only bad output.
+if(QUORLAX_SANITIZE OR QUORLAX_FUZZ OR QUORLAX_TSAN)
+  target_compile_definitions(quorlax_objects PRIVATE QUORLAX_HARDENED)
+endif()
 # FFT kernels: never fused multiply-adds, so every kernel gives the same bits;
 # on x86-64 the AVX2 one has its own instruction set and is picked at run time.
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")

@@ -5,6 +5,10 @@
 
 namespace QUORLAX {
 
+// The rates whose window is long enough for the bands (1024 samples or more):
+// every other rate is resampled to one of these.
+constexpr float kAnalysisRates[] = {22050.0f, 44100.0f, 48000.0f};
+
 inline int AnalysisWindowFor(float samplingRate) {
   if (samplingRate == 48000.0f || samplingRate == 44100.0f) return 2048;
   if (samplingRate == 22050.0f) return 1024;

@@ -28,8 +28,23 @@ const BandRow* bandOfDecodingMode(int decodingMode) {
 }
 
 float bandTone(const BandRow& row, int idx, float samplingRate, int windowSize) {
-  const float first = row.firstToneHz < 0.0f ? freqBaseForCustomMultiTone : row.firstToneHz;
-  const float step = row.toneStepHz < 0.0f ? 3 * *row.shiftHzNow : row.toneStepHz;
+  return bandToneWith(row, idx, samplingRate, windowSize, freqBaseForCustomMultiTone, *row.shiftHzNow);
+}
+
+int bandShiftBins(const BandRow& row, int customSeparation) {
+  return row.shiftBins < 0 ? customSeparation + 2 : row.shiftBins;
+}
+
+float bandShiftHzAtWindow(int shiftBins, int windowSize) {
+  // The shift steps are defined on the 44100 Hz bin grid whatever the rate.
+  const float freq2Bin = static_cast<float>(windowSize) / 44100.0f;
+  return shiftBins / freq2Bin;
+}
+
+float bandToneWith(const BandRow& row, int idx, float samplingRate, int windowSize, float customBaseHz,
+                   float shiftHzAtWindow) {
+  const float first = row.firstToneHz < 0.0f ? customBaseHz : row.firstToneHz;
+  const float step = row.toneStepHz < 0.0f ? 3 * shiftHzAtWindow : row.toneStepHz;
   return gridFrequency(first, step, idx, samplingRate, windowSize);
 }
 

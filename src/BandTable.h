@@ -27,6 +27,10 @@ struct BandRow {
 };
 
 constexpr int numBands = 4;
+
+// The custom grid a process starts with and a new listener takes by default.
+constexpr float kDefaultCustomBaseHz = 12000.0f;
+constexpr int kDefaultCustomSeparation = 1;
 extern const BandRow bandTable[numBands];
 
 // The one pair map every band uses: token 0..31 to its two tones (lower first;
@@ -42,6 +46,16 @@ const BandRow* bandOfDecodingMode(int decodingMode);
 // Tone `idx` of the row's grid at this rate and window, from the current
 // process-wide settings.
 float bandTone(const BandRow& row, int idx, float samplingRate, int windowSize);
+
+// The same facts as pure functions of their inputs, for everything that must
+// not read or write process-wide state: the shift step in bins of the 44100 Hz
+// grid, that step in Hz as init() derives it for an analysis window, and tone
+// `idx` of the grid with a given first tone (the custom base where the row has
+// none) and step.
+int bandShiftBins(const BandRow& row, int customSeparation);
+float bandShiftHzAtWindow(int shiftBins, int windowSize);
+float bandToneWith(const BandRow& row, int idx, float samplingRate, int windowSize, float customBaseHz,
+                   float shiftHzAtWindow);
 // Synthesis gain of tone `tone` (0..numTones-1).
 float bandToneGain(const BandRow& row, int tone, int numTones);
 

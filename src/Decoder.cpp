@@ -144,10 +144,22 @@ const float* Decoder::FullSpectrum() const {
 
 void Decoder::BuildBlockRing() {
   const int spectrum_size = mSpectralAnalysis->mSpecSize;
-  std::vector<SpectraRing::Range> ranges;
-  if (mSingleTone) ranges.push_back(mSingleTone->ReadRange(spectrum_size));
-  for (const MultiToneDetector& band : mBands) ranges.push_back(band.ReadRange());
-  mBlockRing.reset(new SpectraRing(mSizeBlockCircularBuffer, spectrum_size, mnToleranceFrames, ranges));
+  SpectraRing::Range ranges[SpectraRing::kMaxRanges];
+  int count = 0;
+  if (mSingleTone) ranges[count++] = mSingleTone->ReadRange(spectrum_size);
+  for (const BandGeometry& band : mBands) ranges[count++] = band.ReadRange();
+  // The ring and the door searches in one block: counted, then placed.
+  auto layOut = [&](Arena& arena) {
+    mBlockRing.reset(
+        new SpectraRing(mSizeBlockCircularBuffer, spectrum_size, mnToleranceFrames, ranges, count, arena));
+    mDoorSearches.clear();
+    for (const BandGeometry& band : mBands) mDoorSearches.emplace_back(band, mSizeBlockCircularBuffer, arena);
+  };
+  Arena counting;
+  layOut(counting);
+  mArrays = ArenaBlock(counting.Used());
+  layOut(mArrays.arena());
+  mFrameStats.assign(static_cast<size_t>(mSizeBlockCircularBuffer / 2 + 1), sTokenProbs{});
   mSpectralAnalysis->PlanBins(mBlockRing->Offsets());
 }
 
@@ -250,13 +262,13 @@ int Decoder::AnalyzeStartTokens(float* audioBuffer) {
   // Band 0 records before the write position advances and the others after,
   // so later bands see the newest hops in order.
   for (int b = 0; b < static_cast<int>(mBands.size()); ++b) {
-    MultiToneDetector& band = mBands[b];
+    DoorSearch& doors = mDoorSearches[b];
     const SpectraView ring = Spectra(b);
-    band.RankStartTones(ring.Row(slot), b == 0 ? slot : mWritePosInBlockCircularBuffer);
+    doors.RankTones(ring.Row(slot), b == 0 ? slot : mWritePosInBlockCircularBuffer);
     if (b == 0) AdvanceBlockWrite();
-    if (band.SearchFrontDoor(ring, mWritePosInBlockCircularBuffer, &mReadPosInBlockCircularBufferArray[b])) {
+    if (doors.SearchFrontDoor(ring, mWritePosInBlockCircularBuffer, &mReadPosInBlockCircularBufferArray[b])) {
       mActiveBand = b;
-      mDecodingMode = band.band.decodingMode;
+      mDecodingMode = mBands[b].band.decodingMode;
       StartTokenClock();
       return b + 1;
     }
@@ -278,14 +290,11 @@ int Decoder::AnalyzeToken(float* audioBuffer) {
 }
 
 int Decoder::AnalyzeToken(float* audioBuffer, int mode) {
-  MultiToneDetector& band = mBands[mode];
   int& readPos = mReadPosInBlockCircularBufferArray[mode];
   AnalyzeFrame(audioBuffer);
   AdvanceBlockWrite();
   if (getSizeFilledBlockCircularBuffer(mode) < mSizeBlockCircularBuffer / 2) return -1;
-  const SpectraView ring = Spectra(mode);
-  band.ComputeWindowStats(ring, readPos, mDecoding);
-  const MultiToneDetector::Decision d = band.DecideToken(ring, readPos);
+  const TokenDecision d = ReadToken(mBands[mode], Spectra(mode), readPos, mDecoding, nullptr, mFrameStats.data());
   mConfidenceEnergyRatios += d.energyRatio;
   mReceivedZunsVolume += d.energy;
   readPos = AdvanceTokenClock();
@@ -304,8 +313,8 @@ int Decoder::ComputeStats() {
     return 0;
   }
   if (mBands.empty()) return -1;
-  mBands[mActiveBand].ComputeWindowStats(Spectra(mActiveBand), mReadPosInBlockCircularBufferArray[mActiveBand],
-                                         mDecoding);
+  ReadToken(mBands[mActiveBand], Spectra(mActiveBand), mReadPosInBlockCircularBufferArray[mActiveBand], mDecoding,
+            nullptr, mFrameStats.data());
   return 0;
 }
 
@@ -326,17 +335,19 @@ void Decoder::UseSingleTone(const SingleToneGrid& grid) {
 }
 
 void Decoder::AddBands(const std::vector<MultiToneBand>& bands) {
+  // The door searches keep pointers to these: no growth after this.
+  mBands.reserve(bands.size());
   for (const MultiToneBand& band : bands) {
-    mBands.emplace_back(band, mSizeBlockCircularBuffer, mSpectralAnalysis->mSpecSize);
+    mBands.emplace_back(band, mSpectralAnalysis->mSpecSize);
     mReadPosInBlockCircularBufferArray.push_back(0);
   }
-  MultiToneDetector& first = mBands[0];
+  const BandGeometry& first = mBands[0];
   mFreq2Bin = static_cast<float>(mSpectralAnalysis->mFftSize) / mSampleRate;
   mBeginBin = first.beginBin;
   mEndBin = first.endBin;
-  mBlockEnergyRatiosTokenIdx = first.strongestTone.data();
-  mBlockEnergyRatiosTokenIdx2 = first.secondTone.data();
   BuildBlockRing();
+  mBlockEnergyRatiosTokenIdx = mDoorSearches[0].StrongestArray();
+  mBlockEnergyRatiosTokenIdx2 = mDoorSearches[0].SecondArray();
 }
 
 // ---------------------------------------------------------------------------
@@ -353,9 +364,8 @@ int Decoder::ReadOutMessage(char* stringDecoded, bool trackCorrection) {
     return kNotReady;
   }
   std::memset(mDecodedString, 0, kTextBytes);
-  const ReadOut r = ReadOutTokens(*mReedSolomon, mDecodedValues, mDecodedValuesOrig, mDecodedString);
-  const int messageSymbols = Globals::numTotalTokens - Globals::numCorrectionTokens;
-  if (trackCorrection) mConfidenceCorrection = static_cast<float>(r.unchanged) / messageSymbols;
+  const ReadOut r = ReadOutTokens(*mReedSolomon, mDecodedValues.data(), mDecodedValuesOrig, mDecodedString);
+  if (trackCorrection) mConfidenceCorrection = r.correctionShare;
   const int len = Globals::numWordTokens;
   std::memcpy(stringDecoded, mDecodedString, len + 1);
   std::memset(mDecodedString, 0, kTextBytes);
@@ -387,11 +397,7 @@ float Decoder::ComputeBlockMagSpecSumsLastToken(int midFreqBin, int width, int n
                                 midFreqBin, width, nbins, sumPerFrame);
 }
 
-float Decoder::GetConfidence() const {
-  const float x = mConfidenceEnergyRatios;
-  const float norm = x <= 0.0f ? 0.0f : (x >= 15.0f ? 1.0f : x / 15.0f);
-  return norm * mConfidenceCorrection;
-}
+float Decoder::GetConfidence() const { return MessageConfidence(mConfidenceEnergyRatios, mConfidenceCorrection); }
 
 float Decoder::GetConfidenceError() const { return mConfidenceCorrection; }
 float Decoder::GetConfidenceNoise() const { return mConfidenceEnergyRatios; }

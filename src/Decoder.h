@@ -2,19 +2,25 @@
 // one spectrum per hop kept in the block ring (only the bins the detectors
 // read), the driving loop that turns hops into events, the Reed-Solomon
 // read-out and the confidence figures. The detection plugs in: multi-tone
-// bands as MultiToneDetector objects, or one SingleToneDetector. Detectors
-// see the block ring through a SpectraView and own their records; the
+// bands (their geometry, door search and token read), or one
+// SingleToneDetector. Detectors see the block ring through a SpectraView; the
 // analysis slots forward to whichever is set.
+//
+// Members named in the m... style are the decoder's specified members (kept
+// for its class interface); the multi-tone bands are ours.
 #pragma once
 
 #include <memory>
 #include <vector>
 
-#include "MultiToneDetector.h"
 #include "ReedSolomon.h"
 #include "SingleToneDetector.h"
 #include "SpectraRing.h"
 #include "SpectralAnalysis.h"
+#include "core/Arena.h"
+#include "core/BandGeometry.h"
+#include "core/DoorSearch.h"
+#include "core/TokenRead.h"
 
 namespace QUORLAX {
 
@@ -116,11 +122,16 @@ class Decoder {
   float mReceivedZunsVolume;
 
   // Multi-tone bands searched in this order; the first that passes wins.
-  std::vector<MultiToneDetector> mBands;
+  std::vector<BandGeometry> mBands;
   std::vector<int> mReadPosInBlockCircularBufferArray;  // per band, in slots
   int mActiveBand;  // index into mBands of the message being read
   // Single-tone detection, for decoders with no multi-tone band.
   std::unique_ptr<SingleToneDetector> mSingleTone;
+
+  // The front-door search of band `band` (index into mBands).
+  const DoorSearch& Doors(int band) const { return mDoorSearches[band]; }
+  // Per-frame records of the last token window read.
+  const sTokenProbs* FrameStats() const { return mFrameStats.data(); }
 
  protected:
   // Adds bands (searched in this order); the decoder reports
@@ -151,6 +162,10 @@ class Decoder {
 
   // The last frame analysed, while its whole spectrum is still to be computed.
   mutable const float* mPendingFrame = nullptr;
+  // Per band of mBands; their arrays and the block ring's live in mArrays.
+  std::vector<DoorSearch> mDoorSearches;
+  std::vector<sTokenProbs> mFrameStats;  // one token window
+  ArenaBlock mArrays;
 };
 
 }  // namespace QUORLAX

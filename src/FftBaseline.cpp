@@ -291,27 +291,62 @@ const CFFTOoura::KernelFns& CFFTOoura::KernelFor(int n) const {
 
 int CFFTOoura::Width(int n) const { return KernelFor(n).width; }
 
-void CFFTOoura::Prepare(int n) {
-  if (!qfft::sizeOk(n) || n < 4 || n == t_.n) return;
+namespace {
+
+// How Prepare lays out one size's tables and work arrays, in floats.
+struct TableLayout {
+  bool large = false, radix4 = false;
+  int passes = 0;
+  int lens[8] = {};
+  size_t waveFloats = 0, firstFloats = 0, passFloats = 0, lastFloats = 0, workFloats = 0;
+  size_t Total() const { return 2 * waveFloats + firstFloats + passFloats + 2 * lastFloats + 4 * workFloats; }
+};
+
+TableLayout layoutFor(int n) {
   using qfft::blocks;
+  TableLayout t;
   const int m = n / 2;
   const int q = n / 4;
-  const bool large = m >= 32;
-  const bool radix4 = (m & 0x55555555) != 0;
-  int lens[8], passes = 0;
-  size_t passFloats = 0;
-  if (large)
-    for (int len = radix4 ? m / 4 : m / 2; len > 4; len /= 4) {
-      lens[passes++] = len;
-      passFloats += blocks(6 * static_cast<size_t>(len / 4));
+  t.large = m >= 32;
+  t.radix4 = (m & 0x55555555) != 0;
+  if (t.large)
+    for (int len = t.radix4 ? m / 4 : m / 2; len > 4; len /= 4) {
+      t.lens[t.passes++] = len;
+      t.passFloats += blocks(6 * static_cast<size_t>(len / 4));
     }
-  const size_t waveFloats = blocks(q + 16);
-  const size_t firstFloats = large ? blocks(radix4 ? 6 * static_cast<size_t>(m / 4) : static_cast<size_t>(m)) : 0;
-  const size_t lastFloats = large ? blocks(m / 8 + 16) : 0;
-  const size_t workFloats = blocks(m);
-  const size_t total = 2 * waveFloats + firstFloats + passFloats + 2 * lastFloats + 4 * workFloats;
-  store_.assign(total + 8, 0.0f);
-  float* p = store_.data();
+  t.waveFloats = blocks(q + 16);
+  t.firstFloats = t.large ? blocks(t.radix4 ? 6 * static_cast<size_t>(m / 4) : static_cast<size_t>(m)) : 0;
+  t.lastFloats = t.large ? blocks(m / 8 + 16) : 0;
+  t.workFloats = blocks(m);
+  return t;
+}
+
+}  // namespace
+
+size_t CFFTOoura::TableFloats(int n) {
+  if (!qfft::sizeOk(n) || n < 4) return 0;
+  return layoutFor(n).Total() + 8;  // and room to align the first array
+}
+
+void CFFTOoura::Prepare(int n) {
+  if (!qfft::sizeOk(n) || n < 4 || n == t_.n) return;
+  store_.assign(TableFloats(n), 0.0f);
+  PrepareIn(n, store_.data());
+}
+
+void CFFTOoura::PrepareIn(int n, float* memory) {
+  if (!qfft::sizeOk(n) || n < 4 || memory == nullptr) return;
+  using qfft::blocks;
+  const TableLayout layout = layoutFor(n);
+  const int m = n / 2;
+  const int q = n / 4;
+  const bool large = layout.large;
+  const bool radix4 = layout.radix4;
+  const int passes = layout.passes;
+  const int* lens = layout.lens;
+  const size_t waveFloats = layout.waveFloats, firstFloats = layout.firstFloats, lastFloats = layout.lastFloats,
+               workFloats = layout.workFloats;
+  float* p = memory;
   p += (8 - (reinterpret_cast<std::uintptr_t>(p) / sizeof(float)) % 8) % 8;
   auto take = [&p](size_t floats) {
     float* a = p;
@@ -401,14 +436,25 @@ void CFFTOoura::powerSpectrum(int n, const float* x, const float* window, float*
   KernelFor(n).power(t_, x, window, power);
 }
 
+size_t CFFTOoura::BinPlanInts(int n) {
+  if (!qfft::sizeOk(n) || n < 64) return 0;
+  const int m = n / 2;
+  return static_cast<size_t>(m + 1) + 2 * static_cast<size_t>(m / 4);  // the narrowest kernel's groups
+}
+
 void CFFTOoura::PlanBins(int n, const int* offsets) {
   if (!qfft::sizeOk(n) || n < 64) return;
+  binStore_.assign(BinPlanInts(n), -1);
+  PlanBinsIn(n, offsets, binStore_.data());
+}
+
+void CFFTOoura::PlanBinsIn(int n, const int* offsets, int* memory) {
+  if (!qfft::sizeOk(n) || n < 64 || memory == nullptr) return;
   Prepare(n);
   const int m = n / 2;
   const int w = Width(n);
   const int groups = m / w;
-  binStore_.assign(static_cast<size_t>(m + 1) + 2 * static_cast<size_t>(groups), -1);
-  int* off = binStore_.data();
+  int* off = memory;
   int* fwd = off + m + 1;
   int* rev = fwd + groups;
   std::memcpy(off, offsets, sizeof(int) * (m + 1));

@@ -25,10 +25,10 @@ int nBinsOffsetForNonAudibleMultiTone = 4;
 float freqOffsetForNonAudibleMultiTone = 86.1328125f;
 int nBinsOffsetForCompressionMultiTone = 3;
 float freqOffsetForCompressionMultiTone = 64.599609375f;
-int zunsSeparationForCustomMultiTone = 1;
+int zunsSeparationForCustomMultiTone = kDefaultCustomSeparation;
 int nBinsOffsetForCustomMultiTone = zunsSeparationForCustomMultiTone + 2;
 float freqOffsetForCustomMultiTone = 64.599609375f;
-float freqBaseForCustomMultiTone = 12000.0f;
+float freqBaseForCustomMultiTone = kDefaultCustomBaseHz;
 
 float synthVolume = 0.0f;
 int synthMode = 0;
@@ -36,11 +36,9 @@ int synthMode = 0;
 int samplesPerToken(float samplerate) { return static_cast<int>(durToken * samplerate); }
 
 int init(int fftsize, float /*samplerate*/) {
-  // The shift steps are defined on the 44100 Hz bin grid whatever the rate.
-  const float freq2Bin = static_cast<float>(fftsize) / 44100.0f;
   for (const BandRow& row : bandTable) {
-    *row.shiftBinsNow = row.shiftBins < 0 ? zunsSeparationForCustomMultiTone + 2 : row.shiftBins;
-    *row.shiftHzNow = *row.shiftBinsNow / freq2Bin;
+    *row.shiftBinsNow = bandShiftBins(row, zunsSeparationForCustomMultiTone);
+    *row.shiftHzNow = bandShiftHzAtWindow(*row.shiftBinsNow, fftsize);
   }
   return 0;
 }

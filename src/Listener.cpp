@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "AnalysisSizes.h"
 #include "BandTable.h"
 #include "Globals.h"
 #include "MessageReadOut.h"
+#include "SpectralAnalysis.h"
 #include "ZunCoreLib_api.h"
+#include "core/Modes.h"
 
 namespace QUORLAX {
 
@@ -20,109 +25,156 @@ constexpr int kRecentOk = 16;
 constexpr float kNoLevelDb = -200.0f;
 constexpr double kPi = 3.14159265358979323846;
 
-// The bands a mode hears, as band-table decoding modes.
-std::vector<int> bandsHeardBy(int mode) {
-  std::vector<int> out;
-  for (const Globals::BandRow& row : Globals::bandTable)
-    if (mode == QUORLAX_MODE_ALL ? row.heardInModeAll : row.mode == mode) out.push_back(row.decodingMode);
-  return out;
-}
-
-float confidenceOf(float meanRatio, int unchanged) {
-  const float norm = meanRatio <= 0.0f ? 0.0f : (meanRatio >= 15.0f ? 1.0f : meanRatio / 15.0f);
-  return norm * (static_cast<float>(unchanged) / (Globals::numTotalTokens - Globals::numCorrectionTokens));
+int slotsFor(float rate, int hop) {
+  return static_cast<int>(rate * Globals::durToken * 2 / static_cast<float>(hop) + 0.5f);
 }
 
 }  // namespace
 
-int Listener::Check(int mode, float samplingRate, float customBaseHz, int customSeparation) {
-  if (mode < QUORLAX_MODE_AUDIBLE || mode > QUORLAX_MODE_CUSTOM) return QUORLAX_NOT_READY;
-  if (customSeparation < 0) return QUORLAX_ERROR_INVALID_ARGUMENT;
-  if (!std::isfinite(samplingRate) || samplingRate <= 0.0f || !std::isfinite(customBaseHz) || customBaseHz <= 0.0f ||
-      customSeparation > 1000)
-    return QUORLAX_ERROR_UNSUPPORTED;
-  const int window = AnalysisWindowFor(samplingRate);
-  for (int decodingMode : bandsHeardBy(mode))
-    if (!MultiToneBand::MakeIsolated(decodingMode, samplingRate, window, customBaseHz, customSeparation).Fits())
-      return QUORLAX_ERROR_UNSUPPORTED;
-  return QUORLAX_OK;
+int Listener::Check(const ListenerSettings& s) {
+  return modes::Check(s.mode, s.sampleRate, s.customBaseHz, s.customSeparation);
 }
 
-Listener::Listener(int mode, float samplingRate, float customBaseHz, int customSeparation)
-    : mode_(mode),
-      rate_(samplingRate),
-      window_(AnalysisWindowFor(samplingRate)),
-      hop_(AnalysisHopFor(samplingRate)),
-      slots_(static_cast<int>(samplingRate * Globals::durToken * 2 / static_cast<float>(hop_) + 0.5f)),
+Listener::Listener(const ListenerSettings& settings, unsigned char* block, size_t bytes, Arena& arena)
+    : settings_(settings),
+      window_(AnalysisWindowFor(settings.sampleRate)),
+      hop_(AnalysisHopFor(settings.sampleRate)),
+      slots_(slotsFor(settings.sampleRate, hop_)),
       half_(slots_ / 2),
       lead_(window_ - hop_),
-      tokenSamples_(Globals::samplesPerToken(samplingRate)),
+      tokenSamples_(Globals::samplesPerToken(settings.sampleRate)),
       doorStride_(std::max(1, 256 / hop_)),
-      customBase_(customBaseHz),
-      customSeparation_(customSeparation),
-      analysis_(kEnergySpectrum, window_, window_, hop_),
-      samples_(2 * static_cast<size_t>(window_), 0.0f),
-      readers_(kMaxReaders),
-      clusters_(kMaxClusters),
-      recentOk_(kRecentOk, Span{0, 0}),
-      scratchReceived_(Globals::numTotalTokens) {
-  for (Reader& r : readers_) r.values.reserve(Globals::numTotalTokens);
-  failedPending_.reserve(kMaxReaders);
-  BuildBands();
+      block_(block),
+      blockBytes_(bytes),
+      fft_(CFFTOoura::Kernel::kAuto) {
+  LayOut(arena);
+}
+
+size_t Listener::Bytes(const ListenerSettings& settings) {
+  Arena counting;
+  counting.Take<unsigned char>(sizeof(Listener));
+  Listener probe(settings, nullptr, 0, counting);
+  return Arena::BlockBytes(counting.Used());
+}
+
+Listener* Listener::Place(void* block, size_t bytes, const ListenerSettings& settings) {
+  if (block == nullptr || bytes < Bytes(settings)) return nullptr;
+  Arena arena(block, bytes);
+  void* self = arena.Take<unsigned char>(sizeof(Listener));
+  Listener* l = new (self) Listener(settings, static_cast<unsigned char*>(block), bytes, arena);
+  l->Prepare();
+  return l;
+}
+
+void Listener::LayOut(Arena& arena) {
+  readers_ = arena.Take<Reader>(kMaxReaders);
+  clusters_ = arena.Take<Cluster>(kMaxClusters);
+  failedPending_ = arena.Take<HeardMessage>(kMaxReaders);
+  recentOk_ = arena.Take<Span>(kRecentOk);
+  out_ = Queue<HeardMessage>{arena.Take<HeardMessage>(kQueue), kQueue, 0, 0};
+  doorsOpened_ = Queue<HeardDoor>{arena.Take<HeardDoor>(kDoors), kDoors, 0, 0};
+  samples_ = arena.Take<float>(2 * static_cast<size_t>(window_));
+  window_fn_ = arena.Take<float>(static_cast<size_t>(window_));
+  fftTables_ = arena.Take<float>(CFFTOoura::TableFloats(window_));
+  binPlan_ = arena.Take<int>(CFFTOoura::BinPlanInts(window_));
+  frames_ = arena.Take<sTokenProbs>(static_cast<size_t>(half_ + 1));
+  bandsOffset_ = arena.Used();
+  LayOutBands(arena);
+}
+
+void Listener::LayOutBands(Arena& arena) {
+  int heard[modes::kMaxHeard];
+  bandCount_ = modes::BandsHeard(settings_.mode, heard);
+  SpectraRing::Range ranges[kMaxBands];
+  for (int b = 0; b < bandCount_; ++b) {
+    const MultiToneBand band =
+        MultiToneBand::Compute(heard[b], settings_.sampleRate, window_, settings_.customBaseHz, settings_.customSeparation);
+    geometry_[b] = BandGeometry(band, window_ / 2 + 1);
+    bandModes_[b] = Globals::bandOfDecodingMode(heard[b])->mode;
+    ranges[b] = geometry_[b].ReadRange();
+    doors_[b] = DoorSearch(geometry_[b], slots_, arena);
+    levels_[b] = SlotLevels(slots_, arena);
+  }
+  // The ring last: the only array whose size depends on the grid.
+  ring_ = SpectraRing(slots_, window_ / 2 + 1, static_cast<int>(slots_ * 0.5 * 0.05 + 0.5), ranges, bandCount_,
+                      arena);
+}
+
+void Listener::Prepare() {
+  SpectralAnalysis::FillWindow(window_fn_, window_);
+  fft_.PrepareIn(window_, fftTables_);
+  PrepareBands();
+  for (int i = 0; i < kMaxClusters; ++i) clusters_[i].live = false;
   ResetStream();
 }
 
-void Listener::BuildBands() {
-  bands_.clear();
-  bandModes_.clear();
-  fullScale_.clear();
-  for (int decodingMode : bandsHeardBy(mode_)) {
-    const MultiToneBand band = MultiToneBand::MakeIsolated(decodingMode, rate_, window_, customBase_, customSeparation_);
-    bands_.emplace_back(band, slots_, analysis_.mSpecSize);
-    bandModes_.push_back(Globals::bandOfDecodingMode(decodingMode)->mode);
+void Listener::PrepareBands() {
+  fft_.PlanBinsIn(window_, ring_.Offsets(), binPlan_);
+  for (int b = 0; b < bandCount_; ++b) {
+    views_[b] = ring_.View(b);
     // The level a full-scale tone on the band's grid reads, for calibration
     // (the stream starts afresh after this).
-    const double w = 2.0 * kPi * band.toneHz[0] / rate_;
+    const double w = 2.0 * kPi * geometry_[b].band.toneHz[0] / settings_.sampleRate;
     for (int i = 0; i < window_; ++i) samples_[i] = static_cast<float>(std::sin(w * i));
-    analysis_.doFFT(samples_.data(), analysis_.mSpecMag, nullptr);
-    const int bin = bands_.back().toneBins[0];
-    fullScale_.push_back(analysis_.mSpecMag[bin - 1] + analysis_.mSpecMag[bin] + analysis_.mSpecMag[bin + 1]);
+    fft_.powerBins(samples_, window_fn_, ring_.Row(0));
+    const float* row = views_[b].Row(0);
+    const int bin = geometry_[b].toneBins[0];
+    fullScale_[b] = geometry_[b].fits ? row[bin - 1] + row[bin] + row[bin + 1] : 0.0f;
   }
-  openCluster_.assign(bands_.size(), -1);
-  std::vector<SpectraRing::Range> ranges;
-  for (const MultiToneDetector& b : bands_) ranges.push_back(b.ReadRange());
-  ring_.reset(new SpectraRing(slots_, analysis_.mSpecSize, static_cast<int>(slots_ * 0.5 * 0.05 + 0.5), ranges));
-  views_.clear();
-  for (int b = 0; b < static_cast<int>(bands_.size()); ++b) views_.push_back(ring_->View(b));
-  analysis_.PlanBins(ring_->Offsets());
 }
 
 int Listener::SetCustom(float baseHz, int separation) {
-  if (mode_ != QUORLAX_MODE_CUSTOM) return QUORLAX_NOT_READY;
-  const int check = Check(mode_, rate_, baseHz, separation);
+  if (settings_.mode != QUORLAX_MODE_CUSTOM) return QUORLAX_NOT_READY;
+  ListenerSettings next = settings_;
+  next.customBaseHz = baseHz;
+  next.customSeparation = separation;
+  const int check = Check(next);
   if (check != QUORLAX_OK) return check;
-  customBase_ = baseHz;
-  customSeparation_ = separation;
-  for (Reader& r : readers_) r.active = false;
-  for (Cluster& c : clusters_) c.live = false;
+  if (Bytes(next) > blockBytes_) return QUORLAX_ERROR_OUT_OF_MEMORY;
+  settings_ = next;
+  for (int i = 0; i < kMaxReaders; ++i) readers_[i].active = false;
+  for (int i = 0; i < kMaxClusters; ++i) clusters_[i].live = false;
   activeReaders_ = liveClusters_ = 0;
-  failedPending_.clear();
-  BuildBands();
+  failedCount_ = 0;
+  // Only the bands' arrays change: lay them out again where they were (the
+  // layout before them is the same for every grid).
+  Arena arena(block_, blockBytes_);
+  arena.Skip(bandsOffset_);
+  LayOutBands(arena);
+  PrepareBands();
   ResetStream();
   return QUORLAX_OK;
+}
+
+void Listener::TakeOver(const Listener& old) {
+  for (int i = 0; i < old.out_.count; ++i) Emit(old.out_.items[(old.out_.head + i) % old.out_.capacity]);
+  for (int i = 0; i < old.doorsOpened_.count; ++i)
+    doorsOpened_.items[i] = old.doorsOpened_.items[(old.doorsOpened_.head + i) % old.doorsOpened_.capacity];
+  doorsOpened_.head = 0;
+  doorsOpened_.count = old.doorsOpened_.count;
+  dropped_ = old.dropped_;
+  settings_.reportFailed = old.settings_.reportFailed;
+  samplesIn_ = old.samplesIn_;
+  frameCount_ = old.frameCount_;
+  for (int i = 0; i < kRecentOk; ++i) recentOk_[i] = old.recentOk_[i];
+  recentOkNext_ = old.recentOkNext_;
+  ResetStream();
 }
 
 void Listener::ResetStream() {
   // The lead-in: window minus hop of silence.
-  std::fill(samples_.begin(), samples_.begin() + lead_, 0.0f);
+  std::fill(samples_, samples_ + lead_, 0.0f);
   fill_ = lead_;
   untilFrame_ = window_ - lead_;
   write_ = 0;
   storedFrames_ = 0;
   segmentFrames_ = 0;
   segmentStart_ = samplesIn_;
-  for (MultiToneDetector& b : bands_) b.Clear();
-  std::fill(openCluster_.begin(), openCluster_.end(), -1);
+  for (int b = 0; b < bandCount_; ++b) {
+    doors_[b].Clear();
+    levels_[b].Clear();
+  }
+  std::fill(openCluster_, openCluster_ + kMaxBands, -1);
 }
 
 void Listener::Push(const float* samples, long long count) {
@@ -136,51 +188,58 @@ void Listener::Push(const float* samples, long long count) {
 }
 
 void Listener::Append(const float* samples, int n) {
+  const int capacity = 2 * window_;
   while (n > 0) {
     const int take = std::min(n, untilFrame_);
-    if (fill_ + take > static_cast<int>(samples_.size())) {
+    if (fill_ + take > capacity) {
       // Only the last window can still belong to a frame.
-      std::memmove(samples_.data(), samples_.data() + fill_ - window_, sizeof(float) * window_);
+      std::memmove(samples_, samples_ + fill_ - window_, sizeof(float) * window_);
       fill_ = window_;
     }
     if (samples != nullptr) {
-      std::memcpy(samples_.data() + fill_, samples, sizeof(float) * take);
+      std::memcpy(samples_ + fill_, samples, sizeof(float) * take);
       samples += take;
     } else {
-      std::fill(samples_.begin() + fill_, samples_.begin() + fill_ + take, 0.0f);
+      std::fill(samples_ + fill_, samples_ + fill_ + take, 0.0f);
     }
     fill_ += take;
     n -= take;
     untilFrame_ -= take;
     if (untilFrame_ == 0) {
-      Hop(samples_.data() + fill_ - window_);
+      Hop(samples_ + fill_ - window_);
       untilFrame_ = hop_;
     }
   }
 }
 
 void Listener::Hop(const float* frame) {
-  analysis_.doFFTBins(frame, ring_->Row(write_));
-  for (int b = 0; b < static_cast<int>(bands_.size()); ++b) bands_[b].RankAndSlide(views_[b].Row(write_), write_);
+  fft_.powerBins(frame, window_fn_, ring_.Row(write_));
+  for (int b = 0; b < bandCount_; ++b) {
+    levels_[b].Forget(write_);
+    doors_[b].RankAndSlide(views_[b].Row(write_), write_);
+  }
   storedFrames_ = std::min(storedFrames_ + 1, slots_);
   write_ = (write_ + 1) % slots_;
   StepReaders();
   if (storedFrames_ == slots_) {
     // The N most recent hops, oldest first.
-    for (int b = 0; b < static_cast<int>(bands_.size()); ++b)
-      if (bands_[b].DoorInNewest(views_[b])) StartReader(b);
+    for (int b = 0; b < bandCount_; ++b)
+      if (doors_[b].DoorInNewest(views_[b])) StartReader(b);
   }
   ++frameCount_;
   ++segmentFrames_;
   ResolveClusters(false);
   ResolveFailed(false);
+#ifdef QUORLAX_HARDENED
+  Validate();
+#endif
 }
 
 void Listener::StartReader(int band) {
   Reader* free = nullptr;
-  for (Reader& r : readers_)
-    if (!r.active) {
-      free = &r;
+  for (int i = 0; i < kMaxReaders; ++i)
+    if (!readers_[i].active) {
+      free = &readers_[i];
       break;
     }
   int& open = openCluster_[band];
@@ -189,7 +248,7 @@ void Listener::StartReader(int band) {
   // not at every hop: a hop or two of misalignment costs a token nothing.
   if (open >= 0 && (frameCount_ - clusters_[open].anchorFrame) % doorStride_ != 0) return;
   if (open < 0) {
-    for (int i = 0; i < static_cast<int>(clusters_.size()); ++i)
+    for (int i = 0; i < kMaxClusters; ++i)
       if (!clusters_[i].live) {
         open = i;
         break;
@@ -201,14 +260,16 @@ void Listener::StartReader(int band) {
     ++liveClusters_;
     c.band = band;
     c.anchorFrame = frameCount_;
-    doors_[(doorHead_ + doorCount_) % kDoors] = HeardDoor{bandModes_[band], DoorStart()};
-    if (doorCount_ < kDoors)
-      ++doorCount_;
+    Queue<HeardDoor>& q = doorsOpened_;
+    q.items[(q.head + q.count) % q.capacity] = HeardDoor{bandModes_[band], DoorStart()};
+    if (q.count < q.capacity)
+      ++q.count;
     else
-      doorHead_ = (doorHead_ + 1) % kDoors;
+      q.head = (q.head + 1) % q.capacity;
   }
   if (free == nullptr) return;
   Reader& r = *free;
+  r = Reader{};
   r.active = true;
   ++activeReaders_;
   r.band = band;
@@ -216,12 +277,8 @@ void Listener::StartReader(int band) {
   r.clockFrames = 0.0;
   r.readPos = write_;
   r.ordinal = 1;
-  r.values.clear();
-  r.values.push_back(Globals::getIdxFromChar(Globals::frontDoorTokens[0]));
-  r.values.push_back(Globals::getIdxFromChar(Globals::frontDoorTokens[1]));
-  r.ratioSum = 0.0f;
-  r.levelSum = 0.0;
-  r.levelTokens = 0;
+  r.values[r.count++] = Globals::getIdxFromChar(Globals::frontDoorTokens[0]);
+  r.values[r.count++] = Globals::getIdxFromChar(Globals::frontDoorTokens[1]);
   r.doorFrame = frameCount_;
   r.start = DoorStart();
   r.cluster = open;
@@ -239,13 +296,12 @@ long long Listener::DoorStart() const {
 
 void Listener::StepReaders() {
   if (activeReaders_ == 0) return;
-  for (Reader& r : readers_) {
+  for (int i = 0; i < kMaxReaders; ++i) {
+    Reader& r = readers_[i];
     if (!r.active) continue;
     const SpectraView& ring = views_[r.band];
     if (ring.Filled(write_, r.readPos) < half_) continue;
-    MultiToneDetector& band = bands_[r.band];
-    band.ComputeWindowStats(ring, r.readPos, r.ordinal, true);
-    const MultiToneDetector::Decision d = band.DecideToken(ring, r.readPos);
+    const TokenDecision d = ReadToken(geometry_[r.band], ring, r.readPos, r.ordinal, &levels_[r.band], frames_);
     r.ratioSum += d.energyRatio;
     if (d.agreeing > 0) {
       r.levelSum += d.toneLevel;
@@ -253,9 +309,9 @@ void Listener::StepReaders() {
     }
     r.readPos = NextTokenWindow(r.clockStart, &r.clockFrames, slots_);
     if (d.token < 0) continue;
-    r.values.push_back(d.token);
+    r.values[r.count++] = d.token;
     ++r.ordinal;
-    if (static_cast<int>(r.values.size()) == Globals::numTotalTokens) FinishReader(r);
+    if (r.count == Globals::numTotalTokens) FinishReader(r);
   }
 }
 
@@ -263,19 +319,22 @@ void Listener::FinishReader(Reader& r) {
   r.active = false;
   --activeReaders_;
   HeardMessage m{};
-  const ReadOut ro = ReadOutTokens(codec_, r.values, scratchReceived_.data(), m.text);
+  int received[Globals::numTotalTokens];
+  const ReadOut ro = ReadOutTokens(codec_, r.values, received, m.text);
+  const float ratio = r.ratioSum / static_cast<float>(Globals::numMessageTokens);
   m.ok = ro.ok;
   m.mode = bandModes_[r.band];
   m.start = r.start;
   m.end = r.start + static_cast<long long>(Globals::numTotalTokens) * tokenSamples_;
-  m.confidence = confidenceOf(r.ratioSum / static_cast<float>(Globals::numMessageTokens), ro.unchanged);
+  m.confidence = MessageConfidence(ratio, ro.correctionShare);
+  m.snrDb = ratio;
+  m.corrected = Globals::numTotalTokens - Globals::numCorrectionTokens - ro.unchanged;
   const double level = r.levelTokens > 0 ? r.levelSum / r.levelTokens / fullScale_[r.band] : 0.0;
   m.levelDb = level > 0.0 ? std::max(kNoLevelDb, static_cast<float>(10.0 * std::log10(level))) : kNoLevelDb;
   Cluster& c = clusters_[r.cluster];
   c.readers--;
   // The best-aligned reader has the clearest tones: rank by confidence, then
   // by the level of its tones above the band.
-  const float ratio = r.ratioSum / static_cast<float>(Globals::numMessageTokens);
   HeardMessage& best = m.ok ? c.bestOk : c.bestFailed;
   float& bestRatio = m.ok ? c.bestOkRatio : c.bestFailedRatio;
   bool& have = m.ok ? c.haveOk : c.haveFailed;
@@ -288,7 +347,7 @@ void Listener::FinishReader(Reader& r) {
 
 void Listener::ResolveClusters(bool force) {
   if (liveClusters_ == 0) return;
-  for (int i = 0; i < static_cast<int>(clusters_.size()); ++i) {
+  for (int i = 0; i < kMaxClusters; ++i) {
     Cluster& c = clusters_[i];
     if (!c.live || c.readers > 0) continue;
     const bool accepting = openCluster_[c.band] == i && frameCount_ - c.anchorFrame <= half_;
@@ -300,8 +359,8 @@ void Listener::ResolveClusters(bool force) {
       recentOk_[recentOkNext_] = Span{c.bestOk.start, c.bestOk.end};
       recentOkNext_ = (recentOkNext_ + 1) % kRecentOk;
       Emit(c.bestOk);
-    } else if (c.haveFailed && reportFailed_ && failedPending_.size() < failedPending_.capacity()) {
-      failedPending_.push_back(c.bestFailed);
+    } else if (c.haveFailed && settings_.reportFailed && failedCount_ < kMaxReaders) {
+      failedPending_[failedCount_++] = c.bestFailed;
     }
   }
 }
@@ -311,21 +370,34 @@ void Listener::ResolveFailed(bool force) {
   // completed, then is reported unless a passing message covers its time.
   const long long now = segmentStart_ + segmentFrames_ * hop_;
   const long long wait = static_cast<long long>(Globals::numTotalTokens + 2) * tokenSamples_;
-  size_t kept = 0;
-  for (size_t i = 0; i < failedPending_.size(); ++i) {
+  int kept = 0;
+  for (int i = 0; i < failedCount_; ++i) {
     const HeardMessage& m = failedPending_[i];
     if (!force && now < m.end + wait) {
       failedPending_[kept++] = m;
       continue;
     }
     bool covered = false;
-    for (const Span& s : recentOk_) covered |= s.end > s.start && m.start < s.end && s.start < m.end;
+    for (int k = 0; k < kRecentOk; ++k) {
+      const Span& s = recentOk_[k];
+      covered |= s.end > s.start && m.start < s.end && s.start < m.end;
+    }
     if (!covered) Emit(m);
   }
-  failedPending_.resize(kept);
+  failedCount_ = kept;
 }
 
-void Listener::Emit(const HeardMessage& m) { out_.push_back(m); }
+void Listener::Emit(const HeardMessage& m) {
+  Queue<HeardMessage>& q = out_;
+  if (q.count == q.capacity) {
+    // Nobody took the oldest: it makes room, and the loss is counted.
+    q.head = (q.head + 1) % q.capacity;
+    --q.count;
+    ++dropped_;
+  }
+  q.items[(q.head + q.count) % q.capacity] = m;
+  ++q.count;
+}
 
 void Listener::Flush() {
   // Silence until every reading has run its course (zeros name no tone, so
@@ -343,18 +415,56 @@ void Listener::Flush() {
 }
 
 bool Listener::NextDoor(HeardDoor* out) {
-  if (doorCount_ == 0) return false;
-  *out = doors_[doorHead_];
-  doorHead_ = (doorHead_ + 1) % kDoors;
-  --doorCount_;
+  Queue<HeardDoor>& q = doorsOpened_;
+  if (q.count == 0) return false;
+  *out = q.items[q.head];
+  q.head = (q.head + 1) % q.capacity;
+  --q.count;
   return true;
 }
 
 bool Listener::Next(HeardMessage* out) {
-  if (out_.empty()) return false;
-  *out = out_.front();
-  out_.pop_front();
+  Queue<HeardMessage>& q = out_;
+  if (q.count == 0) return false;
+  *out = q.items[q.head];
+  q.head = (q.head + 1) % q.capacity;
+  --q.count;
   return true;
+}
+
+void Listener::Validate() const {
+  // A listener whose bookkeeping went wrong must stop here, not read past its
+  // arrays later: hardened builds check after every hop.
+  auto fail = [](const char* what) {
+    std::fprintf(stderr, "quorlax: listener state corrupt: %s\n", what);
+    std::abort();
+  };
+  int active = 0;
+  int clusterReaders[kMaxClusters] = {};
+  for (int i = 0; i < kMaxReaders; ++i) {
+    const Reader& r = readers_[i];
+    if (!r.active) continue;
+    ++active;
+    if (r.band < 0 || r.band >= bandCount_) fail("reader band");
+    if (r.readPos < 0 || r.readPos >= slots_ || r.clockStart < 0 || r.clockStart >= slots_) fail("reader position");
+    if (r.count < Globals::numFrontDoorTokens || r.count >= Globals::numTotalTokens) fail("reader token count");
+    if (r.cluster < 0 || r.cluster >= kMaxClusters || !clusters_[r.cluster].live) fail("reader cluster");
+    ++clusterReaders[r.cluster];
+  }
+  if (active != activeReaders_) fail("active reader count");
+  int live = 0;
+  for (int i = 0; i < kMaxClusters; ++i) {
+    if (!clusters_[i].live) continue;
+    ++live;
+    if (clusters_[i].readers != clusterReaders[i]) fail("cluster reader count");
+  }
+  if (live != liveClusters_) fail("live cluster count");
+  if (write_ < 0 || write_ >= slots_ || storedFrames_ < 0 || storedFrames_ > slots_) fail("ring position");
+  if (fill_ < window_ - hop_ || fill_ > 2 * window_ || untilFrame_ < 0 || untilFrame_ > window_) fail("sample position");
+  if (out_.count < 0 || out_.count > out_.capacity || failedCount_ < 0 || failedCount_ > kMaxReaders)
+    fail("queue count");
+  for (int b = 0; b < bandCount_; ++b)
+    if (!doors_[b].CountsMatch((write_ + slots_ - 1) % slots_)) fail("door counts");
 }
 
 }  // namespace QUORLAX

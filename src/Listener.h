@@ -7,17 +7,22 @@
 // It owns the stream: callers push any number of samples and Flush at the
 // end; a lead-in lets a stream that starts exactly with a transmission be
 // heard, and Flush supplies the tail that completes what is in flight.
-// Per hop it allocates nothing; messages are queued as they complete.
+//
+// It lives in one block of memory, the caller's or one the library allocated:
+// every array is laid out at creation, and nothing allocates afterwards, not
+// even when a message completes. Messages wait in a queue of fixed capacity;
+// when the caller leaves it full, the oldest is dropped and counted.
 #pragma once
 
-#include <deque>
-#include <memory>
-#include <vector>
+#include <cstddef>
 
-#include "MultiToneDetector.h"
 #include "ReedSolomon.h"
 #include "SpectraRing.h"
-#include "SpectralAnalysis.h"
+#include "core/Arena.h"
+#include "core/BandGeometry.h"
+#include "core/DoorSearch.h"
+#include "core/TokenRead.h"
+#include "fftooura/fftsg.h"
 
 namespace QUORLAX {
 
@@ -29,6 +34,8 @@ struct HeardMessage {
   long long end;     // one past the last token's last sample
   float levelDb;     // tone level, dB re a full-scale sine
   float confidence;  // as Decoder::GetConfidence
+  float snrDb;       // mean level of its tones above the band, dB
+  int corrected;     // message positions the correction changed
 };
 
 // A front door as it opens: the start of a reading, before its outcome.
@@ -37,18 +44,41 @@ struct HeardDoor {
   long long start;  // estimated first sample of the door in the caller's stream
 };
 
+struct ListenerSettings {
+  int mode;             // QUORLAX_MODE_*
+  float sampleRate;     // Hz
+  float customBaseHz;   // custom mode only
+  int customSeparation;
+  bool reportFailed;
+};
+
 class Listener {
  public:
-  // 0 when `mode` (QUORLAX_MODE_*) can be heard at `samplingRate` with this
-  // custom grid; otherwise the C interface's code (-1 mode, -4, -7).
-  static int Check(int mode, float samplingRate, float customBaseHz, int customSeparation);
+  static constexpr int kMaxBands = 4;  // as many as a mode hears
+  static constexpr int kQueue = 64;  // completed messages waiting for Next
+  static constexpr int kDoors = 32;  // front doors waiting for NextDoor
 
-  // The configuration must pass Check. Throws only std::bad_alloc.
-  Listener(int mode, float samplingRate, float customBaseHz, int customSeparation);
+  // 0 when the settings can be heard; otherwise the C interface's code
+  // (-1 mode, -4, -7). Pure: reads and writes no process-wide setting.
+  static int Check(const ListenerSettings& settings);
+  // Bytes of a block that holds a listener with these settings (which must
+  // pass Check), whatever the block's alignment.
+  static size_t Bytes(const ListenerSettings& settings);
+  // Builds a listener at the start of `block`; null when `bytes` is too small.
+  static Listener* Place(void* block, size_t bytes, const ListenerSettings& settings);
+  // Nothing to release: the block is its owner's.
+  ~Listener() = default;
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
 
-  // Custom mode: another grid (0, -1 not custom, -4, -7). Drops what is in flight.
+  // Custom mode: another grid (0, -1 not custom, -4, -7). Drops what is in
+  // flight; queued messages and positions stay. -8 when this listener's block
+  // is too small for that grid (nothing changed).
   int SetCustom(float baseHz, int separation);
-  void ReportFailed(bool on) { reportFailed_ = on; }
+  // Takes over another listener's queue, doors, counters and stream position
+  // (after a SetCustom that needed a larger block).
+  void TakeOver(const Listener& old);
+  void ReportFailed(bool on) { settings_.reportFailed = on; }
 
   void Push(const float* samples, long long count);
   // End of stream: completes every reading, reports them, and starts afresh.
@@ -57,42 +87,55 @@ class Listener {
   bool Next(HeardMessage* out);
   // Takes the oldest front door not yet taken (the newest kDoors are kept).
   bool NextDoor(HeardDoor* out);
-  static constexpr int kDoors = 32;
+  // Messages dropped because the queue was full when they completed.
+  long long Dropped() const { return dropped_; }
 
-  int Mode() const { return mode_; }
-  float SampleRate() const { return rate_; }
+  const ListenerSettings& Settings() const { return settings_; }
 
  private:
   struct Reader {
-    bool active = false;
-    int band = 0;
-    int clockStart = 0;
-    double clockFrames = 0.0;
-    int readPos = 0;
-    int ordinal = 1;  // the message token being read, 1..18
-    std::vector<int> values;
-    float ratioSum = 0.0f;
-    double levelSum = 0.0;
-    int levelTokens = 0;
-    long long start = 0;
-    long long doorFrame = 0;
-    int cluster = 0;
+    bool active;
+    int band;
+    int clockStart;
+    double clockFrames;
+    int readPos;
+    int ordinal;  // the message token being read, 1..18
+    int count;    // values read, front door included
+    int values[20];
+    float ratioSum;
+    double levelSum;
+    int levelTokens;
+    long long start;
+    long long doorFrame;
+    int cluster;
   };
   // Readers of one band whose doors lie within a token of the first one.
   struct Cluster {
-    bool live = false;
-    int band = 0;
-    long long anchorFrame = 0;
-    int readers = 0;
-    bool haveOk = false, haveFailed = false;
-    HeardMessage bestOk{}, bestFailed{};
-    float bestOkRatio = 0.0f, bestFailedRatio = 0.0f;
+    bool live;
+    int band;
+    long long anchorFrame;
+    int readers;
+    bool haveOk, haveFailed;
+    HeardMessage bestOk, bestFailed;
+    float bestOkRatio, bestFailedRatio;
   };
   struct Span {
     long long start, end;
   };
+  template <class T>
+  struct Queue {  // a ring of fixed capacity
+    T* items;
+    int capacity, head, count;
+  };
 
-  void BuildBands();
+  Listener(const ListenerSettings& settings, unsigned char* block, size_t bytes, Arena& arena);
+  // Takes every array from `arena` in one fixed order: first those that keep
+  // their size whatever the grid, then the bands' (LayOutBands).
+  void LayOut(Arena& arena);
+  void LayOutBands(Arena& arena);
+  // Fills the window, the transform's tables and the calibrations (placing only).
+  void Prepare();
+  void PrepareBands();
   void ResetStream();
   // Appends n samples (zeros when `samples` is null) and runs the hops they complete.
   void Append(const float* samples, int n);
@@ -104,24 +147,29 @@ class Listener {
   void ResolveClusters(bool force);
   void ResolveFailed(bool force);
   void Emit(const HeardMessage& m);
+  // Hardened builds: the counts and positions the hop relies on.
+  void Validate() const;
 
-  int mode_;
-  float rate_;
+  ListenerSettings settings_;
   int window_, hop_, slots_, half_, lead_, tokenSamples_;
   int doorStride_;  // hops between the doors of one cluster that get a reader
-  float customBase_;
-  int customSeparation_;
-  bool reportFailed_ = false;
+  int bandCount_ = 0;
+  int bandModes_[kMaxBands] = {};
+  unsigned char* block_;   // where this listener lives
+  size_t blockBytes_;
+  size_t bandsOffset_ = 0;  // where the bands' arrays start in the block
 
-  SpectralAnalysis analysis_;
+  CFFTOoura fft_;
   ReedSolomon codec_;
+  float* window_fn_ = nullptr;  // the analysis window
+  float* fftTables_ = nullptr;
+  int* binPlan_ = nullptr;
   // Samples in arrival order, the newest at fill_; each frame is analysed
   // where it lies, and the last window slides back to the front when full.
-  std::vector<float> samples_;
+  float* samples_ = nullptr;
   int fill_ = 0;
   int untilFrame_ = 0;
-  std::unique_ptr<SpectraRing> ring_;  // the bands' bins of the last N hops
-  std::vector<SpectraView> views_;     // per band
+  sTokenProbs* frames_ = nullptr;  // one token window of records, for whichever reader reads
   int write_ = 0;
   int storedFrames_ = 0;
   long long frameCount_ = 0;      // frames analysed since creation
@@ -129,21 +177,27 @@ class Listener {
   long long segmentStart_ = 0;    // caller's sample where this stream began
   long long samplesIn_ = 0;
 
-  std::vector<MultiToneDetector> bands_;
-  std::vector<int> bandModes_;
-  std::vector<float> fullScale_;  // three-bin energy of a full-scale tone, per band
-  std::vector<int> openCluster_;  // per band, -1 when none accepts doors
-  std::vector<Reader> readers_;
-  std::vector<Cluster> clusters_;
+  // The bands: geometry, the door search and shared levels of each, and the
+  // ring of their bins of the last N hops (arrays in the block).
+  BandGeometry geometry_[kMaxBands];
+  DoorSearch doors_[kMaxBands];
+  SlotLevels levels_[kMaxBands];
+  SpectraRing ring_;
+  SpectraView views_[kMaxBands] = {};
+  float fullScale_[kMaxBands] = {};  // three-bin energy of a full-scale tone, per band
+  int openCluster_[kMaxBands] = {};  // per band, -1 when none accepts doors
+
+  Reader* readers_ = nullptr;
+  Cluster* clusters_ = nullptr;
   int activeReaders_ = 0;
   int liveClusters_ = 0;
-  std::vector<HeardMessage> failedPending_;
-  std::vector<Span> recentOk_;
+  HeardMessage* failedPending_ = nullptr;
+  int failedCount_ = 0;
+  Span* recentOk_ = nullptr;
   int recentOkNext_ = 0;
-  std::vector<int> scratchReceived_;
-  std::deque<HeardMessage> out_;
-  HeardDoor doors_[kDoors] = {};
-  int doorHead_ = 0, doorCount_ = 0;
+  Queue<HeardMessage> out_{};
+  Queue<HeardDoor> doorsOpened_{};
+  long long dropped_ = 0;
 };
 
 }  // namespace QUORLAX

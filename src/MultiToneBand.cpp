@@ -13,49 +13,50 @@ int binOf(float hz, float freq2Bin) { return static_cast<int>(static_cast<double
 
 }  // namespace
 
-MultiToneBand MultiToneBand::Make(int decodingMode, float sampleRate, int windowSize) {
-  const Globals::BandRow* found = Globals::bandOfDecodingMode(decodingMode);
-  const Globals::BandRow& row = found != nullptr ? *found : Globals::bandTable[0];
+namespace {
+
+// One band from its row and steps: the shift step in bins of the 44100 Hz
+// grid and that step in Hz as derived for this window.
+MultiToneBand FromSteps(const Globals::BandRow& row, float sampleRate, int windowSize, float customBaseHz,
+                        int shiftBins, float shiftHzAtWindow) {
   MultiToneBand band;
   band.decodingMode = row.decodingMode;
   band.sampleRate = sampleRate;
   band.windowSize = windowSize;
-  for (int i = 0; i < kNumTones; ++i) {
-    band.toneHz[i] = Globals::bandTone(row, i, sampleRate, windowSize);
-    band.toneGain[i] = Globals::bandToneGain(row, i, kNumTones);
+  for (int i = 0; i < MultiToneBand::kNumTones; ++i) {
+    band.toneHz[i] = Globals::bandToneWith(row, i, sampleRate, windowSize, customBaseHz, shiftHzAtWindow);
+    band.toneGain[i] = Globals::bandToneGain(row, i, MultiToneBand::kNumTones);
   }
-  band.nextToneHz = Globals::bandTone(row, kNumTones, sampleRate, windowSize);
-  band.shiftBins = *row.shiftBinsNow;
-  // At window 2048 the process-wide step is the one on air. At other windows
-  // it would be twice too large, so use our own bin width, which makes the
-  // same step in Hz as at 44100 Hz / 2048.
-  band.shiftHz = windowSize == 2048
-                     ? *row.shiftHzNow
-                     : static_cast<float>(band.shiftBins) * (sampleRate / static_cast<float>(windowSize));
+  band.nextToneHz =
+      Globals::bandToneWith(row, MultiToneBand::kNumTones, sampleRate, windowSize, customBaseHz, shiftHzAtWindow);
+  band.shiftBins = shiftBins;
+  // At window 2048 the window's step is the one on air. At other windows it
+  // would be twice too large, so use our own bin width, which makes the same
+  // step in Hz as at 44100 Hz / 2048.
+  band.shiftHz = windowSize == 2048 ? shiftHzAtWindow
+                                    : static_cast<float>(shiftBins) * (sampleRate / static_cast<float>(windowSize));
   return band;
 }
 
-MultiToneBand MultiToneBand::MakeIsolated(int decodingMode, float sampleRate, int windowSize, float customBaseHz,
-                                          int customSeparation) {
-  int savedBins[Globals::numBands];
-  float savedHz[Globals::numBands];
-  for (int i = 0; i < Globals::numBands; ++i) {
-    savedBins[i] = *Globals::bandTable[i].shiftBinsNow;
-    savedHz[i] = *Globals::bandTable[i].shiftHzNow;
-  }
-  const float savedBase = Globals::freqBaseForCustomMultiTone;
-  const int savedSeparation = Globals::zunsSeparationForCustomMultiTone;
-  Globals::freqBaseForCustomMultiTone = customBaseHz;
-  Globals::zunsSeparationForCustomMultiTone = customSeparation;
-  Globals::init(windowSize, sampleRate);
-  const MultiToneBand band = Make(decodingMode, sampleRate, windowSize);
-  Globals::freqBaseForCustomMultiTone = savedBase;
-  Globals::zunsSeparationForCustomMultiTone = savedSeparation;
-  for (int i = 0; i < Globals::numBands; ++i) {
-    *Globals::bandTable[i].shiftBinsNow = savedBins[i];
-    *Globals::bandTable[i].shiftHzNow = savedHz[i];
-  }
-  return band;
+const Globals::BandRow& rowOf(int decodingMode) {
+  const Globals::BandRow* found = Globals::bandOfDecodingMode(decodingMode);
+  return found != nullptr ? *found : Globals::bandTable[0];
+}
+
+}  // namespace
+
+MultiToneBand MultiToneBand::Make(int decodingMode, float sampleRate, int windowSize) {
+  const Globals::BandRow& row = rowOf(decodingMode);
+  return FromSteps(row, sampleRate, windowSize, Globals::freqBaseForCustomMultiTone, *row.shiftBinsNow,
+                   *row.shiftHzNow);
+}
+
+MultiToneBand MultiToneBand::Compute(int decodingMode, float sampleRate, int windowSize, float customBaseHz,
+                                     int customSeparation) {
+  const Globals::BandRow& row = rowOf(decodingMode);
+  const int shiftBins = Globals::bandShiftBins(row, customSeparation);
+  return FromSteps(row, sampleRate, windowSize, customBaseHz, shiftBins,
+                   Globals::bandShiftHzAtWindow(shiftBins, windowSize));
 }
 
 void MultiToneBand::TonesOf(int token, int tones[2]) {

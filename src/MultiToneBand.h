@@ -19,12 +19,14 @@ struct MultiToneBand {
   float shiftHz = 0.0f;             // the encoder's shift step
   int shiftBins = 0;                // the step in bins of the 44100 Hz / 2048 grid
 
-  // Builds band `decodingMode` (0..3) from the current process-wide settings.
+  // Builds band `decodingMode` (0..3) from the current process-wide settings
+  // (the classes whose constructors have just set them).
   static MultiToneBand Make(int decodingMode, float sampleRate, int windowSize);
-  // The same with the steps of `windowSize` and the given custom grid, leaving
-  // every process-wide setting as it was.
-  static MultiToneBand MakeIsolated(int decodingMode, float sampleRate, int windowSize, float customBaseHz,
-                                    int customSeparation);
+  // The same as a pure function of its inputs: the steps of `windowSize` and
+  // the given custom grid. Reads and writes no process-wide setting, so any
+  // thread may call it at any time.
+  static MultiToneBand Compute(int decodingMode, float sampleRate, int windowSize, float customBaseHz,
+                               int customSeparation);
 
   // Tone pair of `token` (lower first), and the token of a pair (-1: none).
   static void TonesOf(int token, int tones[2]);

@@ -1,11 +1,10 @@
 #include "ReedSolomon.h"
 
+#include <cstddef>
+
 namespace QUORLAX {
 
 namespace {
-
-constexpr int kElpRows = 10;
-constexpr int kElpCols = 8;  // locator degrees 0..7; anything higher is uncorrectable anyway
 
 void ToPolynomial(int* recd, const int* alpha_to, int nn) {
   for (int i = 0; i < nn; i++) recd[i] = (recd[i] == -1) ? 0 : alpha_to[recd[i]];
@@ -14,52 +13,35 @@ void ToPolynomial(int* recd, const int* alpha_to, int nn) {
 }  // namespace
 
 ReedSolomon::ReedSolomon()
-    : mm(5), nn(31), tt(4), kk(23), msg_len(12), mLastDecodeCorrectable(false) {
-  const int np = nn - kk;
-  pp = new int[mm + 1]{1, 0, 1, 0, 0, 1};
-  alpha_to = new int[nn + 1]();
-  index_of = new int[nn + 1]();
-  gg = new int[np + 1]();
-  recd = new int[nn];
+    : mm(5), nn(31), tt(4), kk(23), msg_len(12), mLastDecodeCorrectable(false), tables_{} {
+  Tables& t = tables_;
+  const int primitive[6] = {1, 0, 1, 0, 0, 1};
+  for (int i = 0; i <= mm; i++) t.pp[i] = primitive[i];
+  pp = t.pp;
+  alpha_to = t.alpha_to;
+  index_of = t.index_of;
+  gg = t.gg;
+  recd = t.recd;
   for (int i = 0; i < nn; i++) recd[i] = -1;
-  data = new int[kk]();
-  bb = new int[np]();
-  elp = new int*[kElpRows];
-  for (int i = 0; i < kElpRows; i++) elp[i] = new int[kElpCols]();
-  d = new int[kElpRows]();
-  l = new int[kElpRows]();
-  u_lu = new int[kElpRows]();
-  s = new int[np + 1]();
-  root = new int[tt]();
-  loc = new int[tt]();
-  z = new int[tt + 1]();
-  err = new int[nn]();
-  reg = new int[tt + 1]();
+  data = t.data;
+  bb = t.bb;
+  for (int i = 0; i < kElpRows; i++) t.elp[i] = t.elpRows[i];
+  elp = t.elp;
+  d = t.d;
+  l = t.l;
+  u_lu = t.u_lu;
+  s = t.s;
+  root = t.root;
+  loc = t.loc;
+  z = t.z;
+  err = t.err;
+  reg = t.reg;
 
   GenerateGaloisField();
   GeneratePoly();
 }
 
-ReedSolomon::~ReedSolomon() {
-  delete[] pp;
-  delete[] alpha_to;
-  delete[] index_of;
-  delete[] gg;
-  delete[] recd;
-  delete[] data;
-  delete[] bb;
-  for (int i = 0; i < kElpRows; i++) delete[] elp[i];
-  delete[] elp;
-  delete[] d;
-  delete[] l;
-  delete[] u_lu;
-  delete[] s;
-  delete[] root;
-  delete[] loc;
-  delete[] z;
-  delete[] err;
-  delete[] reg;
-}
+ReedSolomon::~ReedSolomon() {}
 
 void ReedSolomon::GenerateGaloisField() {
   int mask = 1;
@@ -101,8 +83,12 @@ void ReedSolomon::GeneratePoly() {
 }
 
 void ReedSolomon::SetMessage(std::vector<int> message) {
-  if (static_cast<int>(message.size()) > kk) return;
-  msg_len = static_cast<int>(message.size());
+  SetMessage(message.data(), static_cast<int>(message.size()));
+}
+
+void ReedSolomon::SetMessage(const int* message, int size) {
+  if (size > kk || size < 0) return;
+  msg_len = size;
   for (int i = 0; i < kk; i++) data[i] = (i < msg_len) ? (message[i] & ((1 << mm) - 1)) : 0;
 }
 
@@ -123,14 +109,19 @@ void ReedSolomon::Encode() {
 }
 
 void ReedSolomon::GetCode(std::vector<int>& code) {
-  code.clear();
-  for (int i = 0; i < msg_len; i++) code.push_back(data[i]);
-  for (int i = 0; i < nn - kk; i++) code.push_back(bb[i]);
+  code.resize(static_cast<std::size_t>(msg_len + nn - kk));
+  GetCode(code.data());
 }
 
-void ReedSolomon::SetCode(std::vector<int> code) {
+void ReedSolomon::GetCode(int* code) const {
+  for (int i = 0; i < msg_len; i++) code[i] = data[i];
+  for (int i = 0; i < nn - kk; i++) code[msg_len + i] = bb[i];
+}
+
+void ReedSolomon::SetCode(std::vector<int> code) { SetCode(code.data(), static_cast<int>(code.size())); }
+
+void ReedSolomon::SetCode(const int* code, int size) {
   const int np = nn - kk;
-  const int size = static_cast<int>(code.size());
   if (size >= kk || msg_len >= kk || size < msg_len + np) return;
   for (int i = 0; i < np; i++) recd[i] = code[msg_len + i] & ((1 << mm) - 1);
   for (int i = 0; i < msg_len; i++) recd[np + i] = code[i] & ((1 << mm) - 1);
@@ -281,8 +272,12 @@ void ReedSolomon::Decode() {
 }
 
 void ReedSolomon::GetMessage(std::vector<int>& message) {
-  message.clear();
-  for (int i = 0; i < msg_len; i++) message.push_back(recd[nn - kk + i]);
+  message.resize(static_cast<std::size_t>(msg_len));
+  GetMessage(message.data());
+}
+
+void ReedSolomon::GetMessage(int* message) const {
+  for (int i = 0; i < msg_len; i++) message[i] = recd[nn - kk + i];
 }
 
 }  // namespace QUORLAX

@@ -5,8 +5,8 @@
 // On-air order: msg_len message symbols, then parity bb[0..7]. Message symbol
 // i is the coefficient of x^(8+i).
 //
-// Encode, SetCode and Decode allocate nothing; every table is allocated once
-// by the constructor.
+// Nothing allocates: every table lives inside the object, so a codec can sit
+// in a caller's memory block. The vector calls copy through the pointer ones.
 #pragma once
 
 #include <vector>
@@ -26,15 +26,21 @@ class ReedSolomon {
   // Takes at most kk values; a longer message is ignored (nothing changes).
   // Values are masked to 5 bits.
   void SetMessage(std::vector<int> message);
+  void SetMessage(const int* message, int size);
   void Encode();
   void GetCode(std::vector<int>& code);
+  // Writes msg_len message symbols and 8 parity symbols.
+  void GetCode(int* code) const;
 
   // Ignored (nothing changes) when code.size() >= kk, msg_len >= kk, or
   // code.size() < msg_len + 8. Symbol values are masked to 5 bits (v & 31), so
   // out-of-range input is received as a wrong symbol, never a bad table index.
   void SetCode(std::vector<int> code);
+  void SetCode(const int* code, int size);
   void Decode();
   void GetMessage(std::vector<int>& message);
+  // Writes the msg_len corrected message symbols.
+  void GetMessage(int* message) const;
 
   int mm, nn, tt, kk, msg_len;
 
@@ -60,6 +66,18 @@ class ReedSolomon {
   // gave up (the word is returned as received) or located an error in the
   // never-sent (shortened) positions (its corrections are made all the same).
   bool mLastDecodeCorrectable;
+
+  static constexpr int kElpRows = 10;
+  static constexpr int kElpCols = 8;  // locator degrees 0..7; anything higher is uncorrectable anyway
+
+ private:
+  // Where the pointers above point: sized for m = 5, n = 31, k = 23, t = 4.
+  struct Tables {
+    int pp[6], alpha_to[32], index_of[32], gg[9], recd[31], data[23], bb[8];
+    int elpRows[kElpRows][kElpCols];
+    int* elp[kElpRows];
+    int d[kElpRows], l[kElpRows], u_lu[kElpRows], s[9], root[4], loc[4], z[5], err[31], reg[5];
+  } tables_;
 };
 
 }  // namespace QUORLAX

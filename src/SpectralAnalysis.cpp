@@ -29,7 +29,9 @@ SpectralAnalysis::~SpectralAnalysis() {
   delete[] mWindow;
 }
 
-void SpectralAnalysis::generateBlackmanHarris74Window(float* window, int size) {
+void SpectralAnalysis::generateBlackmanHarris74Window(float* window, int size) { FillWindow(window, size); }
+
+void SpectralAnalysis::FillWindow(float* window, int size) {
   if (size <= 0) return;
   if (size == 1) {  // the cosine grid needs two points; keep the sum at 2
     window[0] = 2.0f;

@@ -31,6 +31,8 @@ class SpectralAnalysis {
 
   // Four-term Blackman-Harris-like window scaled so its samples sum to 2.
   void generateBlackmanHarris74Window(float* window, int size);
+  // The same window for analysers that keep it in memory of their own.
+  static void FillWindow(float* window, int size);
 
   Mode mode;
   CFFTOoura* fftooura;

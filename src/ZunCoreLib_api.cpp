@@ -22,10 +22,6 @@
 
 using namespace QUORLAX;
 
-struct QUORLAX_Listener {
-  explicit QUORLAX_Listener(int mode, float rate, float base, int separation) : impl(mode, rate, base, separation) {}
-  Listener impl;
-};
 
 class CQuorlaxCore {
  public:
@@ -40,7 +36,7 @@ namespace {
 
 const char kVersion[50] = "Quorlax version 1.0.0 [QuorlaxSDK]";
 const char kVersionInfo[] = "Quorlax Python SDK";
-constexpr int kMaxCustomSeparation = 1000;  // wider grids never fit a spectrum
+constexpr int kMaxCustomSeparation = QUORLAX_MAX_CUSTOM_SEPARATION;
 
 CQuorlaxCore* core(void* handle) { return static_cast<CQuorlaxCore*>(handle); }
 
@@ -101,28 +97,23 @@ int tryBuildPair(CQuorlaxCore* c, int mode) {
   } catch (const std::bad_alloc&) {
     c->mEncoder.reset();
     c->mDecoder.reset();
-    return QUORLAX_ERROR_UNSUPPORTED;
+    return QUORLAX_ERROR_OUT_OF_MEMORY;
+  }
+}
+
+// Runs a call that may allocate; out of memory becomes its code.
+template <class F>
+int32_t orOutOfMemory(F&& call) {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return QUORLAX_ERROR_OUT_OF_MEMORY;
   }
 }
 
 }  // namespace
 
 extern "C" {
-
-const char* QUORLAX_GetErrorText(int code) {
-  switch (code) {
-    case QUORLAX_OK: return "success";
-    case QUORLAX_NOT_READY: return "more audio is needed, or the mode is not recognised";
-    case QUORLAX_FRONT_DOOR: return "the start of a transmission was found";
-    case QUORLAX_MESSAGE_COMPLETE: return "a message is complete and can be read";
-    case QUORLAX_ERROR_INVALID_ARGUMENT: return "invalid argument";
-    case QUORLAX_ERROR_NOT_CONFIGURED: return "the handle is null or not configured";
-    case QUORLAX_ERROR_BUFFER_FULL: return "the decoder's buffer is full: drain it with empty pushes first";
-    case QUORLAX_ERROR_UNSUPPORTED: return "this mode cannot be used at this sample rate or setting";
-    case QUORLAX_CHECK_FAILED: return "the message failed its check";
-    default: return "unknown result code";
-  }
-}
 
 void* QUORLAX_Create(void) { return new (std::nothrow) CQuorlaxCore(); }
 
@@ -154,7 +145,8 @@ int32_t QUORLAX_Configure(int mode, float samplingRate, int32_t bufferSize, void
 int32_t QUORLAX_SetAudioSignature(int32_t samplesSize, const float* samplesBuffer, void* zuningObject) {
   CQuorlaxCore* c = core(zuningObject);
   if (c == nullptr || !c->mEncoder) return QUORLAX_ERROR_NOT_CONFIGURED;
-  return c->mEncoder->SetAudioSignature(samplesSize, samplesBuffer);
+  // Out of memory leaves no signature: the old one is released first.
+  return orOutOfMemory([&] { return c->mEncoder->SetAudioSignature(samplesSize, samplesBuffer); });
 }
 
 int32_t QUORLAX_EncodeDataToAudioBuffer(const char* stringToEncode, int32_t size, int32_t type,
@@ -162,7 +154,8 @@ int32_t QUORLAX_EncodeDataToAudioBuffer(const char* stringToEncode, int32_t size
   CQuorlaxCore* c = core(zuningObject);
   if (c == nullptr || !c->mEncoder) return QUORLAX_ERROR_NOT_CONFIGURED;
   // The method takes the type before the size.
-  return c->mEncoder->EncodeDataToAudioBuffer(stringToEncode, type, size, melodyString, melodySize);
+  return orOutOfMemory(
+      [&] { return c->mEncoder->EncodeDataToAudioBuffer(stringToEncode, type, size, melodyString, melodySize); });
 }
 
 int32_t QUORLAX_GetEncodedAudioBuffer(float* audioBuffer, void* zuningObject) {
@@ -181,7 +174,7 @@ int32_t QUORLAX_ResetEncodedAudioBuffer(void* zuningObject) {
 int32_t QUORLAX_DecodeAudioBuffer(float* audioBuffer, int size, void* zuningObject) {
   CQuorlaxCore* c = core(zuningObject);
   if (c == nullptr || !c->mDecoder) return QUORLAX_ERROR_NOT_CONFIGURED;
-  return c->mDecoder->DecodeAudioBuffer(audioBuffer, size);
+  return orOutOfMemory([&] { return c->mDecoder->DecodeAudioBuffer(audioBuffer, size); });
 }
 
 int32_t QUORLAX_GetDecodedData(char* stringDecoded, void* zuningObject) {
@@ -223,28 +216,6 @@ int32_t QUORLAX_GetSpectrum(float* spectrumBuffer, void* zuningObject) {
   if (c == nullptr || !c->mDecoder) return QUORLAX_ERROR_NOT_CONFIGURED;
   if (spectrumBuffer == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
   return c->mDecoder->GetSpectrum(spectrumBuffer);
-}
-
-int32_t QUORLAX_GetBandInfo(int mode, float sampleRate, QUORLAX_BandInfo* out) {
-  if (out == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
-  const Globals::BandRow* row = Globals::bandOfMode(mode);
-  if (row == nullptr) return QUORLAX_NOT_READY;
-  if (!std::isfinite(sampleRate) || sampleRate <= 0.0f) return QUORLAX_ERROR_UNSUPPORTED;
-  const int window = windowSizeFor(sampleRate);
-  const MultiToneBand band =
-      MultiToneBand::MakeIsolated(row->decodingMode, sampleRate, window, Globals::freqBaseForCustomMultiTone,
-                                  Globals::zunsSeparationForCustomMultiTone);
-  if (!band.Fits()) return QUORLAX_ERROR_UNSUPPORTED;
-  std::memset(out, 0, sizeof *out);
-  out->mode = row->mode;
-  out->decoding_mode = row->decodingMode;
-  std::strncpy(out->name, row->name, sizeof out->name - 1);
-  out->num_tones = MultiToneBand::kNumTones;
-  for (int i = 0; i < MultiToneBand::kNumTones; ++i) out->tone_hz[i] = band.toneHz[i];
-  out->shift_hz = band.shiftHz;
-  out->low_hz = band.toneHz[0];
-  out->high_hz = band.toneHz[MultiToneBand::kNumTones - 1] + 2 * band.shiftHz;
-  return QUORLAX_OK;
 }
 
 int32_t QUORLAX_SetCustomBaseFreq(float baseFreq, int zunsSeparation, void* zuningObject) {
@@ -295,72 +266,5 @@ int32_t QUORLAX_SetSynthVolume(float synthVolume, void* zuningObject) {
   Globals::synthVolume = synthVolume;
   return QUORLAX_OK;
 }
-
-QUORLAX_Listener* QUORLAX_ListenerCreate(int mode, float sampleRate, int* error) {
-  int code = Listener::Check(mode, sampleRate, Globals::freqBaseForCustomMultiTone,
-                             Globals::zunsSeparationForCustomMultiTone);
-  QUORLAX_Listener* l = nullptr;
-  if (code == QUORLAX_OK) {
-    try {
-      l = new QUORLAX_Listener(mode, sampleRate, Globals::freqBaseForCustomMultiTone,
-                               Globals::zunsSeparationForCustomMultiTone);
-    } catch (const std::bad_alloc&) {
-      code = QUORLAX_ERROR_UNSUPPORTED;
-    }
-  }
-  if (error != nullptr) *error = code;
-  return l;
-}
-
-int32_t QUORLAX_ListenerSetCustom(QUORLAX_Listener* listener, float baseFreq, int separation) {
-  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
-  return listener->impl.SetCustom(baseFreq, separation);
-}
-
-int32_t QUORLAX_ListenerReportFailed(QUORLAX_Listener* listener, int on) {
-  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
-  listener->impl.ReportFailed(on != 0);
-  return QUORLAX_OK;
-}
-
-int32_t QUORLAX_ListenerPush(QUORLAX_Listener* listener, const float* samples, int count) {
-  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
-  if (count < 0 || (samples == nullptr && count > 0)) return QUORLAX_ERROR_INVALID_ARGUMENT;
-  listener->impl.Push(samples, count);
-  return QUORLAX_OK;
-}
-
-int32_t QUORLAX_ListenerFlush(QUORLAX_Listener* listener) {
-  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
-  listener->impl.Flush();
-  return QUORLAX_OK;
-}
-
-int32_t QUORLAX_ListenerNext(QUORLAX_Listener* listener, QUORLAX_Message* out) {
-  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
-  if (out == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
-  HeardMessage m;
-  if (!listener->impl.Next(&m)) return 0;
-  std::memcpy(out->text, m.text, sizeof out->text);
-  out->ok = m.ok ? 1 : 0;
-  out->band = m.mode;
-  out->start = m.start;
-  out->end = m.end;
-  out->level_db = m.levelDb;
-  out->confidence = m.confidence;
-  return 1;
-}
-
-int32_t QUORLAX_ListenerNextDoor(QUORLAX_Listener* listener, QUORLAX_Door* out) {
-  if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
-  if (out == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
-  HeardDoor d;
-  if (!listener->impl.NextDoor(&d)) return 0;
-  out->band = d.mode;
-  out->start = d.start;
-  return 1;
-}
-
-void QUORLAX_ListenerDestroy(QUORLAX_Listener* listener) { delete listener; }
 
 }  // extern "C"

@@ -75,12 +75,12 @@ TEST(AllModes, WritePositionRuleAndIdleBands) {
   ASSERT_EQ(d.mBands.size(), 3u);
   std::vector<float> noise = Noise(2048, 1e-2f, 5);
   ASSERT_EQ(d.DecodeAudioBuffer(noise.data(), 2048), -1);  // exactly one hop analysed
-  EXPECT_NE(d.mBands[0].strongestTone[0], -1);
-  EXPECT_EQ(d.mBands[1].strongestTone[0], -1);
-  EXPECT_EQ(d.mBands[2].strongestTone[0], -1);
-  EXPECT_NE(d.mBands[1].strongestTone[1], -1);
-  EXPECT_NE(d.mBands[2].strongestTone[1], -1);
-  EXPECT_EQ(d.mBands[0].strongestTone[1], -1);
+  EXPECT_NE(d.Doors(0).Strongest(0), -1);
+  EXPECT_EQ(d.Doors(1).Strongest(0), -1);
+  EXPECT_EQ(d.Doors(2).Strongest(0), -1);
+  EXPECT_NE(d.Doors(1).Strongest(1), -1);
+  EXPECT_NE(d.Doors(2).Strongest(1), -1);
+  EXPECT_EQ(d.Doors(0).Strongest(1), -1);
 
   // While band 1 is read, the other bands' read positions stay put.
   const std::vector<float> stream = Framed(Transmission(3, 44100.f, "idlebands"), 44100.f);

@@ -8,11 +8,22 @@
 #include <vector>
 
 #include "Globals.h"
-#include "MultiToneDetector.h"
+#include "core/Arena.h"
+#include "core/BandGeometry.h"
+#include "core/DoorSearch.h"
+#include "core/TokenRead.h"
 
 using namespace QUORLAX;
 
 namespace {
+
+// One band's geometry and door search, its arrays in a block of its own.
+struct Detector {
+  Detector(const MultiToneBand& band, int slots) : g(band, 1025), block(1 << 16), doors(g, slots, block.arena()) {}
+  BandGeometry g;
+  ArenaBlock block;
+  DoorSearch doors;
+};
 
 struct DoorCase {
   float rate;
@@ -28,9 +39,9 @@ class MultiToneDoor : public ::testing::TestWithParam<DoorCase> {};
 TEST_P(MultiToneDoor, Thresholds) {
   const DoorCase c = GetParam();
   Globals::init(2048, c.rate);
-  MultiToneDetector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, c.rate, 2048), c.slots, 1025);
-  ASSERT_EQ(d.frontDoorTone1, 0);
-  ASSERT_EQ(d.frontDoorTone2, 2);
+  Detector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, c.rate, 2048), c.slots);
+  ASSERT_EQ(d.g.frontDoorTone1, 0);
+  ASSERT_EQ(d.g.frontDoorTone2, 2);
   std::vector<float> row(1025, 0.0f);
   const SpectraView ring{row.data(), 0, c.slots, 1025, c.tolerance, 0, 1024};  // every slot the same row
   const int h = c.slots / 2;
@@ -38,13 +49,13 @@ TEST_P(MultiToneDoor, Thresholds) {
   for (int i = 0; i < c.slots; ++i) {
     const int slot = (start + i) % c.slots;
     const int k = i < h ? i : i - h;
-    d.strongestTone[slot] = i < h ? (k < c.first ? 0 : 4) : (k < c.second ? 2 : 4);
-    d.secondTone[slot] = i >= h && k >= c.second && k < c.second + c.asSecond ? 2 : 6;
+    d.doors.Record(slot, i < h ? (k < c.first ? 0 : 4) : (k < c.second ? 2 : 4),
+                   i >= h && k >= c.second && k < c.second + c.asSecond ? 2 : 6);
   }
-  EXPECT_EQ(d.FrontDoorAt(ring, start), c.found);
+  EXPECT_EQ(d.doors.FrontDoorAt(ring, start), c.found);
   int readPos = start;
   const int writePos = (start + c.slots - 1) % c.slots;
-  EXPECT_EQ(d.SearchFrontDoor(ring, writePos, &readPos), c.found);
+  EXPECT_EQ(d.doors.SearchFrontDoor(ring, writePos, &readPos), c.found);
   EXPECT_EQ(readPos, c.found ? writePos : (start + 1) % c.slots);
 }
 
@@ -68,7 +79,7 @@ TEST(MultiToneDoor, SlidingCountsMatchTheFullCount) {
     Globals::init(2048, rate);
     const int slots = rate == 44100.0f ? 36 : 157;
     const int tolerance = rate == 44100.0f ? 1 : 4;
-    MultiToneDetector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, rate, 2048), slots, 1025);
+    Detector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, rate, 2048), slots);
     std::vector<float> spectra(static_cast<size_t>(slots) * 1025, 1.0f);
     const SpectraView ring{spectra.data(), 1025, slots, 1025, tolerance, 0, 1024};
     std::mt19937 rng(3);
@@ -81,11 +92,11 @@ TEST(MultiToneDoor, SlidingCountsMatchTheFullCount) {
       for (int b = 0; b < 1025; ++b) s[b] = 1.0f + static_cast<float>(rng() % 100) / 100.0f;
       const int loud = phase == 0 ? 0 : (phase == 1 ? 2 : -1);
       if (loud >= 0 && rng() % 10 != 0)
-        for (int k = -1; k <= 1; ++k) s[d.toneBins[loud] + k] = 50.0f;
-      d.RankAndSlide(s, slot);
+        for (int k = -1; k <= 1; ++k) s[d.g.toneBins[loud] + k] = 50.0f;
+      d.doors.RankAndSlide(s, slot);
       if (hop + 1 < slots) continue;
-      const bool full = d.FrontDoorAt(ring, (slot + 1) % slots);
-      EXPECT_EQ(d.DoorInNewest(ring), full) << rate << " hop " << hop;
+      const bool full = d.doors.FrontDoorAt(ring, (slot + 1) % slots);
+      EXPECT_EQ(d.doors.DoorInNewest(ring), full) << rate << " hop " << hop;
       doors += full;
     }
     EXPECT_GT(doors, 0) << rate;
@@ -100,7 +111,7 @@ namespace {
 // exactly as a stable sort of every tone's level in dB, near-ties included.
 TEST(MultiToneRanking, SameAsSortingEveryLevel) {
   Globals::init(2048, 44100.0f);
-  MultiToneDetector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, 44100.0f, 2048), 36, 1025);
+  Detector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, 44100.0f, 2048), 36);
   std::mt19937 rng(11);
   std::vector<float> s(1025);
   int nearTies = 0;
@@ -113,17 +124,17 @@ TEST(MultiToneRanking, SameAsSortingEveryLevel) {
       if (kind == 0) continue;
       float v = kind == 3 ? 0.0f : base;
       for (unsigned k = rng() % 4; k > 0 && kind == 2; --k) v = std::nextafter(v, 1e9f);
-      for (int b = -1; b <= 1; ++b) s[d.toneBins[i] + b] = v;
+      for (int b = -1; b <= 1; ++b) s[d.g.toneBins[i] + b] = v;
       nearTies += kind == 2;
     }
     float ratios[9];
     int idx[9];
-    ASSERT_TRUE(d.ComputeStartStats(s.data(), ratios));
+    ASSERT_TRUE(d.g.ComputeStartStats(s.data(), ratios));
     for (int i = 0; i < 9; ++i) idx[i] = i;
     std::stable_sort(idx, idx + 9, [&](int a, int b) { return ratios[a] > ratios[b]; });
-    d.RankStartTones(s.data(), 0);
-    ASSERT_EQ(d.strongestTone[0], std::isinf(ratios[idx[0]]) ? -1 : idx[0]) << "trial " << trial;
-    ASSERT_EQ(d.secondTone[0], std::isinf(ratios[idx[1]]) ? -1 : idx[1]) << "trial " << trial;
+    d.doors.RankTones(s.data(), 0);
+    ASSERT_EQ(d.doors.Strongest(0), std::isinf(ratios[idx[0]]) ? -1 : idx[0]) << "trial " << trial;
+    ASSERT_EQ(d.doors.Second(0), std::isinf(ratios[idx[1]]) ? -1 : idx[1]) << "trial " << trial;
   }
   EXPECT_GT(nearTies, 1000);
 }
@@ -138,7 +149,7 @@ namespace {
 TEST(MultiToneRanking, SameAsSortingEveryLevelAcrossDecades) {
   Globals::init(2048, 48000.0f);
   for (int bandMode : {Globals::DECODING_MODE_AUDIBLE, Globals::DECODING_MODE_NONAUDIBLE}) {
-    MultiToneDetector d(MultiToneBand::Make(bandMode, 48000.0f, 2048), 157, 1025);
+    Detector d(MultiToneBand::Make(bandMode, 48000.0f, 2048), 157);
     const unsigned seed = 17u + static_cast<unsigned>(bandMode);
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -155,24 +166,24 @@ TEST(MultiToneRanking, SameAsSortingEveryLevelAcrossDecades) {
       const float ratio[] = {1.0f, 1.001f, 1.0009999f, 1.0010001f, 0.999f, 1.00001f};
       if (a != b) sums[a] = sums[b] * ratio[rng() % 6];
       for (int i = 0; i < 9; ++i) {
-        const int bin = d.toneBins[i];
+        const int bin = d.g.toneBins[i];
         s[bin - 1] = sums[i] * 0.25f;
         s[bin] = sums[i] * 0.5f;
         s[bin + 1] = sums[i] * 0.25f;
       }
       float ratios[9];
       int idx[9];
-      d.RankStartTones(s.data(), 0);
-      if (!d.ComputeStartStats(s.data(), ratios)) {
-        ASSERT_EQ(d.strongestTone[0], -1) << "seed " << seed << " trial " << trial;
-        ASSERT_EQ(d.secondTone[0], -1) << "seed " << seed << " trial " << trial;
+      d.doors.RankTones(s.data(), 0);
+      if (!d.g.ComputeStartStats(s.data(), ratios)) {
+        ASSERT_EQ(d.doors.Strongest(0), -1) << "seed " << seed << " trial " << trial;
+        ASSERT_EQ(d.doors.Second(0), -1) << "seed " << seed << " trial " << trial;
         ++silent;
         continue;
       }
       for (int i = 0; i < 9; ++i) idx[i] = i;
       std::stable_sort(idx, idx + 9, [&](int x, int y) { return ratios[x] > ratios[y]; });
-      ASSERT_EQ(d.strongestTone[0], std::isinf(ratios[idx[0]]) ? -1 : idx[0]) << "seed " << seed << " trial " << trial;
-      ASSERT_EQ(d.secondTone[0], std::isinf(ratios[idx[1]]) ? -1 : idx[1]) << "seed " << seed << " trial " << trial;
+      ASSERT_EQ(d.doors.Strongest(0), std::isinf(ratios[idx[0]]) ? -1 : idx[0]) << "seed " << seed << " trial " << trial;
+      ASSERT_EQ(d.doors.Second(0), std::isinf(ratios[idx[1]]) ? -1 : idx[1]) << "seed " << seed << " trial " << trial;
     }
     EXPECT_GT(silent, 100) << "seed " << seed;  // the floor reaches bands without energy
   }
@@ -187,7 +198,7 @@ namespace {
 // levels, whether the sums stand clear of each other or tie to a float step.
 TEST(MultiToneWindow, FramesRankTheirLevelsInDb) {
   Globals::init(2048, 44100.0f);
-  MultiToneDetector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, 44100.0f, 2048), 36, 1025);
+  Detector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, 44100.0f, 2048), 36);
   const int slots = 36, h = slots / 2;
   std::vector<float> spectra(static_cast<size_t>(slots) * 1025, 0.0f);
   const SpectraView ring{spectra.data(), 1025, slots, 1025, 1, 0, 1024};
@@ -196,7 +207,7 @@ TEST(MultiToneWindow, FramesRankTheirLevelsInDb) {
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   for (int trial = 0; trial < 300; ++trial) {
     const int ordinal = 1 + trial % 18;
-    const int off = d.shiftBins[ordinal % MultiToneBand::kMaxShifts];
+    const int off = d.g.shiftBins[ordinal % MultiToneBand::kMaxShifts];
     const int first = static_cast<int>(rng() % slots);
     const float floor = std::pow(10.0f, -12.0f + 24.0f * unit(rng));
     for (float& v : spectra) v = floor * unit(rng);
@@ -208,31 +219,31 @@ TEST(MultiToneWindow, FramesRankTheirLevelsInDb) {
       const float ratio[] = {1.0f, 1.001f, 1.0009999f, 1.0010001f, 1.0000001f, 1.00001f};
       if (a != b) sums[a] = sums[b] * ratio[rng() % 6];
       for (int i = 0; i < 9; ++i) {
-        const int bin = d.toneBins[i] + off;
+        const int bin = d.g.toneBins[i] + off;
         row[bin - 1] = row[bin + 1] = sums[i] * 0.25f;
         row[bin] = sums[i] * 0.5f;
       }
     }
-    d.ComputeWindowStats(ring, first, ordinal);
+    std::vector<sTokenProbs> frames(h);
+    ReadToken(d.g, ring, first, ordinal, nullptr, frames.data());
     double level = 0.0;
     for (int s = 0; s < h; ++s)
-      for (int b = d.beginBin; b <= d.endBin; ++b) level += ring.Row(first + s)[b];
-    level /= static_cast<double>(d.endBin - d.beginBin + 1) * h;
+      for (int b = d.g.beginBin; b <= d.g.endBin; ++b) level += ring.Row(first + s)[b];
+    level /= static_cast<double>(d.g.endBin - d.g.beginBin + 1) * h;
     for (int s = 0; s < h; ++s) {
       const float* row = ring.Row(first + s);
       float db[9];
       int idx[9];
       for (int i = 0; i < 9; ++i) {
-        const int bin = d.toneBins[i] + off;
+        const int bin = d.g.toneBins[i] + off;
         const float sum = row[bin - 1] + row[bin] + row[bin + 1];
         db[i] = static_cast<float>(20 * std::log10(sum / 3 / level));
         idx[i] = i;
       }
       std::stable_sort(idx, idx + 9, [&](int x, int y) { return db[x] > db[y]; });
-      const int slot = (first + s) % slots;
-      const sTokenProbs& rec = d.stats[slot];
-      ASSERT_EQ(d.windowMaxTone[slot], idx[0]) << "seed " << seed << " trial " << trial << " frame " << s;
-      ASSERT_EQ(d.windowSecondTone[slot], idx[1]) << "seed " << seed << " trial " << trial << " frame " << s;
+      const sTokenProbs& rec = frames[s];
+      ASSERT_EQ(rec.idxToneMax, idx[0]) << "seed " << seed << " trial " << trial << " frame " << s;
+      ASSERT_EQ(rec.idxToneSecond, idx[1]) << "seed " << seed << " trial " << trial << " frame " << s;
       ASSERT_EQ(rec.energyRatioToneMax, db[idx[0]]) << "seed " << seed << " trial " << trial << " frame " << s;
       ASSERT_EQ(rec.energyRatioToneSecond, db[idx[1]]) << "seed " << seed << " trial " << trial << " frame " << s;
     }

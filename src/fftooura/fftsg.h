@@ -28,6 +28,7 @@
 // same bits.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 class CFFTOoura {
@@ -54,6 +55,10 @@ class CFFTOoura {
   // Builds the tables and work arrays for size n (a valid size; others are
   // ignored). Allocates; a no-op when already built for n.
   void Prepare(int n);
+  // The same in the caller's memory of TableFloats(n) floats (any alignment),
+  // which must outlive the object's use of size n. Allocates nothing.
+  static std::size_t TableFloats(int n);
+  void PrepareIn(int n, float* memory);
 
   void rdft(int n, int isgn, float* a);
 
@@ -68,6 +73,10 @@ class CFFTOoura {
   // ends) also have offsets, consecutive with the run: the kernels store whole
   // vectors, and may write those margin bins. Allocates.
   void PlanBins(int n, const int* offsets);
+  // The same in the caller's memory of BinPlanInts(n) ints, after Prepare or
+  // PrepareIn for n. Allocates nothing then.
+  static std::size_t BinPlanInts(int n);
+  void PlanBinsIn(int n, const int* offsets, int* memory);
   // The planned bins of window[j] * x[j] into `row`. Allocates nothing.
   void powerBins(const float* x, const float* window, float* row);
   // Lanes of the kernel that transforms size n.

@@ -1,0 +1,136 @@
+#include "core/DoorSearch.h"
+
+#include <algorithm>
+
+#include "OrderedSum.h"
+#include "core/ToneRanking.h"
+
+namespace QUORLAX {
+
+using namespace ranking;
+
+DoorSearch::DoorSearch(const BandGeometry& geometry, int slots, Arena& arena)
+    : geometry_(&geometry),
+      slots_(slots),
+      strongest_(arena.Take<int>(static_cast<size_t>(slots))),
+      second_(arena.Take<int>(static_cast<size_t>(slots))) {
+  if (strongest_ != nullptr && second_ != nullptr) Clear();
+}
+
+void DoorSearch::Clear() {
+  std::fill(strongest_, strongest_ + slots_, -1);
+  std::fill(second_, second_ + slots_, -1);
+  slideFirst_ = slideSecond_ = 0;
+}
+
+void DoorSearch::RankAndSlide(const float* spectrum, int slot) {
+  const int n = slots_;
+  const int h = n / 2;
+  const int tone1 = geometry_->frontDoorTone1, tone2 = geometry_->frontDoorTone2;
+  auto first = [&](int s) { return strongest_[s % n] == tone1; };
+  auto second = [&](int s) { return strongest_[s % n] == tone2 || second_[s % n] == tone2; };
+  // The window ending at slot - 1 becomes the one ending at slot: slot itself
+  // leaves the older half and re-enters the newer one with its new ranking,
+  // and slot + h crosses from the newer half to the older.
+  slideFirst_ += first(slot + h) - first(slot);
+  slideSecond_ -= second(slot + h);
+  RankTones(spectrum, slot);
+  slideSecond_ += second(slot);
+}
+
+bool DoorSearch::CountsMatch(int newestSlot) const {
+  // The N slots ending at newestSlot, oldest first: recount both halves.
+  const int n = slots_, h = n / 2;
+  int first = 0, second = 0;
+  for (int i = 0; i < n; ++i) {
+    const int s = (newestSlot + 1 + i) % n;
+    if (i < h)
+      first += strongest_[s] == geometry_->frontDoorTone1;
+    else
+      second += strongest_[s] == geometry_->frontDoorTone2 || second_[s] == geometry_->frontDoorTone2;
+  }
+  return first == slideFirst_ && second == slideSecond_;
+}
+
+bool DoorSearch::DoorInNewest(const SpectraView& ring) const {
+  const int h = ring.slots / 2;
+  return slideFirst_ >= h - ring.toleranceFrames && slideSecond_ >= h - 2 * ring.toleranceFrames;
+}
+
+void DoorSearch::RankTones(const float* spectrum, int slot) {
+  const BandGeometry& g = *geometry_;
+  if (!g.fits) {
+    strongest_[slot] = second_[slot] = -1;
+    return;
+  }
+  constexpr int kNumTones = BandGeometry::kNumTones;
+  float t[kNumTones];
+  for (int i = 0; i < kNumTones; ++i) t[i] = BandGeometry::ToneSum(spectrum, g.toneBins[i]);
+  const int bandBins = g.BandBins();
+  int top, next;
+  if (rankBySums(t, kNumTones, RoughSum(spectrum + g.beginBin, bandBins) / bandBins, &top, &next)) {
+    strongest_[slot] = top;
+    second_[slot] = next;
+    return;
+  }
+  float energyBlock;
+  if (!g.StartLevel(spectrum, &energyBlock, nullptr)) {
+    strongest_[slot] = second_[slot] = -1;
+    return;
+  }
+  float q[kNumTones];
+  for (int i = 0; i < kNumTones; ++i) q[i] = t[i] / BandGeometry::kMeasuredBins / energyBlock;
+  float topDb, nextDb;
+  if (!topTwoLevels(q, kNumTones, &top, &next, &topDb, &nextDb)) {
+    // Stable descending bubble sort of every level: equal (or NaN) levels keep tone order.
+    float sorted[kNumTones];
+    int idx[kNumTones];
+    for (int i = 0; i < kNumTones; ++i) {
+      sorted[i] = LevelDb(static_cast<double>(q[i]));
+      idx[i] = i;
+    }
+    for (int c = 0; c < kNumTones - 1; ++c) {
+      for (int d = 0; d < kNumTones - 1 - c; ++d) {
+        if (sorted[d + 1] > sorted[d]) {
+          std::swap(sorted[d], sorted[d + 1]);
+          std::swap(idx[d], idx[d + 1]);
+        }
+      }
+    }
+    top = idx[0];
+    next = idx[1];
+    topDb = sorted[0];
+    nextDb = sorted[1];
+  }
+  strongest_[slot] = topDb == kNoLevel ? -1 : top;
+  second_[slot] = nextDb == kNoLevel ? -1 : next;
+}
+
+bool DoorSearch::FrontDoorAt(const SpectraView& ring, int firstSlot) const {
+  const int n = ring.slots;
+  const int h = n / 2;
+  const int t = ring.toleranceFrames;
+  int first = 0;
+  for (int i = 0; i < h; ++i) first += strongest_[(firstSlot + i) % n] == geometry_->frontDoorTone1;
+  if (first < h - t) return false;
+  int second = 0;
+  for (int i = h; i < n; ++i) {
+    const int slot = (firstSlot + i) % n;
+    second += strongest_[slot] == geometry_->frontDoorTone2 || second_[slot] == geometry_->frontDoorTone2;
+  }
+  return second >= h - 2 * t;
+}
+
+bool DoorSearch::SearchFrontDoor(const SpectraView& ring, int writePos, int* readPos) const {
+  int& r = *readPos;
+  while (ring.Filled(writePos, r) >= ring.slots - 1) {
+    if (FrontDoorAt(ring, r)) {
+      r = writePos;
+      return true;
+    }
+    r = (r + 1) % ring.slots;
+  }
+  return false;
+}
+
+}  // namespace QUORLAX

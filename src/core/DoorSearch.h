@@ -1,0 +1,61 @@
+// The front-door search of one band: per slot of the block ring, the two
+// strongest tones of that hop, and for a search that runs at every hop the
+// counts of the door's two halves, kept up to date as the window slides. Its
+// per-slot arrays come from an Arena, so it lives wherever its owner does.
+#pragma once
+
+#include "SpectraView.h"
+#include "core/Arena.h"
+#include "core/BandGeometry.h"
+
+namespace QUORLAX {
+
+class DoorSearch {
+ public:
+  // For `slots` slots of the band `geometry` (which must outlive the search).
+  DoorSearch(const BandGeometry& geometry, int slots, Arena& arena);
+  DoorSearch() = default;  // searches nothing until assigned
+
+  // Ranks the tones of `spectrum` and records the two strongest at `slot`;
+  // -1 where the frame names no tone.
+  void RankTones(const float* spectrum, int slot);
+  // The same for a search that runs at every hop (the listener): also keeps
+  // the counts of DoorInNewest for the N slots that end at `slot`, updated as
+  // they slide.
+  void RankAndSlide(const float* spectrum, int slot);
+  // FrontDoorAt for the N most recent slots that RankAndSlide recorded.
+  bool DoorInNewest(const SpectraView& ring) const;
+  // True when the N slots from firstSlot hold both front-door tokens: the
+  // first half the first token, the second half the second.
+  bool FrontDoorAt(const SpectraView& ring, int firstSlot) const;
+  // Slides *readPos forward while the ring (up to writePos) is full, looking
+  // for a front door; on success *readPos = writePos.
+  bool SearchFrontDoor(const SpectraView& ring, int writePos, int* readPos) const;
+  // Forgets every ranking (a new stream).
+  void Clear();
+
+  // The recorded ranking of a slot (-1: none).
+  int Strongest(int slot) const { return strongest_[slot]; }
+  int Second(int slot) const { return second_[slot]; }
+  // The per-slot rankings as arrays, for the decoders' block-ring members.
+  int* StrongestArray() { return strongest_; }
+  int* SecondArray() { return second_; }
+  // For tests of the search alone: records a ranking as RankTones would.
+  void Record(int slot, int strongest, int second) {
+    strongest_[slot] = strongest;
+    second_[slot] = second;
+  }
+  int Slots() const { return slots_; }
+  // Counts behind DoorInNewest, for the listener's hardened checks.
+  bool CountsMatch(int newestSlot) const;
+
+ private:
+  const BandGeometry* geometry_ = nullptr;
+  int slots_ = 0;
+  int* strongest_ = nullptr;  // per slot
+  int* second_ = nullptr;
+  int slideFirst_ = 0;   // of the N newest slots: older half ranking the first door tone first
+  int slideSecond_ = 0;  // newer half ranking the second door tone first or second
+};
+
+}  // namespace QUORLAX
