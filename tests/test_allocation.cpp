@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -122,7 +123,7 @@ TEST_F(Allocation, DecodingHopsAndDraining) {
 }
 
 // The listener allocates nothing per hop: not in noise, not while its readers
-// read (only a finished reading allocates, in the read-out and the queue).
+// read (NothingAfterCreation below covers completed messages too).
 TEST_F(Allocation, ListenerHops) {
   for (int mode : {2, 5}) {
     for (float rate : {44100.f, 48000.f}) {
@@ -147,6 +148,66 @@ TEST_F(Allocation, ListenerHops) {
       QUORLAX_ListenerDestroy(l);
     }
   }
+}
+
+// However a listener was made, nothing allocates after creation: a long
+// stream with many messages, none taken for a while (the queue overflows),
+// then all taken, then a flush; the same for a sender rendering block by block.
+TEST_F(Allocation, NothingAfterCreation) {
+  const float rate = 48000.0f;
+  std::vector<float> stream = Silence(3000);
+  for (int i = 0; i < QUORLAX_LISTENER_QUEUE + 6; ++i) {
+    char text[10];
+    std::snprintf(text, sizeof text, "alloc%04d", i);
+    Append(stream, Transmission(i % 2 ? 3 : 4, rate, text));
+    Append(stream, Noise(2000, 1e-4f, static_cast<uint32_t>(i)));
+  }
+  QUORLAX_ListenerConfig c;
+  QUORLAX_ListenerConfigInit(&c, QUORLAX_MODE_ALL, rate);
+  c.report_failed = 1;
+  std::vector<unsigned char> block(static_cast<size_t>(QUORLAX_ListenerSize(&c)));
+  for (bool callerMemory : {false, true}) {
+    int error = 0;
+    QUORLAX_Listener* l = callerMemory
+                              ? QUORLAX_ListenerInit(block.data(), static_cast<int64_t>(block.size()), &c, &error)
+                              : QUORLAX_ListenerCreateEx(&c, &error);
+    ASSERT_NE(l, nullptr);
+    int taken = 0;
+    EXPECT_EQ(AllocationsIn([&] {
+                for (size_t pos = 0; pos < stream.size(); pos += 4000)
+                  QUORLAX_ListenerPush(l, stream.data() + pos, static_cast<int>(std::min<size_t>(4000, stream.size() - pos)));
+                QUORLAX_MessageEx m;
+                m.size = sizeof m;
+                while (QUORLAX_ListenerNextEx(l, &m) == 1) ++taken;
+                QUORLAX_ListenerFlush(l);
+                while (QUORLAX_ListenerNextEx(l, &m) == 1) ++taken;
+              }),
+              0)
+        << (callerMemory ? "caller's memory" : "library's memory");
+    EXPECT_EQ(taken, QUORLAX_LISTENER_QUEUE);
+    EXPECT_EQ(QUORLAX_ListenerDropped(l), 6);
+    QUORLAX_ListenerDestroy(l);
+  }
+  EXPECT_EQ(AllocationsIn([&] {
+              int error = 0;
+              QUORLAX_Listener* l = QUORLAX_ListenerInit(block.data(), static_cast<int64_t>(block.size()), &c, &error);
+              QUORLAX_ListenerDestroy(l);
+            }),
+            0)
+      << "made in the caller's memory";
+
+  int error = 0;
+  QUORLAX_Sender* s = QUORLAX_SenderCreate(QUORLAX_MODE_AUDIBLE, rate, 0.0f, 0, &error);
+  ASSERT_NE(s, nullptr);
+  std::vector<float> out(333);
+  int samples = 0;
+  EXPECT_EQ(AllocationsIn([&] {
+              QUORLAX_SenderStart(s, "alloc0000");
+              while (int n = QUORLAX_SenderRender(s, out.data(), static_cast<int32_t>(out.size()))) samples += n;
+            }),
+            0);
+  EXPECT_EQ(samples, 20 * 5015);
+  QUORLAX_SenderDestroy(s);
 }
 
 }  // namespace
