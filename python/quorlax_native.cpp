@@ -21,8 +21,9 @@ namespace {
 
 using FloatArray = py::array_t<float, py::array::c_style | py::array::forcecast>;
 
-// Configure, the custom grid and the synth volume are process-wide: one
-// thread at a time sets them up.
+// A handle's configuration, its custom grid and the synth volume are
+// process-wide: one thread at a time sets them up (listeners and queries
+// need no lock).
 std::mutex g_settings;
 
 struct Handle {
@@ -89,24 +90,11 @@ struct LibraryError {
   std::string what;
 };
 
-// The custom grid is process-wide: set it where a band query or a new
-// listener reads it (under g_settings).
-int SetCustomGrid(float base_hz, int separation) {
-  Handle handle;
-  if (handle.h == nullptr) throw std::bad_alloc();
-  return QUORLAX_SetCustomBaseFreq(base_hz, separation, handle.h);
-}
-
 // Facts of one band at one rate, or None when it does not fit there.
 py::object BandInfo(int mode, double rate, float base_hz, int separation) {
-  QUORLAX_BandInfo info;
-  int r;
-  {
-    std::lock_guard<std::mutex> lock(g_settings);
-    if (mode == QUORLAX_MODE_CUSTOM && (r = SetCustomGrid(base_hz, separation)) != 0)
-      throw LibraryError{r, "custom grid"};
-    r = QUORLAX_GetBandInfo(mode, static_cast<float>(rate), &info);
-  }
+  QUORLAX_BandInfoEx info;
+  info.size = sizeof info;
+  const int r = QUORLAX_GetBandInfoEx(mode, static_cast<float>(rate), base_hz, separation, &info);
   if (r == QUORLAX_ERROR_UNSUPPORTED) return py::none();
   if (r != 0) throw LibraryError{r, "band"};
   py::dict d;
@@ -121,24 +109,63 @@ py::object BandInfo(int mode, double rate, float base_hz, int separation) {
   return std::move(d);
 }
 
+// What a mode is at a rate (a dict); LibraryError where it does not work.
+py::dict ModeInfo(int mode, double rate, float base_hz, int separation) {
+  QUORLAX_ModeInfo info;
+  info.size = sizeof info;
+  const int r = QUORLAX_GetModeInfo(mode, static_cast<float>(rate), base_hz, separation, &info);
+  if (r != 0) throw LibraryError{r, "mode"};
+  py::dict d;
+  d["name"] = std::string(info.name);
+  d["sends"] = info.sends;
+  d["hears"] = std::vector<int>(info.hears, info.hears + info.num_hears);
+  d["token_samples"] = info.token_samples;
+  d["transmission_samples"] = info.transmission_samples;
+  d["max_encoded_samples"] = info.max_encoded_samples;
+  d["low_hz"] = info.low_hz;
+  d["high_hz"] = info.high_hz;
+  return d;
+}
+
+// Every mode as (value, name), in the library's order.
+std::vector<std::pair<int, std::string>> Modes() {
+  int modes[16];
+  const int n = std::min(QUORLAX_GetModes(modes, 16), 16);
+  std::vector<std::pair<int, std::string>> out;
+  for (int i = 0; i < n; ++i) out.emplace_back(modes[i], QUORLAX_GetModeName(modes[i]));
+  return out;
+}
+
+std::vector<int> SampleRates() {
+  float rates[16];
+  const int n = std::min(QUORLAX_GetSampleRates(rates, 16), 16);
+  std::vector<int> out;
+  for (int i = 0; i < n; ++i) out.push_back(static_cast<int>(rates[i]));
+  return out;
+}
+
+// The custom bases that fit at a rate: (low, high) in Hz, or None.
+py::object CustomBaseRange(double rate, int separation) {
+  float low = 0.0f, high = 0.0f;
+  const int r = QUORLAX_GetCustomBaseRange(static_cast<float>(rate), separation, &low, &high);
+  if (r == QUORLAX_ERROR_UNSUPPORTED) return py::none();
+  if (r != 0) throw LibraryError{r, "custom grid"};
+  return py::make_tuple(low, high);
+}
+
 // The library's listener: any count of samples in, whole messages out as
 // (text, ok, band mode, start sample, end sample, level dB, confidence).
 class Listener {
  public:
   Listener(int mode, double rate, float base_hz, int separation, bool report_failed) {
+    QUORLAX_ListenerConfig config;
+    QUORLAX_ListenerConfigInit(&config, mode, static_cast<float>(rate));
+    config.custom_base_hz = base_hz;
+    config.custom_separation = separation;
+    config.report_failed = report_failed ? 1 : 0;
     int error = 0;
-    {
-      std::lock_guard<std::mutex> lock(g_settings);
-      if (mode == QUORLAX_MODE_CUSTOM && (error = SetCustomGrid(base_hz, separation)) != 0)
-        throw LibraryError{error, "custom grid"};
-      listener_ = QUORLAX_ListenerCreate(mode, static_cast<float>(rate), &error);
-    }
-    if (listener_ == nullptr) throw LibraryError{error, "listener"};
-    if (mode == QUORLAX_MODE_CUSTOM && (error = QUORLAX_ListenerSetCustom(listener_, base_hz, separation)) != 0) {
-      QUORLAX_ListenerDestroy(listener_);
-      throw LibraryError{error, "custom grid"};
-    }
-    QUORLAX_ListenerReportFailed(listener_, report_failed ? 1 : 0);
+    listener_ = QUORLAX_ListenerCreateEx(&config, &error);
+    if (listener_ == nullptr) throw LibraryError{error, mode == QUORLAX_MODE_CUSTOM ? "custom grid" : "listener"};
   }
   ~Listener() { QUORLAX_ListenerDestroy(listener_); }
   Listener(const Listener&) = delete;
@@ -273,18 +300,39 @@ PYBIND11_MODULE(_native, m) {
       PyErr_SetObject(library_error, py::make_tuple(e.code, e.what).ptr());
     }
   });
-  m.def("band_info", &BandInfo, py::arg("mode"), py::arg("rate"), py::arg("base_hz") = 12000.0f,
-        py::arg("separation") = 1, "Facts of a band at a rate (a dict), or None when it does not fit there.");
+  const float base = QUORLAX_GetDefaultCustomBase();
+  const int separation = QUORLAX_GetDefaultCustomSeparation();
+  m.def("band_info", &BandInfo, py::arg("mode"), py::arg("rate"), py::arg("base_hz") = base,
+        py::arg("separation") = separation, "Facts of a band at a rate (a dict), or None when it does not fit there.");
+  m.def("mode_info", &ModeInfo, py::arg("mode"), py::arg("rate"), py::arg("base_hz") = base,
+        py::arg("separation") = separation, "What a mode is at a rate (a dict); LibraryError where it does not work.");
+  m.def("is_supported", &QUORLAX_IsSupported, py::arg("mode"), py::arg("rate"), py::arg("base_hz") = base,
+        py::arg("separation") = separation, "0 when the mode works at the rate, else the library's code.");
+  m.def("modes", &Modes, "Every mode as (value, name).");
+  m.def("sample_rates", &SampleRates, "The rates the library analyses at.");
+  m.def("custom_base_range", &CustomBaseRange, py::arg("rate"), py::arg("separation"),
+        "The custom bases that fit at a rate, (low, high) Hz, or None.");
+  m.attr("ALPHABET") = std::string(QUORLAX_GetAlphabet());
+  m.attr("MESSAGE_LENGTH") = QUORLAX_MESSAGE_LENGTH;
+  m.attr("MAX_SEPARATION") = QUORLAX_MAX_CUSTOM_SEPARATION;
+  m.attr("DEFAULT_BASE_HZ") = base;
+  m.attr("DEFAULT_SEPARATION") = separation;
+  m.attr("VERSION") = std::string(QUORLAX_GetVersionNumber());
+  m.attr("ERROR_INVALID_ARGUMENT") = QUORLAX_ERROR_INVALID_ARGUMENT;
+  m.attr("ERROR_NOT_CONFIGURED") = QUORLAX_ERROR_NOT_CONFIGURED;
+  m.attr("ERROR_BUFFER_FULL") = QUORLAX_ERROR_BUFFER_FULL;
+  m.attr("ERROR_UNSUPPORTED") = QUORLAX_ERROR_UNSUPPORTED;
+  m.attr("ERROR_OUT_OF_MEMORY") = QUORLAX_ERROR_OUT_OF_MEMORY;
   py::class_<Listener>(m, "Listener", "The library's listener; push() and flush() return whole messages.")
-      .def(py::init<int, double, float, int, bool>(), py::arg("mode"), py::arg("rate"), py::arg("base_hz") = 12000.0f,
-           py::arg("separation") = 1, py::arg("report_failed") = false)
+      .def(py::init<int, double, float, int, bool>(), py::arg("mode"), py::arg("rate"), py::arg("base_hz") = base,
+           py::arg("separation") = separation, py::arg("report_failed") = false)
       .def("push", &Listener::Push, py::arg("samples"))
       .def("flush", &Listener::Flush);
   m.def("version", [] { return std::string(QUORLAX_GetVersion()); });
   m.def("error_text", [](int code) { return std::string(QUORLAX_GetErrorText(code)); }, py::arg("code"));
   m.def("encode", &Encode, py::arg("message"), py::arg("mode"), py::arg("rate"), py::arg("type") = 0,
-        py::arg("melody") = "", py::arg("volume_db") = std::nullopt, py::arg("base_hz") = 12000.0f,
-        py::arg("separation") = 1,
+        py::arg("melody") = "", py::arg("volume_db") = std::nullopt, py::arg("base_hz") = base,
+        py::arg("separation") = separation,
         "One transmission as float32 samples, or (code, step) when the library refused.");
   py::class_<Resampler>(m, "Resampler", "Streaming libsoxr conversion at the quorlax program's quality.")
       .def(py::init<double, double, unsigned>(), py::arg("in_rate"), py::arg("out_rate"), py::arg("channels") = 1)

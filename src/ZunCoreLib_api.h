@@ -182,6 +182,10 @@ QUORLAX_EXPORT int32_t QUORLAX_GetModes(int* modes, int32_t capacity);
 /* The mode called `name` ("audible", ..., case ignored), or -1. */
 QUORLAX_EXPORT int32_t QUORLAX_ModeFromName(const char* name);
 
+/* The name of a mode ("audible", "nonaudible", "compression", "all",
+ * "custom"), or NULL for an unrecognised one. Static storage. */
+QUORLAX_EXPORT const char* QUORLAX_GetModeName(int mode);
+
 /* Writes up to `capacity` sample rates (Hz, ascending) at which the library
  * analyses audio; returns how many there are. Whether a mode works at one:
  * QUORLAX_IsSupported. Audio at other rates must be resampled to one of them.
@@ -198,6 +202,14 @@ QUORLAX_EXPORT int32_t QUORLAX_GetDefaultCustomSeparation(void);
  * < 0, -7 a rate or grid the mode cannot use. */
 QUORLAX_EXPORT int32_t QUORLAX_IsSupported(int mode, float sampleRate, float customBaseHz, int customSeparation)
     QUORLAX_WARN_UNUSED_RESULT;
+
+/* The custom base frequencies (Hz) that fit at `sampleRate` with
+ * `customSeparation`: every base from *lowHz to *highHz (each rounded to the
+ * analysis grid's bins, as the library rounds a base). 0; -4 NULL out or
+ * separation < 0; -7 no base fits (a rate the library does not analyse at, or
+ * a separation too wide). */
+QUORLAX_EXPORT int32_t QUORLAX_GetCustomBaseRange(float sampleRate, int customSeparation, float* lowHz,
+                                                  float* highHz);
 
 /* What a mode is at a rate. Caller-allocated: set `size` first; later
  * versions of the library only ever add fields at the end. */

@@ -58,6 +58,32 @@ TEST(Queries, FixedFacts) {
                {"audibl", -1},  {"audiblex", -1},  {"", -1},            {"2", -1}, {"all ", -1}};
   for (const auto& n : names) EXPECT_EQ(QUORLAX_ModeFromName(n.name), n.mode) << n.name;
   EXPECT_EQ(QUORLAX_ModeFromName(nullptr), -1);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(QUORLAX_ModeFromName(QUORLAX_GetModeName(modes[i])), modes[i]);
+  for (int mode : {-1, 0, 1, 7, 1000}) EXPECT_EQ(QUORLAX_GetModeName(mode), nullptr) << mode;
+}
+
+// The custom bases that fit, answered by the library: the ends fit, a bin
+// beyond either does not.
+TEST(Queries, CustomBaseRange) {
+  for (float rate : {22050.0f, 44100.0f, 48000.0f}) {
+    for (int separation : {0, 1, 5, rate == 22050.0f ? 6 : 20}) {
+      float low = 0.0f, high = 0.0f;
+      ASSERT_EQ(QUORLAX_GetCustomBaseRange(rate, separation, &low, &high), 0) << rate << " " << separation;
+      const float bin = rate / (rate == 22050.0f ? 1024.0f : 2048.0f);
+      EXPECT_LT(low, high);
+      EXPECT_EQ(QUORLAX_IsSupported(6, rate, low, separation), 0) << rate << " " << separation;
+      EXPECT_EQ(QUORLAX_IsSupported(6, rate, high, separation), 0) << rate << " " << separation;
+      EXPECT_EQ(QUORLAX_IsSupported(6, rate, high + bin, separation), QUORLAX_ERROR_UNSUPPORTED);
+      EXPECT_EQ(QUORLAX_IsSupported(6, rate, low - bin, separation), QUORLAX_ERROR_UNSUPPORTED);
+    }
+  }
+  float low, high;
+  EXPECT_EQ(QUORLAX_GetCustomBaseRange(16000.0f, 1, &low, &high), QUORLAX_ERROR_UNSUPPORTED);
+  EXPECT_EQ(QUORLAX_GetCustomBaseRange(44100.0f, 200, &low, &high), QUORLAX_ERROR_UNSUPPORTED);
+  EXPECT_EQ(QUORLAX_GetCustomBaseRange(22050.0f, 20, &low, &high), QUORLAX_ERROR_UNSUPPORTED);
+  EXPECT_EQ(QUORLAX_GetCustomBaseRange(44100.0f, -1, &low, &high), QUORLAX_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(QUORLAX_GetCustomBaseRange(44100.0f, 1, nullptr, &high), QUORLAX_ERROR_INVALID_ARGUMENT);
+  EXPECT_EQ(QUORLAX_GetCustomBaseRange(kNaN, 1, &low, &high), QUORLAX_ERROR_UNSUPPORTED);
 }
 
 // What each mode is at each rate, to the sample and the float.

@@ -22,11 +22,13 @@ class Error : public std::runtime_error {
   explicit Error(const std::string& what) : std::runtime_error(what) {}
 };
 
-// A mode as the user named it, with the custom grid it may need.
+// A mode as the user named it, with the custom grid it may need (the
+// library's default grid unless --base and --separation say otherwise).
 struct ModeChoice {
-  int mode = 0;              // QUORLAX_MODE_*
-  float base_hz = 12000.0f;  // custom only
-  int separation = 1;        // custom only
+  ModeChoice();
+  int mode = 0;         // QUORLAX_MODE_*
+  float base_hz;        // custom only
+  int separation;       // custom only
 };
 
 // A mode by name or by its number (2..6); throws Error for anything else.
@@ -35,9 +37,8 @@ const char* ModeName(int mode);
 // Name of the band a mode (QUORLAX_MODE_*, not all) sends in, from the library's table.
 std::string BandName(int mode);
 
-// Puts the custom grid of `choice` in place (it is process-wide); the
-// library's code, 0 when it was accepted.
-int SetCustomGrid(const ModeChoice& choice);
+// 0 when `choice` works at `rate` itself, else the library's code.
+int Supported(const ModeChoice& choice, int rate);
 
 // Configures `handle` for `choice` at `rate` (custom grid first); library code.
 int ConfigureHandle(void* handle, const ModeChoice& choice, int rate, int buffer_size);
@@ -45,9 +46,10 @@ int ConfigureHandle(void* handle, const ModeChoice& choice, int rate, int buffer
 // Explains a failed QUORLAX_Configure in one line.
 std::string ConfigureErrorText(int code, const ModeChoice& choice, int rate);
 
-// Rates the library decodes and synthesises at directly (when the mode fits);
-// any other rate is converted, from kSynthRate when sending.
-constexpr int kLibraryRates[] = {22050, 44100, 48000};
+// Rates the library decodes and synthesises at directly (when the mode fits),
+// as it says; any other rate is converted, from kSynthRate when sending.
+std::vector<int> LibraryRates();
+bool IsLibraryRate(int rate);
 constexpr int kSynthRate = 44100;
 
 // The lowest rate at which `choice`'s band (one band; not all) is carried
@@ -61,7 +63,7 @@ bool RateWorks(const ModeChoice& choice, int rate);
 // One line saying why `rate` does not work for `choice` and which rates do.
 std::string RateRefusal(const ModeChoice& choice, int rate);
 
-// The bands a mode hears (all: the three fixed ones).
+// The bands a mode hears, as the library lists them.
 std::vector<int> BandsOf(int mode);
 
 }  // namespace cli

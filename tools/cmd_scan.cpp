@@ -556,7 +556,7 @@ class Pool {
 int RunScan(const Options& options) {
   const ScanOptions o = FromOptions(options);
   // A custom grid that cannot work fails here, once, rather than in every file.
-  if (o.choice.mode == QUORLAX_MODE_CUSTOM) DecodeStream probe(o.choice, 48000, [](const Message&) {}, false);
+  if (const int code = Supported(o.choice, kDefaultRate)) throw Error(ConfigureErrorText(code, o.choice, kDefaultRate));
 
   std::vector<std::string> files;
   Walker walker(&files);

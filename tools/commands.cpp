@@ -92,10 +92,14 @@ std::vector<float> Synthesise(const std::string& msg, const ModeChoice& choice, 
                                                 static_cast<int32_t>(melody.size()), handle.h);
   if (n < 0) {
     if (type == 2 && n == QUORLAX_ERROR_INVALID_ARGUMENT) {
-      const int token = static_cast<int>(0.10448979586362839f * static_cast<float>(rate));
-      throw Error("melody of " + std::to_string(melody.size()) + " notes is too long (at most " +
-                  std::to_string(static_cast<int>(static_cast<float>(rate) * 10) / token) + " at " +
-                  std::to_string(rate) + " Hz)");
+      QUORLAX_ModeInfo info;
+      info.size = sizeof info;
+      std::string most;
+      if (QUORLAX_GetModeInfo(choice.mode, static_cast<float>(rate), choice.base_hz, choice.separation, &info) ==
+          QUORLAX_OK)
+        most = " (at most " + std::to_string(info.max_encoded_samples / info.token_samples) + " at " +
+               std::to_string(rate) + " Hz)";
+      throw Error("melody of " + std::to_string(melody.size()) + " notes is too long" + most);
     }
     throw Error(std::string("cannot encode '") + msg + "': " + QUORLAX_GetErrorText(n));
   }
@@ -116,9 +120,7 @@ std::vector<float> Synthesise(const std::string& msg, const ModeChoice& choice, 
 std::vector<float> EncodeMessage(const std::string& msg, const ModeChoice& choice, int rate, int type,
                                  const std::string& melody, const float* volume_db) {
   if (!RateWorks(choice, rate)) throw Error(RateRefusal(choice, rate));
-  bool direct = false;
-  for (int r : kLibraryRates) direct = direct || r == rate;
-  if (direct) return Synthesise(msg, choice, rate, type, melody, volume_db);
+  if (IsLibraryRate(rate)) return Synthesise(msg, choice, rate, type, melody, volume_db);
   // Other rates: synthesised at the protocol's own rate and converted.
   return ResampleAll(Synthesise(msg, choice, kSynthRate, type, melody, volume_db), kSynthRate, rate);
 }
@@ -225,14 +227,18 @@ std::string Seconds(double t) {
 // Why nothing was heard, when a cause is known; empty otherwise.
 std::string Hint(const Options& o, const ModeChoice& choice, int file_rate, const std::string& name,
                  const SampleSource* file, double seconds_read, const std::vector<int>& others_heard) {
-  std::string needs;
-  bool some_fits = false;
+  std::vector<std::pair<int, int>> lowest;  // rate each band needs, band
   for (int band : BandsOf(choice.mode)) {
     ModeChoice one = choice;
     one.mode = band;
-    const int lowest = LowestRateFor(one);
-    some_fits = some_fits || (lowest > 0 && lowest <= file_rate);
-    needs += (needs.empty() ? "" : ", ") + BandName(band) + " needs " + std::to_string(lowest) + " Hz";
+    lowest.emplace_back(LowestRateFor(one), band);
+  }
+  std::stable_sort(lowest.begin(), lowest.end(), [](auto a, auto b) { return a.first < b.first; });
+  std::string needs;
+  bool some_fits = false;
+  for (const auto& [rate, band] : lowest) {
+    some_fits = some_fits || (rate > 0 && rate <= file_rate);
+    needs += (needs.empty() ? "" : ", ") + BandName(band) + " needs " + std::to_string(rate) + " Hz";
   }
   if (!some_fits)
     return "at " + std::to_string(file_rate) + " Hz no band fits: " + needs + " or more";
@@ -417,21 +423,12 @@ int RunDemo(const Options& o) {
   return heard == 2 ? kExitFound : kExitNothing;
 }
 
-#define QUORLAX_MODES_HELP                                                                          \
-  "  -m, --mode MODE      audible (2): tones about 3.3 to 9.8 kHz\n"                              \
-  "                       nonaudible (3): about 17.8 to 20.0 kHz\n"                               \
-  "                       compression (4): about 14.0 to 15.7 kHz\n"                              \
-  "                       all (5): hears the three bands above; sends nonaudible\n"               \
-  "                       custom (6): nine tones from --base HZ (default 12000) up,\n"            \
-  "                       (--separation N + 2) * 3 bins apart (default 1); use the same\n"        \
-  "                       values to send and to receive\n"
-
 const char kEncodeHelp[] =
     "Usage: quorlax encode MESSAGE [-m MODE] [-r RATE] [-o FILE] [--float]\n"
     "                      [--melody NOTES | --synth [--volume DB]]\n"
     "\n"
     "Writes one transmission of MESSAGE: 9 characters from 0-9 and a-v (either case).\n"
-    "\n" QUORLAX_MODES_HELP
+    "\n" QUORLAX_HELP_MODES "\n"
     "                       (default audible)\n"
     "  -r, --rate RATE      sample rate in Hz (default 48000)\n"
     "  -o, --output FILE    .wav (16-bit; 32-bit float with --float), .flac, .ogg or .aiff;\n"
@@ -449,7 +446,7 @@ const char kDecodeHelp[] =
     "\n"
     "Prints the messages in a sound file, or in standard input ('-' or no FILE) as it arrives.\n"
     "Reads any format libsndfile reads, at any rate (converted when the mode cannot work at it).\n"
-    "\n" QUORLAX_MODES_HELP
+    "\n" QUORLAX_HELP_MODES "\n"
     "                       (default all)\n"
     "  --raw -r RATE        the input is raw float32 little-endian mono samples at RATE Hz\n"
     "  --channel N|all      decode channel N (from 1; default 1), or every channel with\n"

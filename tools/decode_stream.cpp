@@ -9,42 +9,26 @@
 namespace cli {
 namespace {
 
-QUORLAX_Listener* NewListener(const ModeChoice& choice, int rate, int* error) {
-  if (choice.mode == QUORLAX_MODE_CUSTOM) {
-    // A custom listener starts from the process-wide grid.
-    *error = SetCustomGrid(choice);
-    if (*error != QUORLAX_OK) return nullptr;
-  }
-  QUORLAX_Listener* l = QUORLAX_ListenerCreate(choice.mode, static_cast<float>(rate), error);
-  if (l != nullptr && choice.mode == QUORLAX_MODE_CUSTOM) {
-    *error = QUORLAX_ListenerSetCustom(l, choice.base_hz, choice.separation);
-    if (*error != QUORLAX_OK) {
-      QUORLAX_ListenerDestroy(l);
-      return nullptr;
-    }
-  }
-  return l;
+QUORLAX_Listener* NewListener(const ModeChoice& choice, int rate, bool failed, int* error) {
+  QUORLAX_ListenerConfig config;
+  QUORLAX_ListenerConfigInit(&config, choice.mode, static_cast<float>(rate));
+  config.custom_base_hz = choice.base_hz;
+  config.custom_separation = choice.separation;
+  config.report_failed = failed ? 1 : 0;
+  return QUORLAX_ListenerCreateEx(&config, error);
 }
 
 }  // namespace
 
 int DecodingRateFor(const ModeChoice& choice, int rate) {
-  for (int r : kLibraryRates) {
-    if (r != rate) continue;
-    int error = 0;
-    QUORLAX_Listener* probe = NewListener(choice, rate, &error);
-    QUORLAX_ListenerDestroy(probe);
-    if (probe != nullptr) return rate;
-  }
-  return 48000;
+  return IsLibraryRate(rate) && Supported(choice, rate) == QUORLAX_OK ? rate : kDefaultRate;
 }
 
 DecodeStream::DecodeStream(const ModeChoice& choice, int rate, Sink sink, bool failed, DoorSink doors)
     : rate_(rate), sink_(std::move(sink)), doors_(std::move(doors)) {
   int error = 0;
-  listener_ = NewListener(choice, rate, &error);
+  listener_ = NewListener(choice, rate, failed, &error);
   if (listener_ == nullptr) throw Error(ConfigureErrorText(error, choice, rate));
-  QUORLAX_ListenerReportFailed(listener_, failed ? 1 : 0);
 }
 
 DecodeStream::~DecodeStream() { QUORLAX_ListenerDestroy(listener_); }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -6,51 +7,64 @@
 
 namespace cli {
 
+namespace {
+
+std::vector<int> AllModes() {
+  int modes[16];
+  const int n = std::min(QUORLAX_GetModes(modes, 16), 16);
+  return std::vector<int>(modes, modes + std::max(n, 0));
+}
+
+}  // namespace
+
+ModeChoice::ModeChoice()
+    : base_hz(QUORLAX_GetDefaultCustomBase()), separation(QUORLAX_GetDefaultCustomSeparation()) {}
+
 int ParseModeName(const std::string& name) {
-  if (name == "audible") return QUORLAX_MODE_AUDIBLE;
-  if (name == "nonaudible") return QUORLAX_MODE_NONAUDIBLE;
-  if (name == "compression") return QUORLAX_MODE_COMPRESSION;
-  if (name == "all") return QUORLAX_MODE_ALL;
-  if (name == "custom") return QUORLAX_MODE_CUSTOM;
-  if (name.size() == 1 && name[0] >= '0' + QUORLAX_MODE_AUDIBLE && name[0] <= '0' + QUORLAX_MODE_CUSTOM)
+  const int named = QUORLAX_ModeFromName(name.c_str());
+  if (named >= 0) return named;
+  const std::vector<int> modes = AllModes();
+  if (name.size() == 1 && name[0] >= '0' && name[0] <= '9' &&
+      std::find(modes.begin(), modes.end(), name[0] - '0') != modes.end())
     return name[0] - '0';
-  throw Error("unknown mode '" + name +
-              "' (choose audible (2), nonaudible (3), compression (4), all (5) or custom (6))");
+  std::string choices;
+  for (size_t i = 0; i < modes.size(); ++i)
+    choices += std::string(i == 0 ? "" : (i + 1 == modes.size() ? " or " : ", ")) + ModeName(modes[i]) + " (" +
+               std::to_string(modes[i]) + ")";
+  throw Error("unknown mode '" + name + "' (choose " + choices + ")");
 }
 
 const char* ModeName(int mode) {
-  switch (mode) {
-    case QUORLAX_MODE_AUDIBLE: return "audible";
-    case QUORLAX_MODE_NONAUDIBLE: return "nonaudible";
-    case QUORLAX_MODE_COMPRESSION: return "compression";
-    case QUORLAX_MODE_ALL: return "all";
-    case QUORLAX_MODE_CUSTOM: return "custom";
-    default: return "unknown";
-  }
+  const char* name = QUORLAX_GetModeName(mode);
+  return name != nullptr ? name : "unknown";
 }
 
-std::string BandName(int mode) {
-  // Every fixed band fits at 48000 Hz; the library's table has the names.
-  QUORLAX_BandInfo info;
-  if (QUORLAX_GetBandInfo(mode, 48000.0f, &info) == QUORLAX_OK) return info.name;
-  return mode == QUORLAX_MODE_CUSTOM ? "custom" : "unknown";
-}
-
-int SetCustomGrid(const ModeChoice& choice) {
-  void* h = QUORLAX_Create();
-  if (h == nullptr) return QUORLAX_ERROR_UNSUPPORTED;
-  const int r = QUORLAX_SetCustomBaseFreq(choice.base_hz, choice.separation, h);
-  QUORLAX_Destroy(h);
-  return r;
-}
+std::string BandName(int mode) { return ModeName(mode); }
 
 int ConfigureHandle(void* handle, const ModeChoice& choice, int rate, int buffer_size) {
   if (choice.mode == QUORLAX_MODE_CUSTOM) {
-    // The grid is process-wide and must be in place before the pair is built.
+    // A handle's encoder takes the process-wide grid when it is built.
     const int r = QUORLAX_SetCustomBaseFreq(choice.base_hz, choice.separation, handle);
     if (r != QUORLAX_OK) return r;
   }
   return QUORLAX_Configure(choice.mode, static_cast<float>(rate), buffer_size, handle);
+}
+
+int Supported(const ModeChoice& choice, int rate) {
+  return QUORLAX_IsSupported(choice.mode, static_cast<float>(rate), choice.base_hz, choice.separation);
+}
+
+std::vector<int> LibraryRates() {
+  float rates[16];
+  const int n = std::min(QUORLAX_GetSampleRates(rates, 16), 16);
+  std::vector<int> out;
+  for (int i = 0; i < n; ++i) out.push_back(static_cast<int>(rates[i]));
+  return out;
+}
+
+bool IsLibraryRate(int rate) {
+  const std::vector<int> rates = LibraryRates();
+  return std::find(rates.begin(), rates.end(), rate) != rates.end();
 }
 
 namespace {
@@ -74,36 +88,31 @@ std::string What(const ModeChoice& choice) {
   return what;
 }
 
-// Top of the band at the synthesis rate; 0 when it does not fit there.
+// Top of what the mode puts on air at the synthesis rate; 0 when it does not fit there.
 float TopHz(const ModeChoice& choice) {
-  const int mode = choice.mode == QUORLAX_MODE_ALL ? QUORLAX_MODE_NONAUDIBLE : choice.mode;
-  if (mode == QUORLAX_MODE_CUSTOM && SetCustomGrid(choice) != QUORLAX_OK) return 0.0f;
-  QUORLAX_BandInfo info;
-  return QUORLAX_GetBandInfo(mode, static_cast<float>(kSynthRate), &info) == QUORLAX_OK ? info.high_hz : 0.0f;
+  QUORLAX_ModeInfo info;
+  info.size = sizeof info;
+  return QUORLAX_GetModeInfo(choice.mode, static_cast<float>(kSynthRate), choice.base_hz, choice.separation,
+                             &info) == QUORLAX_OK
+             ? info.high_hz
+             : 0.0f;
 }
 
-bool LibraryTakes(const ModeChoice& choice, int rate) {
-  void* h = QUORLAX_Create();
-  if (h == nullptr) return false;
-  const bool ok = ConfigureHandle(h, choice, rate, 1024) == QUORLAX_OK;
-  QUORLAX_Destroy(h);
-  return ok;
-}
+int FirstConvertedRate(float top) { return static_cast<int>(std::ceil(2.0 * top / kPassband / 100.0)) * 100; }
 
 }  // namespace
 
 int LowestRateFor(const ModeChoice& choice) {
   const float top = TopHz(choice);
   if (top <= 0.0f) return 0;
-  int lowest = static_cast<int>(std::ceil(2.0 * top / kPassband / 100.0)) * 100;
-  for (int rate : kLibraryRates)
-    if (rate < lowest && LibraryTakes(choice, rate)) lowest = rate;
+  int lowest = FirstConvertedRate(top);
+  for (int rate : LibraryRates())
+    if (rate < lowest && Supported(choice, rate) == QUORLAX_OK) lowest = rate;
   return lowest;
 }
 
 bool RateWorks(const ModeChoice& choice, int rate) {
-  for (int r : kLibraryRates)
-    if (r == rate) return LibraryTakes(choice, rate);
+  if (IsLibraryRate(rate)) return Supported(choice, rate) == QUORLAX_OK;
   const float top = TopHz(choice);
   return top > 0.0f && 2.0 * top / kPassband <= rate;
 }
@@ -111,48 +120,35 @@ bool RateWorks(const ModeChoice& choice, int rate) {
 std::string RateRefusal(const ModeChoice& choice, int rate) {
   const float top = TopHz(choice);
   if (top <= 0.0f) return ConfigureErrorText(QUORLAX_ERROR_UNSUPPORTED, choice, kSynthRate);
-  const int from = static_cast<int>(std::ceil(2.0 * top / kPassband / 100.0)) * 100;
+  const int from = FirstConvertedRate(top);
   std::string works;
-  for (int r : kLibraryRates)
-    if (r < from && LibraryTakes(choice, r)) works += std::to_string(r) + " Hz, ";
+  for (int r : LibraryRates())
+    if (r < from && Supported(choice, r) == QUORLAX_OK) works += std::to_string(r) + " Hz, ";
   return What(choice) + " cannot be sent or heard at " + std::to_string(rate) + " Hz: its tones reach " +
          Khz(top) + ", more than " + std::to_string(rate) + " Hz carries; it works at " + works +
          "any rate from " + std::to_string(from) + " Hz up";
 }
 
 std::vector<int> BandsOf(int mode) {
-  if (mode == QUORLAX_MODE_ALL) return {QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_COMPRESSION, QUORLAX_MODE_NONAUDIBLE};
-  return {mode};
+  QUORLAX_ModeInfo info;
+  info.size = sizeof info;
+  if (QUORLAX_GetModeInfo(mode, static_cast<float>(kDefaultRate), QUORLAX_GetDefaultCustomBase(),
+                          QUORLAX_GetDefaultCustomSeparation(), &info) != QUORLAX_OK)
+    return {mode};
+  return std::vector<int>(info.hears, info.hears + info.num_hears);
 }
 
 std::string ConfigureErrorText(int code, const ModeChoice& choice, int rate) {
   std::string text = What(choice) + " at " + std::to_string(rate) + " Hz: " + QUORLAX_GetErrorText(code);
   if (choice.mode != QUORLAX_MODE_CUSTOM || code != QUORLAX_ERROR_UNSUPPORTED) return text;
-  // Which bases do fit at this rate with this separation: the band table says.
-  ModeChoice probe = choice;
-  QUORLAX_BandInfo info;
-  auto fits = [&](float base) {
-    probe.base_hz = base;
-    return SetCustomGrid(probe) == QUORLAX_OK &&
-           QUORLAX_GetBandInfo(QUORLAX_MODE_CUSTOM, static_cast<float>(rate), &info) == QUORLAX_OK;
-  };
-  float lo = 0.0f, hi = static_cast<float>(rate) / 2;
-  for (float start : {50.0f, 500.0f, 2000.0f})
-    if (lo == 0.0f && fits(start)) lo = start;
-  if (lo == 0.0f) {
-    text += "; with separation " + std::to_string(choice.separation) + " no base fits: use a smaller --separation";
-  } else {
-    while (hi - lo > 1.0f) {
-      const float mid = (lo + hi) / 2;
-      (fits(mid) ? lo : hi) = mid;
-    }
-    char tail[128];
-    std::snprintf(tail, sizeof tail, "; bases up to %.0f Hz work there with separation %d", std::floor(lo),
-                  choice.separation);
-    text += tail;
-  }
-  SetCustomGrid(choice);
-  return text;
+  float low = 0.0f, high = 0.0f;
+  if (QUORLAX_GetCustomBaseRange(static_cast<float>(rate), choice.separation, &low, &high) != QUORLAX_OK)
+    return text + "; with separation " + std::to_string(choice.separation) +
+           " no base fits: use a smaller --separation";
+  char tail[160];
+  std::snprintf(tail, sizeof tail, "; bases up to %.0f Hz work there with separation %d (from %.0f Hz)",
+                std::floor(high), choice.separation, std::ceil(low));
+  return text + tail;
 }
 
 }  // namespace cli

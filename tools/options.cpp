@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -185,10 +186,51 @@ int Main(int argc, char** argv, const std::vector<const Command*>& commands) {
     help = std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0;
   }
   if (help) {
-    std::fputs(command->help, stdout);
+    std::fputs(ExpandHelp(command->help).c_str(), stdout);
     return kExitFound;
   }
   return command->run(ParseOptions(*command, argc - 2, argv + 2));
+}
+
+std::string ExpandHelp(const char* help) {
+  std::string text = help;
+  const std::string marker = QUORLAX_HELP_MODES;
+  const size_t at = text.find(marker);
+  if (at == std::string::npos) return text;
+  // Ranges at 44100 Hz, the rate the protocol's grids are laid out for.
+  const float rate = static_cast<float>(kSynthRate);
+  const float base = QUORLAX_GetDefaultCustomBase();
+  const int separation = QUORLAX_GetDefaultCustomSeparation();
+  std::string lines;
+  int modes[16];
+  const int count = std::min(QUORLAX_GetModes(modes, 16), 16);
+  for (int i = 0; i < count; ++i) {
+    const int mode = modes[i];
+    QUORLAX_ModeInfo info;
+    info.size = sizeof info;
+    if (QUORLAX_GetModeInfo(mode, rate, base, separation, &info) != QUORLAX_OK) continue;
+    char line[320];
+    const char* lead = i == 0 ? "  -m, --mode MODE      " : "                       ";
+    if (mode == QUORLAX_MODE_CUSTOM) {
+      std::snprintf(line, sizeof line,
+                    "%s%s (%d): nine tones from --base HZ (default %g) up,\n"
+                    "                       (--separation N + 2) * 3 bins apart (default %d); use the same\n"
+                    "                       values to send and to receive\n",
+                    lead, info.name, mode, base, separation);
+    } else if (info.num_hears > 1) {
+      std::string heard;
+      for (int b = 0; b < info.num_hears; ++b)
+        heard += std::string(b == 0 ? "" : (b + 1 == info.num_hears ? " and " : ", ")) + ModeName(info.hears[b]);
+      std::snprintf(line, sizeof line, "%s%s (%d): hears %s; sends %s\n", lead, info.name, mode, heard.c_str(),
+                    ModeName(info.sends));
+    } else {
+      std::snprintf(line, sizeof line, "%s%s (%d): tones %.1f to %.1f kHz\n", lead, info.name, mode,
+                    info.low_hz / 1000.0, info.high_hz / 1000.0);
+    }
+    lines += line;
+  }
+  if (!lines.empty()) lines.pop_back();  // the help's own newline follows
+  return text.replace(at, marker.size(), lines);
 }
 
 }  // namespace cli

@@ -44,6 +44,9 @@ struct OptionSpec {
   bool takes_value;
 };
 
+// Where a command's help lists the modes: the lines come from the library.
+#define QUORLAX_HELP_MODES "@MODES@"
+
 // A command: its name, a line for `quorlax -h`, its own help text (printed by
 // `quorlax NAME -h`), the catalogue names it accepts and what runs it.
 struct Command {
@@ -54,6 +57,9 @@ struct Command {
   int (*run)(const Options&);
   std::vector<OptionSpec> own_options = {};  // options no other command has
 };
+
+// `help` with the modes (QUORLAX_HELP_MODES) as the library describes them.
+std::string ExpandHelp(const char* help);
 
 // Parses the arguments after the command name. Throws Error.
 Options ParseOptions(const Command& command, int argc, char** argv);

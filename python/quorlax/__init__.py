@@ -24,11 +24,12 @@ from ._errors import (
     BufferFullError,
     InvalidArgumentError,
     NotConfiguredError,
+    OutOfMemoryError,
     QuorlaxError,
     UnsupportedError,
 )
 from ._inspect import inspect
-from ._modes import BAND_NAMES, MODES, RATES, BandGrid, band_grids
+from ._modes import BAND_NAMES, MODES, RATES, BandGrid, band_grids, mode_info
 from ._scan import scan
 
 
@@ -60,9 +61,11 @@ __all__ = [
     "MODES",
     "BAND_NAMES",
     "RATES",
+    "mode_info",
     "QuorlaxError",
     "InvalidArgumentError",
     "NotConfiguredError",
+    "OutOfMemoryError",
     "BufferFullError",
     "UnsupportedError",
     "play",

@@ -13,6 +13,8 @@ from . import _native
 from ._errors import raise_for_code
 from ._modes import (
     ALPHABET,
+    DEFAULT_BASE_HZ,
+    DEFAULT_SEPARATION,
     MESSAGE_LENGTH,
     ModeLike,
     check_library_rate,
@@ -21,7 +23,7 @@ from ._modes import (
     describe,
     mode_name,
     mode_value,
-    token_samples,
+    mode_info,
 )
 
 __all__ = ["Message", "Decoder", "encode", "decode", "decode_file", "as_mono"]
@@ -122,7 +124,7 @@ def check_message(message: str) -> str:
 
 def encode(message: str, mode: ModeLike = "audible", rate: int = 44100, *,
            melody: Optional[str] = None, synth: bool = False, volume_db: Optional[float] = None,
-           base_hz: float = 12000.0, separation: int = 1) -> _FloatArray:
+           base_hz: float = DEFAULT_BASE_HZ, separation: int = DEFAULT_SEPARATION) -> _FloatArray:
     """Synthesise one transmission of `message`.
 
     Parameters
@@ -175,11 +177,12 @@ def encode(message: str, mode: ModeLike = "audible", rate: int = 44100, *,
         code, step = out
         if step == "volume":
             raise ValueError(f"volume_db {volume_db!r}: {_native.error_text(code)}")
-        if step == "encode" and kind == 2 and code == -4:
-            most = int(np.float32(rate) * 10) // token_samples(rate)
+        if step == "encode" and kind == 2 and code == _native.ERROR_INVALID_ARGUMENT:
+            info = mode_info(value, rate, base_hz, separation)
+            most = int(info["max_encoded_samples"]) // int(info["token_samples"])
             raise ValueError(f"melody of {len(notes)} notes is too long (at most {most} at {rate} Hz)")
         # -1 from configure only means an unknown mode, which mode_value rules out.
-        raise_for_code(-7 if code == -1 else code, describe(value, rate, base_hz, separation)
+        raise_for_code(_native.ERROR_UNSUPPORTED if code == -1 else code, describe(value, rate, base_hz, separation)
                        if step in ("configure", "custom") else f"cannot encode '{message}'")
     return out
 
@@ -228,8 +231,8 @@ class Decoder:
     >>> dec.messages                                 # doctest: +SKIP
     """
 
-    def __init__(self, rate: int = 48000, mode: ModeLike = "all", *, base_hz: float = 12000.0,
-                 separation: int = 1, failed: bool = True) -> None:
+    def __init__(self, rate: int = 48000, mode: ModeLike = "all", *, base_hz: float = DEFAULT_BASE_HZ,
+                 separation: int = DEFAULT_SEPARATION, failed: bool = True) -> None:
         self._listener: Any = None
         self.rate = check_rate(rate)
         self.mode = mode_value(mode)
@@ -304,7 +307,7 @@ class Decoder:
 
 
 def decode(audio: npt.ArrayLike, rate: int = 44100, mode: ModeLike = "all", *,
-           base_hz: float = 12000.0, separation: int = 1) -> List[Message]:
+           base_hz: float = DEFAULT_BASE_HZ, separation: int = DEFAULT_SEPARATION) -> List[Message]:
     """Decode a whole recording.
 
     Parameters
@@ -338,7 +341,7 @@ def decode(audio: npt.ArrayLike, rate: int = 44100, mode: ModeLike = "all", *,
 
 
 def decode_file(path: Union[str, "os.PathLike[str]", Any], mode: ModeLike = "all", *, channel: int = 1,
-                base_hz: float = 12000.0, separation: int = 1, blocksize: int = 65536) -> List[Message]:
+                base_hz: float = DEFAULT_BASE_HZ, separation: int = DEFAULT_SEPARATION, blocksize: int = 65536) -> List[Message]:
     """Decode a sound file block by block, so any length fits in a few megabytes.
 
     Parameters

@@ -15,7 +15,7 @@ from typing import Any, Iterator, List, Optional, Type, Union
 import numpy as np
 
 from ._codec import Decoder, Message, encode
-from ._modes import ModeLike
+from ._modes import DEFAULT_BASE_HZ, DEFAULT_SEPARATION, ModeLike
 
 __all__ = ["Device", "DeviceError", "InputOverflowWarning", "Listening", "devices", "listen", "play"]
 
@@ -176,7 +176,7 @@ class Listening:
     def __init__(self, mode: ModeLike = "all", device: Union[None, int, str] = None,
                  seconds: Optional[float] = None, *, rate: Optional[int] = None,
                  failed: bool = False, buffer_seconds: float = 8.0,
-                 base_hz: float = 12000.0, separation: int = 1) -> None:
+                 base_hz: float = DEFAULT_BASE_HZ, separation: int = DEFAULT_SEPARATION) -> None:
         if seconds is not None and not (np.isfinite(seconds) and seconds > 0):
             raise ValueError(f"seconds must be above 0, not {seconds!r}")
         if not (np.isfinite(buffer_seconds) and 0 < buffer_seconds <= 600):

@@ -11,6 +11,7 @@ __all__ = [
     "NotConfiguredError",
     "BufferFullError",
     "UnsupportedError",
+    "OutOfMemoryError",
     "raise_for_code",
 ]
 
@@ -48,11 +49,16 @@ class UnsupportedError(QuorlaxError):
     """Result code -7: the mode cannot work at this rate or with this grid."""
 
 
+class OutOfMemoryError(QuorlaxError, MemoryError):
+    """Result code -8: the library could not get the memory it needed."""
+
+
 _BY_CODE: Dict[int, Type[QuorlaxError]] = {
-    -4: InvalidArgumentError,
-    -5: NotConfiguredError,
-    -6: BufferFullError,
-    -7: UnsupportedError,
+    _native.ERROR_INVALID_ARGUMENT: InvalidArgumentError,
+    _native.ERROR_NOT_CONFIGURED: NotConfiguredError,
+    _native.ERROR_BUFFER_FULL: BufferFullError,
+    _native.ERROR_UNSUPPORTED: UnsupportedError,
+    _native.ERROR_OUT_OF_MEMORY: OutOfMemoryError,
 }
 
 

@@ -11,7 +11,7 @@ import numpy.typing as npt
 
 from . import _native
 from ._codec import Message, as_mono, decode
-from ._modes import MODES, ModeLike, band_grids, decoding_rate, mode_value
+from ._modes import DEFAULT_BASE_HZ, DEFAULT_SEPARATION, MODES, ModeLike, band_grids, decoding_rate, mode_value
 
 # Positions of a transmission: two door tokens, nine word tokens (the
 # message's characters), the check token and eight parity tokens.
@@ -52,13 +52,13 @@ def _spectrogram(x: npt.NDArray[np.float32], window: int, hop: int) -> npt.NDArr
 
 
 def inspect(audio: npt.ArrayLike, rate: int, path: Union[str, "os.PathLike[str]"] = "heard.png",
-            mode: ModeLike = "all", *, base_hz: float = 12000.0, separation: int = 1,
+            mode: ModeLike = "all", *, base_hz: float = DEFAULT_BASE_HZ, separation: int = DEFAULT_SEPARATION,
             title: Optional[str] = None, size: Tuple[int, int] = (1400, 800),
             dpi: int = 100) -> List[Message]:
     """Decode `audio` and draw what was heard into a PNG.
 
-    The picture shows the spectrogram from 2.5 kHz up (the audible band at
-    3.3-9.3 kHz, compression at 14-15.5 kHz, non-audible at 17.8-20 kHz), the
+    The picture shows the spectrogram from 2.5 kHz up (the bands as the
+    library places them at the rate), the
     nine tones of each band as faint lines, and for every message found its
     front door and its 18 token windows boxed in its band, the nine word
     tokens labelled with the message's characters; green when the message
@@ -113,8 +113,8 @@ def _keep_inside(fig: Any, texts: Sequence[Any], margin: float = 2.0) -> None:
             t.set_position(transform.inverted().transform((x + dx, y + dy)))
 
 
-def _figure(audio: npt.ArrayLike, rate: int, mode: ModeLike = "all", *, base_hz: float = 12000.0,
-            separation: int = 1, title: Optional[str] = None, size: Tuple[int, int] = (1400, 800),
+def _figure(audio: npt.ArrayLike, rate: int, mode: ModeLike = "all", *, base_hz: float = DEFAULT_BASE_HZ,
+            separation: int = DEFAULT_SEPARATION, title: Optional[str] = None, size: Tuple[int, int] = (1400, 800),
             dpi: int = 100) -> Tuple[Any, List[Message]]:
     Figure, FigureCanvasAgg, Rectangle = _matplotlib()
     x = as_mono(audio)
@@ -196,7 +196,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     p.add_argument("file")
     p.add_argument("-o", "--output", default="heard.png")
     p.add_argument("-m", "--mode", default="all")
-    p.add_argument("--base", type=float, default=12000.0)
+    p.add_argument("--base", type=float, default=DEFAULT_BASE_HZ)
     p.add_argument("--separation", type=int, default=1)
     p.add_argument("--channel", type=int, default=1)
     p.add_argument("--title")

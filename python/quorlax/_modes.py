@@ -1,9 +1,8 @@
-"""Modes, rates and the bands, as the library's band table gives them."""
+"""Modes, rates and the bands, as the library's queries give them."""
 from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from functools import lru_cache
 from typing import Dict, List, Optional, Tuple, Union
 
 import numpy as np
@@ -11,22 +10,22 @@ import numpy as np
 from . import _native
 from ._errors import UnsupportedError, raise_for_code
 
-MODES: Dict[str, int] = {
-    "audible": 2,
-    "nonaudible": 3,
-    "compression": 4,
-    "all": 5,
-    "custom": 6,
-}
+MODES: Dict[str, int] = {name: value for value, name in _native.modes()}
 MODE_NAMES: Dict[int, str] = {v: k for k, v in MODES.items()}
-BAND_NAMES: Tuple[str, ...] = ("audible", "nonaudible", "compression", "custom")
 
 # Rates the library works at directly (when the mode's band fits); audio at
-# any other rate is converted to 48000 Hz to be decoded.
-RATES: Tuple[int, ...] = (22050, 44100, 48000)
+# any other rate is converted to DEFAULT_RATE to be decoded.
+RATES: Tuple[int, ...] = tuple(_native.sample_rates())
+DEFAULT_RATE = 48000
 
-MESSAGE_LENGTH = 9
-ALPHABET = "0123456789abcdefghijklmnopqrstuv"
+# A mode that hears one band is that band; "all" hears several.
+BAND_NAMES: Tuple[str, ...] = tuple(
+    name for name, value in MODES.items() if _native.mode_info(value, DEFAULT_RATE)["hears"] == [value])
+
+MESSAGE_LENGTH: int = _native.MESSAGE_LENGTH
+ALPHABET: str = _native.ALPHABET
+DEFAULT_BASE_HZ: float = _native.DEFAULT_BASE_HZ
+DEFAULT_SEPARATION: int = _native.DEFAULT_SEPARATION
 
 ModeLike = Union[str, int]
 
@@ -45,17 +44,16 @@ def mode_value(mode: ModeLike) -> int:
             return MODES[key]
     elif isinstance(mode, (int, np.integer)) and not isinstance(mode, bool) and int(mode) in MODE_NAMES:
         return int(mode)
-    raise ValueError(f"unknown mode {mode!r} (choose audible, nonaudible, compression, all or custom)")
+    names = list(MODES)
+    raise ValueError(f"unknown mode {mode!r} (choose {', '.join(names[:-1])} or {names[-1]})")
 
 
-@lru_cache(maxsize=None)
 def mode_name(band_mode: int) -> str:
-    """Name of the band a mode sends in, from the library's table."""
-    info = _native.band_info(int(band_mode), 48000.0) if band_mode != MODES["custom"] else None
-    return info["name"] if info else MODE_NAMES.get(int(band_mode), "unknown")
+    """Name of a band (or mode), as the library names it."""
+    return MODE_NAMES.get(int(band_mode), "unknown")
 
 
-def describe(mode: int, rate: int, base_hz: float = 12000.0, separation: int = 1) -> str:
+def describe(mode: int, rate: int, base_hz: float = DEFAULT_BASE_HZ, separation: int = DEFAULT_SEPARATION) -> str:
     """'audible mode at 44100 Hz', with the grid for custom mode."""
     if mode == MODES["custom"]:
         return f"custom mode (base {base_hz:g} Hz, separation {separation}) at {rate} Hz"
@@ -75,27 +73,36 @@ def check_library_rate(rate: Union[int, float]) -> int:
     """The rate as an int; UnsupportedError unless the library works at it directly."""
     rate = check_rate(rate)
     if rate not in RATES:
-        raise UnsupportedError(-7, f"{rate} Hz (quorlax sends at 44100 and 48000 Hz, and 22050 Hz for "
-                                   "audible and custom)")
+        works = ", ".join(str(r) for r in RATES[:-1]) + f" and {RATES[-1]}"
+        raise UnsupportedError(_native.ERROR_UNSUPPORTED, f"{rate} Hz (quorlax works at {works} Hz, where the mode fits)")
     return rate
 
 
-def decoding_rate(mode: ModeLike, rate: int, base_hz: float = 12000.0, separation: int = 1) -> int:
+def decoding_rate(mode: ModeLike, rate: int, base_hz: float = DEFAULT_BASE_HZ,
+                  separation: int = DEFAULT_SEPARATION) -> int:
     """Rate at which audio recorded at `rate` is decoded: `rate` itself when the
-    library works there for the mode, 48000 otherwise (the quorlax program's rule)."""
+    library works there for the mode, DEFAULT_RATE otherwise (the quorlax program's rule)."""
+    value = mode_value(mode)
     if rate in RATES:
-        try:
-            _native.Listener(mode_value(mode), float(rate), float(base_hz), int(separation))
+        code = _native.is_supported(value, float(rate), float(base_hz), int(separation))
+        if code == 0:
             return rate
-        except _native.LibraryError as e:
-            if e.args[0] != -7:
-                raise_for_code(e.args[0], describe(mode_value(mode), rate, base_hz, separation))
-    return 48000
+        if code != _native.ERROR_UNSUPPORTED:
+            raise_for_code(code, describe(value, rate, base_hz, separation))
+    return DEFAULT_RATE
 
 
-def token_samples(rate: int) -> int:
-    """Samples per token, computed in single precision as the library does."""
-    return int(np.float32(0.10448979586362839) * np.float32(rate))
+def mode_info(mode: ModeLike, rate: int, base_hz: float = DEFAULT_BASE_HZ,
+              separation: int = DEFAULT_SEPARATION) -> Dict[str, object]:
+    """What the library says `mode` is at `rate`: name, bands sent and heard,
+    token and transmission lengths in samples, the longest encoder output and
+    the range on air in Hz. UnsupportedError where the mode does not work."""
+    value = mode_value(mode)
+    try:
+        info: Dict[str, object] = _native.mode_info(value, float(rate), float(base_hz), int(separation))
+        return info
+    except _native.LibraryError as e:
+        raise_for_code(e.args[0], describe(value, int(rate), base_hz, separation))
 
 
 @dataclass(frozen=True)
@@ -127,7 +134,7 @@ class BandGrid:
         return self.tones[-1] + 2 * self.shift + 0.5 * (self.tones[1] - self.tones[0])
 
 
-def band_grids(rate: int, base_hz: Optional[float] = None, separation: int = 1) -> List[BandGrid]:
+def band_grids(rate: int, base_hz: Optional[float] = None, separation: int = DEFAULT_SEPARATION) -> List[BandGrid]:
     """Tone grids of the fixed bands that fit at `rate`, and the custom band when `base_hz` is given.
 
     Parameters
@@ -140,12 +147,10 @@ def band_grids(rate: int, base_hz: Optional[float] = None, separation: int = 1) 
         Custom band separation.
     """
     grids = []
-    modes = [MODES["audible"], MODES["nonaudible"], MODES["compression"]]
-    if base_hz is not None:
-        modes.append(MODES["custom"])
+    modes = [MODES[name] for name in BAND_NAMES if name != "custom" or base_hz is not None]
     for mode in modes:
         try:
-            info = _native.band_info(mode, float(rate), float(base_hz or 12000.0), int(separation))
+            info = _native.band_info(mode, float(rate), float(base_hz or DEFAULT_BASE_HZ), int(separation))
         except _native.LibraryError:
             info = None
         if info is not None:

@@ -167,6 +167,29 @@ int32_t QUORLAX_ModeFromName(const char* name) {
   return QUORLAX_NOT_READY;
 }
 
+const char* QUORLAX_GetModeName(int mode) { return modes::Name(mode); }
+
+int32_t QUORLAX_GetCustomBaseRange(float sampleRate, int customSeparation, float* lowHz, float* highHz) {
+  if (lowHz == nullptr || highHz == nullptr || customSeparation < 0) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  if (!std::isfinite(sampleRate) || sampleRate <= 0.0f || customSeparation > QUORLAX_MAX_CUSTOM_SEPARATION)
+    return QUORLAX_ERROR_UNSUPPORTED;
+  // A base snaps to a bin of the analysis grid: try each bin once.
+  const int window = AnalysisWindowFor(sampleRate);
+  const float binHz = sampleRate / static_cast<float>(window);
+  int first = -1, last = -1;
+  for (int bin = 1; bin <= window / 2; ++bin) {
+    const MultiToneBand band = MultiToneBand::Compute(Globals::DECODING_MODE_CUSTOM, sampleRate, window,
+                                                      static_cast<float>(bin) * binHz, customSeparation);
+    if (!band.Fits()) continue;
+    if (first < 0) first = bin;
+    last = bin;
+  }
+  if (first < 0) return QUORLAX_ERROR_UNSUPPORTED;
+  *lowHz = static_cast<float>(first) * binHz;
+  *highHz = static_cast<float>(last) * binHz;
+  return QUORLAX_OK;
+}
+
 int32_t QUORLAX_GetSampleRates(float* out, int32_t capacity) {
   if (capacity < 0 || (out == nullptr && capacity > 0)) return QUORLAX_ERROR_INVALID_ARGUMENT;
   int32_t count = 0;

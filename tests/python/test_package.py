@@ -675,3 +675,30 @@ if __name__ == "__main__":
     for m in quorlax.inspect(two_band_example(), 44100, path=out,
                              title="quorlax.inspect: two transmissions, white noise at 0 dB SNR, 150 ms of reverb"):
         print(m)
+
+
+@pytest.mark.parametrize("doc, pattern", [
+    ("README.md", r"^\| (\w+) \| \d \| (\d+\.\d) to (\d+\.\d) kHz"),
+    ("web/README.md", r"`(\w+)`\s+\((?:about )?(\d+\.\d) to (\d+\.\d) kHz\)"),
+])
+def test_band_ranges_in_the_docs_are_the_librarys(doc, pattern):
+    """Every range a reader meets is what the library puts on air at 44100 Hz."""
+    text = (REPO / doc).read_text(encoding="utf-8")
+    found = re.findall(pattern, text, flags=re.MULTILINE)
+    assert sorted(name for name, _, _ in found) == ["audible", "compression", "nonaudible"], found
+    for name, low, high in found:
+        info = quorlax.mode_info(name, 44100)
+        assert (f"{info['low_hz'] / 1000:.1f}", f"{info['high_hz'] / 1000:.1f}") == (low, high), name
+
+
+def test_modes_and_facts_come_from_the_library():
+    from quorlax import _native
+    assert quorlax.MODES == {name: value for value, name in _native.modes()}
+    assert quorlax.RATES == tuple(_native.sample_rates())
+    info = quorlax.mode_info("all", 48000)
+    assert info["hears"] == [quorlax.MODES[b] for b in ("audible", "nonaudible", "compression")]
+    assert info["transmission_samples"] == 20 * info["token_samples"] == 100300
+    with pytest.raises(quorlax.UnsupportedError):
+        quorlax.mode_info("nonaudible", 22050)
+    with pytest.raises(ValueError, match="audible, nonaudible, compression, all or custom"):
+        quorlax.mode_info("loud", 44100)

@@ -2,15 +2,8 @@
 // per buffer. Everything else it calls is the plain C interface.
 #include <cstdlib>
 
-#include "Globals.h"
 #include "ZunCoreLib_api.h"
 
-namespace {
-// The custom grid is process-wide: a custom encode sets its own and puts the
-// default back, so neither later encodes nor listeners inherit it.
-const float kDefaultBase = Globals::freqBaseForCustomMultiTone;
-const int kDefaultSeparation = Globals::zunsSeparationForCustomMultiTone;
-}  // namespace
 
 extern "C" {
 
@@ -30,43 +23,51 @@ __attribute__((used)) int QUORLAXWEB_Simd() {
 // (2..6); in custom mode the grid is `base` Hz and `separation` when
 // `setGrid`, else the library's default one. Returns the sample count and a
 // malloc'd array in *out (the caller frees it), or a negative result code
-// with *out NULL and *fault naming the argument refused (a Fault).
+// with *out NULL and *fault naming the argument refused (a Fault). The
+// sender reads no process-wide setting.
 __attribute__((used)) int QUORLAXWEB_Encode(const char* text, int size, int mode, float rate, int setGrid,
                                             float base, int separation, float** out, int* fault) {
   *out = nullptr;
   *fault = kFaultNone;
-  void* h = QUORLAX_Create();
-  if (h == nullptr) return QUORLAX_ERROR_UNSUPPORTED;
-  // A buffer as long as the encoder's ten seconds hands everything out at once.
-  const int cap = rate > 0.0f && rate < 1e6f ? static_cast<int>(rate * 10.0f) + 1 : 1;
-  int r = QUORLAX_OK;
-  if (mode == QUORLAX_MODE_CUSTOM) {
-    r = setGrid ? QUORLAX_SetCustomBaseFreq(base, separation, h)
-                : QUORLAX_SetCustomBaseFreq(kDefaultBase, kDefaultSeparation, h);
-    if (r != QUORLAX_OK) *fault = kFaultGrid;
+  if (QUORLAX_GetModeName(mode) == nullptr) {
+    *fault = kFaultMode;
+    return QUORLAX_NOT_READY;
   }
-  if (r == QUORLAX_OK) {
-    r = QUORLAX_Configure(mode, rate, cap, h);
-    if (r != QUORLAX_OK) *fault = kFaultMode;
+  const bool gridGiven = mode == QUORLAX_MODE_CUSTOM && setGrid;
+  if (!gridGiven) {
+    base = QUORLAX_GetDefaultCustomBase();
+    separation = QUORLAX_GetDefaultCustomSeparation();
   }
-  if (r == QUORLAX_OK) {
-    r = QUORLAX_EncodeDataToAudioBuffer(text, size, 0, nullptr, 0, h);
-    if (r < 0) *fault = kFaultMessage;
+  QUORLAX_ModeInfo info;
+  info.size = sizeof info;
+  int r = QUORLAX_GetModeInfo(mode, rate, base, separation, &info);
+  if (r != QUORLAX_OK) {
+    *fault = gridGiven ? kFaultGrid : kFaultMode;
+    return r;
   }
-  if (r >= 0) {
-    float* samples = static_cast<float*>(std::malloc(sizeof(float) * static_cast<size_t>(cap)));
+  // The sender takes a zero-terminated message of exactly its length.
+  if (text == nullptr || size != QUORLAX_MESSAGE_LENGTH) {
+    *fault = kFaultMessage;
+    return QUORLAX_ERROR_INVALID_ARGUMENT;
+  }
+  char message[QUORLAX_MESSAGE_LENGTH + 1];
+  for (int i = 0; i < QUORLAX_MESSAGE_LENGTH; ++i) message[i] = text[i];
+  message[QUORLAX_MESSAGE_LENGTH] = '\0';
+  QUORLAX_Sender* sender = QUORLAX_SenderCreate(mode, rate, base, separation, &r);
+  if (sender == nullptr) return r;
+  r = QUORLAX_SenderStart(sender, message);
+  if (r != QUORLAX_OK) {
+    *fault = kFaultMessage;
+  } else {
+    float* samples = static_cast<float*>(std::malloc(sizeof(float) * static_cast<size_t>(info.transmission_samples)));
     if (samples == nullptr) {
-      r = QUORLAX_ERROR_UNSUPPORTED;
+      r = QUORLAX_ERROR_OUT_OF_MEMORY;
     } else {
-      r = QUORLAX_GetEncodedAudioBuffer(samples, h);
+      r = QUORLAX_SenderRender(sender, samples, info.transmission_samples);
       if (r >= 0) *out = samples; else std::free(samples);
     }
   }
-  QUORLAX_Destroy(h);
-  if (mode == QUORLAX_MODE_CUSTOM) {
-    Globals::freqBaseForCustomMultiTone = kDefaultBase;
-    Globals::zunsSeparationForCustomMultiTone = kDefaultSeparation;
-  }
+  QUORLAX_SenderDestroy(sender);
   return r;
 }
 
