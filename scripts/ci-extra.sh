@@ -15,7 +15,7 @@ stage() { echo; echo "=== ci-extra: $* ($(date +%T))"; }
 
 stage "valgrind memcheck (build/, Release)"
 # Same configuration as scripts/test.sh, so an existing build/ is reused as is.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 -DQUORLAX_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs" --target test_api c_api_roundtrip test_decoder test_threads test_listener test_fft
 vg=(valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect --quiet)
 "${vg[@]}" build/tests/c_api_roundtrip
