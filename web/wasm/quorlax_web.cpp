@@ -4,7 +4,6 @@
 
 #include "ZunCoreLib_api.h"
 
-
 extern "C" {
 
 // Which argument QUORLAXWEB_Encode found at fault (web/src/core.js reads them).
