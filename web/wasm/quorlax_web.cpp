@@ -36,12 +36,18 @@ __attribute__((used)) int QUORLAXWEB_Encode(const char* text, int size, int mode
   if (!gridGiven) {
     base = QUORLAX_GetDefaultCustomBase();
     separation = QUORLAX_GetDefaultCustomSeparation();
+  } else if (separation < 0) {
+    *fault = kFaultGrid;
+    return QUORLAX_ERROR_INVALID_ARGUMENT;
+  } else if (!(base > 0.0f && base < 1e30f) || separation > QUORLAX_MAX_CUSTOM_SEPARATION) {
+    *fault = kFaultGrid;  // no rate could take this grid
+    return QUORLAX_ERROR_UNSUPPORTED;
   }
   QUORLAX_ModeInfo info;
   info.size = sizeof info;
   int r = QUORLAX_GetModeInfo(mode, rate, base, separation, &info);
   if (r != QUORLAX_OK) {
-    *fault = gridGiven ? kFaultGrid : kFaultMode;
+    *fault = kFaultMode;  // the mode (with its grid) at this rate
     return r;
   }
   // The sender takes a zero-terminated message of exactly its length.
