@@ -24,6 +24,7 @@
 
 namespace {
 std::atomic<long> gAllocations{0};
+std::atomic<long> gFailAt{-1};  // the allocation (by count) that runs out of memory; -1: none
 }
 
 // Our operator new hands out malloc'd memory, so free is the matching release;
@@ -34,7 +35,7 @@ std::atomic<long> gAllocations{0};
 
 #if QUORLAX_COUNTING_ALLOCATOR
 void* operator new(size_t n) {
-  ++gAllocations;
+  if (++gAllocations == gFailAt.load()) throw std::bad_alloc();
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
@@ -208,6 +209,50 @@ TEST_F(Allocation, NothingAfterCreation) {
             0);
   EXPECT_EQ(samples, 20 * 5015);
   QUORLAX_SenderDestroy(s);
+}
+
+// Memory that runs out at any one allocation of a call is reported as out of
+// memory (-8), never as an unsupported mode, and leaves nothing half made.
+TEST_F(Allocation, OutOfMemoryHasItsOwnCode) {
+  // Runs `call` with the k-th allocation failing, for every k until it succeeds.
+  auto everyFailure = [](const char* what, auto call, auto succeeded) {
+    int failures = 0;
+    for (long k = 1;; ++k) {
+      gFailAt = gAllocations.load() + k;
+      const int r = call();
+      gFailAt = -1;
+      if (succeeded(r)) break;
+      EXPECT_EQ(r, QUORLAX_ERROR_OUT_OF_MEMORY) << what << ", allocation " << k;
+      ++failures;
+      ASSERT_LT(k, 10000) << what;
+    }
+    EXPECT_GT(failures, 0) << what << " never allocated";
+  };
+  Handle h;
+  everyFailure("configure", [&] { return QUORLAX_Configure(QUORLAX_MODE_ALL, 48000.0f, 1024, h); },
+               [](int r) { return r == QUORLAX_OK; });
+  Handle empty;
+  gFailAt = gAllocations.load() + 1;
+  EXPECT_EQ(QUORLAX_Configure(QUORLAX_MODE_AUDIBLE, 44100.0f, 1024, empty), QUORLAX_ERROR_OUT_OF_MEMORY);
+  gFailAt = -1;
+  EXPECT_EQ(QUORLAX_EncodeDataToAudioBuffer("hello1234", 9, 0, nullptr, 0, empty), QUORLAX_ERROR_NOT_CONFIGURED);
+  const std::vector<float> signature(1000, 0.1f);
+  everyFailure("signature", [&] { return QUORLAX_SetAudioSignature(1000, signature.data(), h); },
+               [](int r) { return r == QUORLAX_OK; });
+  QUORLAX_ListenerConfig c;
+  QUORLAX_ListenerConfigInit(&c, QUORLAX_MODE_ALL, 48000.0f);
+  everyFailure("listener", [&] {
+        int error = 0;
+        QUORLAX_Listener* l = QUORLAX_ListenerCreateEx(&c, &error);
+        QUORLAX_ListenerDestroy(l);
+        return l != nullptr ? 0 : error;
+      }, [](int r) { return r == 0; });
+  everyFailure("sender", [&] {
+        int error = 0;
+        QUORLAX_Sender* s = QUORLAX_SenderCreate(QUORLAX_MODE_AUDIBLE, 48000.0f, 0.0f, 0, &error);
+        QUORLAX_SenderDestroy(s);
+        return s != nullptr ? 0 : error;
+      }, [](int r) { return r == 0; });
 }
 
 }  // namespace

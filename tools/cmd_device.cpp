@@ -176,10 +176,7 @@ DeviceOptions FromOptions(const Options& given) {
 
 // The device's own rate when the mode works there, else the common default.
 int PlayRate(const DeviceOptions& o, const ModeChoice& choice, const qd::DeviceInfo& device) {
-  if (o.rate > 0) return o.rate;
-  const int own = device.default_rate;
-  if (own == 44100 || own == 48000) return DecodingRateFor(choice, own);
-  return kDefaultRate;
+  return o.rate > 0 ? o.rate : DecodingRateFor(choice, device.default_rate);
 }
 
 int RunPlay(const DeviceOptions& o) {
@@ -665,7 +662,7 @@ int RunListen(const DeviceOptions& o) {
     if (o.rate > 0) throw Error("-r applies to raw input; a WAV stream names its own rate");
     source.reset(new WavStdinSource(head, o.seconds));
   } else {
-    const int rate = o.rate > 0 ? o.rate : 48000;
+    const int rate = o.rate > 0 ? o.rate : kDefaultRate;
     const int64_t limit = o.seconds > 0.0 ? static_cast<int64_t>(o.seconds * rate) : -1;
     source.reset(new RawStdinSource(rate, format == "s16", head, limit));
   }
