@@ -1,18 +1,14 @@
 // quorlax.wasm and its C interface as JavaScript. No DOM and no Node APIs: the
 // same file runs in Node, on a page and inside an AudioWorklet.
 
-/** Mode names and the values of QUORLAX_MODE. */
-export const MODES = Object.freeze({ audible: 2, nonaudible: 3, compression: 4, all: 5, custom: 6 });
+/** Mode names and their QUORLAX_MODE values, as the library gives them; filled by the first instantiate(). */
+export const MODES = {};
 
 // Result codes that the JavaScript side raises itself, with the library's texts.
 const NOT_READY = -1;
 const INVALID_ARGUMENT = -4;
 export const UNSUPPORTED = -7;
-
-// Which argument QUORLAXWEB_Encode found at fault (wasm/quorlax_web.cpp).
-const FAULT_GRID = 1;
-const FAULT_MODE = 2;
-const FAULT_MESSAGE = 3;
+const OUT_OF_MEMORY = -8;
 
 /** A library result code as an exception: `code` is the code, `message` its text. */
 export class QuorlaxError extends Error {
@@ -87,14 +83,53 @@ export async function instantiate(source) {
   const instance = result.instance ?? result;
   memory = instance.exports.memory;
   instance.exports._initialize();
-  return new Core(instance);
+  const core = new Core(instance);
+  if (!Object.isFrozen(MODES)) Object.freeze(Object.assign(MODES, Object.fromEntries(core.modes.map((m) => [m.name, m.value]))));
+  return core;
 }
 
-/** One instance of the library. Every method runs synchronously. */
+// Where the fields of the interface's records lie (QUORLAXWEB_Layout).
+function readLayout(exports, memory) {
+  const a = new Int32Array(memory.buffer, exports.QUORLAXWEB_Layout(), 32).slice();
+  return {
+    messageLength: a[0],
+    message: { size: a[1], text: a[2], ok: a[3], band: a[4], start: a[5], end: a[6], levelDb: a[7], confidence: a[8] },
+    mode: { size: a[9], name: a[10], sends: a[11], hears: a[12], numHears: a[13], tokenSamples: a[14],
+      transmissionSamples: a[15], lowHz: a[16], highHz: a[17] },
+    band: { size: a[18], mode: a[19], decodingMode: a[20], name: a[21], numTones: a[22], toneHz: a[23], shiftHz: a[24],
+      lowHz: a[25], highHz: a[26] },
+    config: { size: a[27], customBaseHz: a[28], customSeparation: a[29], reportFailed: a[30] },
+    customMode: a[31],
+  };
+}
+
+function describe(value) {
+  return typeof value === 'string' ? JSON.stringify(value) : String(value);
+}
+
+/**
+ * One instance of the library. Every method runs synchronously. Modes, their
+ * names and bands, rates, lengths, the alphabet and the default custom grid
+ * are the library's answers to its queries.
+ */
 export class Core {
   constructor(instance) {
     this.exports = instance.exports;
     this.memory = instance.exports.memory;
+    const e = this.exports;
+    this.layout = readLayout(e, this.memory);
+    this.alphabet = this.cString(e.QUORLAX_GetAlphabet());
+    this.defaultGrid = Object.freeze({ base: e.QUORLAX_GetDefaultCustomBase(), separation: e.QUORLAX_GetDefaultCustomSeparation() });
+    this.rates = this.withMemory(4 * e.QUORLAX_GetSampleRates(0, 0), (p, bytes) =>
+      Array.from(new Float32Array(this.memory.buffer, p, this.check(e.QUORLAX_GetSampleRates(p, bytes / 4)))));
+    const values = this.withMemory(4 * e.QUORLAX_GetModes(0, 0), (p, bytes) =>
+      Array.from(new Int32Array(this.memory.buffer, p, this.check(e.QUORLAX_GetModes(p, bytes / 4)))));
+    // The bands a mode hears do not depend on the rate: asked at the first rate it works at.
+    this.modes = values.map((value) => ({
+      value,
+      name: this.cString(e.QUORLAX_GetModeName(value)),
+      hears: this.modeInfo(value, this.rates.find((r) => this.supported(value, r, null) === 0), null).hears,
+    }));
   }
 
   // Views are re-made after the memory grew (the old buffer is then detached).
@@ -107,6 +142,18 @@ export class Core {
     let s = '';
     for (let i = ptr; i < ptr + max && u8[i] !== 0; i++) s += String.fromCharCode(u8[i]);
     return s;
+  }
+
+  /** fn(pointer, bytes) with `bytes` (at least 8) of the module's memory, released after. */
+  withMemory(bytes, fn) {
+    const size = Math.max(8, bytes);
+    const p = this.exports.malloc(size);
+    if (!p) this.check(OUT_OF_MEMORY, `${size} bytes`);
+    try {
+      return fn(p, size);
+    } finally {
+      this.exports.free(p);
+    }
   }
 
   /** The library's sentence for a result code. */
@@ -129,11 +176,20 @@ export class Core {
     return this.exports.QUORLAXWEB_Simd() === 1;
   }
 
+  /** The name of a QUORLAX_MODE value (a band's too), or the number as text. */
+  modeName(value) {
+    return this.modes.find((m) => m.value === value)?.name ?? String(value);
+  }
+
   /** QUORLAX_MODE value of a name or number; anything else raises the library's code for an unknown mode. */
   modeValue(mode) {
-    if (typeof mode === 'string' && Object.hasOwn(MODES, mode.toLowerCase())) return MODES[mode.toLowerCase()];
-    if (Object.values(MODES).includes(mode)) return mode;
-    const known = Object.entries(MODES).map(([name, v]) => `${name} (${v})`).join(', ');
+    if (typeof mode === 'string') {
+      const value = this.withText(mode, (p) => this.exports.QUORLAX_ModeFromName(p));
+      if (value >= 0) return value;
+    } else if (this.modes.some((m) => m.value === mode)) {
+      return mode;
+    }
+    const known = this.modes.map((m) => `${m.name} (${m.value})`).join(', ');
     throw new QuorlaxError(NOT_READY, `unknown mode ${describe(mode)}: the modes are ${known}`);
   }
 
@@ -151,111 +207,126 @@ export class Core {
     return { base, separation: separation ?? 0 };
   }
 
-  /** A QuorlaxError for a custom grid the library refused with `code`. */
-  gridError(code, grid, rate) {
-    if (code === INVALID_ARGUMENT) return this.invalid(`separation ${grid.separation}: it must be 0 or more`);
-    if (code === NOT_READY) return new QuorlaxError(NOT_READY, 'base and separation apply to the custom mode only');
-    return new QuorlaxError(code, this.errorText(code),
-      `custom grid from ${grid.base} Hz with separation ${grid.separation}${rate ? ` at ${rate} Hz` : ''}`);
+  /** QUORLAX_IsSupported: 0, or the code creating a sender or listener would give. */
+  supported(mode, rate, grid) {
+    const g = grid ?? this.defaultGrid;
+    return this.exports.QUORLAX_IsSupported(mode, rate, g.base, g.separation);
+  }
+
+  /**
+   * The grid to use for `mode` at `rate` (the default one unless `grid` is
+   * given); raises what the library refuses, naming the argument at fault.
+   */
+  require(mode, rate, grid) {
+    if (grid && mode !== this.layout.customMode) throw new QuorlaxError(NOT_READY, 'base and separation apply to the custom mode only');
+    const code = this.supported(mode, rate, grid);
+    if (code === 0) return grid ?? this.defaultGrid;
+    if (code === INVALID_ARGUMENT && grid) throw this.invalid(`separation ${grid.separation}: it must be 0 or more`);
+    if (grid && this.supported(mode, rate, null) === 0) {
+      throw new QuorlaxError(code, this.errorText(code), `custom grid from ${grid.base} Hz with separation ${grid.separation} at ${rate} Hz`);
+    }
+    throw new QuorlaxError(code, this.errorText(code), `mode ${mode} at ${rate} Hz`);
   }
 
   invalid(detail) {
     return new QuorlaxError(INVALID_ARGUMENT, this.errorText(INVALID_ARGUMENT), detail);
   }
 
+  /** QUORLAX_GetModeInfo of a mode that works at `rate`. */
+  modeInfo(mode, rate, grid) {
+    const L = this.layout.mode;
+    const g = grid ?? this.defaultGrid;
+    return this.withMemory(L.size, (p) => {
+      new Uint32Array(this.memory.buffer, p, 1)[0] = L.size;
+      this.check(this.exports.QUORLAX_GetModeInfo(mode, rate, g.base, g.separation, p), `mode ${mode} at ${rate} Hz`);
+      const v = new DataView(this.memory.buffer);
+      const hears = [];
+      for (let i = 0; i < v.getInt32(p + L.numHears, true); i++) hears.push(v.getInt32(p + L.hears + 4 * i, true));
+      return {
+        name: this.cString(p + L.name, 16),
+        sends: v.getInt32(p + L.sends, true),
+        hears,
+        tokenSamples: v.getInt32(p + L.tokenSamples, true),
+        transmissionSamples: v.getInt32(p + L.transmissionSamples, true),
+        lowHz: v.getFloat32(p + L.lowHz, true),
+        highHz: v.getFloat32(p + L.highHz, true),
+      };
+    });
+  }
+
+  /** The rate to synthesise at for a context at `contextRate`: that one where the mode works, else the highest that does. */
+  sendRate(contextRate, mode, grid) {
+    if (this.supported(mode, contextRate, grid) === 0) return contextRate;
+    return this.rates.filter((r) => this.supported(mode, r, grid) === 0).at(-1);
+  }
+
   // Bytes of `text` in the heap, zero-terminated; characters above 0xff
   // become 0xff, which the alphabet check refuses like any other.
   withText(text, fn) {
     if (typeof text !== 'string') throw new TypeError('text must be a string');
-    const ptr = this.exports.malloc(text.length + 1);
-    try {
+    return this.withMemory(text.length + 1, (ptr) => {
       const u8 = this.heapU8;
       for (let i = 0; i < text.length; i++) u8[ptr + i] = Math.min(text.charCodeAt(i), 0xff);
       u8[ptr + text.length] = 0;
       return fn(ptr, text.length);
-    } finally {
-      this.exports.free(ptr);
-    }
+    });
   }
 
-  /** One transmission of `text` (9 characters of 0-9, a-v) as float samples at `rate` Hz. */
+  /** One transmission of `text` (nine characters of the alphabet) as float samples at `rate` Hz. */
   encode(text, { mode = 'audible', rate = 44100, base, separation } = {}) {
     const m = this.modeValue(mode);
     const r = this.rateValue(rate);
-    const grid = this.gridValue(base, separation);
-    if (grid && m !== MODES.custom) throw this.gridError(NOT_READY, grid);
-    return this.withText(text, (ptr, len) => {
-      // The sample array's address, then which argument the library refused.
-      const out = this.exports.malloc(8);
-      try {
-        const n = this.exports.QUORLAXWEB_Encode(ptr, len, m, r, grid ? 1 : 0, grid?.base ?? 0, grid?.separation ?? 0, out, out + 4);
-        if (n < 0) {
-          const fault = new Int32Array(this.memory.buffer, out + 4, 1)[0];
-          if (fault === FAULT_GRID || (fault === FAULT_MODE && grid)) throw this.gridError(n, grid, fault === FAULT_MODE ? r : 0);
-          this.check(n, fault === FAULT_MESSAGE ? `message ${JSON.stringify(text)}: nine characters of 0-9 and a-v` : `mode ${m} at ${r} Hz`);
-        }
-        const samples = new Uint32Array(this.memory.buffer, out, 1)[0];
-        const copy = new Float32Array(this.memory.buffer, samples, n).slice();
-        this.exports.free(samples);
-        return copy;
-      } finally {
-        this.exports.free(out);
-      }
+    const grid = this.require(m, r, this.gridValue(base, separation));
+    const { transmissionSamples } = this.modeInfo(m, r, grid);
+    const e = this.exports;
+    const sender = this.withMemory(4, (err) => {
+      const made = e.QUORLAX_SenderCreate(m, r, grid.base, grid.separation, err);
+      if (!made) this.check(new Int32Array(this.memory.buffer, err, 1)[0] || OUT_OF_MEMORY, `mode ${m} at ${r} Hz`);
+      return made;
     });
+    try {
+      const started = this.withText(text, (p) => e.QUORLAX_SenderStart(sender, p));
+      this.check(started, `message ${JSON.stringify(text)}: ${this.layout.messageLength} characters of ${this.alphabet}`);
+      return this.withMemory(4 * transmissionSamples, (out) => {
+        let n = 0;
+        for (let got; n < transmissionSamples && (got = this.check(e.QUORLAX_SenderRender(sender, out + 4 * n, transmissionSamples - n))) > 0;) n += got;
+        return new Float32Array(this.memory.buffer, out, n).slice();
+      });
+    } finally {
+      e.QUORLAX_SenderDestroy(sender);
+    }
   }
 }
 
-const BAND_NAMES = Object.freeze({ 2: 'audible', 3: 'nonaudible', 4: 'compression', 6: 'custom' });
-
-// Views of the listener's records, from the module's own offsets.
-function layoutOf(core) {
-  if (!core._layout) {
-    const a = new Int32Array(core.memory.buffer, core.exports.QUORLAXWEB_Layout(), 17).slice();
-    core._layout = {
-      message: { size: a[0], text: a[1], ok: a[2], band: a[3], start: a[4], end: a[5], levelDb: a[6], confidence: a[7] },
-      band: { size: a[8], mode: a[9], decodingMode: a[10], name: a[11], numTones: a[12], toneHz: a[13], shiftHz: a[14], lowHz: a[15], highHz: a[16] },
+/** Facts of one band at `rate` Hz (QUORLAX_GetBandInfoEx), or null where it does not fit. */
+export function bandInfo(core, mode, rate, grid = null) {
+  const L = core.layout.band;
+  const g = grid ?? core.defaultGrid;
+  return core.withMemory(L.size, (p) => {
+    new Uint32Array(core.memory.buffer, p, 1)[0] = L.size;
+    const code = core.exports.QUORLAX_GetBandInfoEx(mode, rate, g.base, g.separation, p);
+    if (code === UNSUPPORTED) return null;
+    core.check(code, `band ${mode} at ${rate} Hz`);
+    const v = new DataView(core.memory.buffer);
+    const toneHz = [];
+    for (let i = 0; i < v.getInt32(p + L.numTones, true); i++) toneHz.push(v.getFloat32(p + L.toneHz + 4 * i, true));
+    return {
+      mode: v.getInt32(p + L.mode, true),
+      decodingMode: v.getInt32(p + L.decodingMode, true),
+      name: core.cString(p + L.name, 16),
+      toneHz,
+      shiftHz: v.getFloat32(p + L.shiftHz, true),
+      lowHz: v.getFloat32(p + L.lowHz, true),
+      highHz: v.getFloat32(p + L.highHz, true),
     };
-  }
-  return core._layout;
+  });
 }
 
-/** Facts of one band at `rate` Hz (QUORLAX_GetBandInfo), or null where it does not fit. */
-export function bandInfo(core, mode, rate) {
+/** The bands a listener in `mode` hears at `rate` Hz that fit there. */
+export function bandsHeard(core, mode, rate, grid = null) {
   const m = core.modeValue(mode);
   const r = core.rateValue(rate);
-  const L = layoutOf(core).band;
-  const ptr = core.exports.malloc(L.size);
-  try {
-    const code = core.exports.QUORLAX_GetBandInfo(m, r, ptr);
-    if (code === UNSUPPORTED) return null;
-    core.check(code, `mode ${m}`);
-    const v = new DataView(core.memory.buffer);
-    const n = v.getInt32(ptr + L.numTones, true);
-    const toneHz = [];
-    for (let i = 0; i < n; i++) toneHz.push(v.getFloat32(ptr + L.toneHz + 4 * i, true));
-    return {
-      mode: v.getInt32(ptr + L.mode, true),
-      decodingMode: v.getInt32(ptr + L.decodingMode, true),
-      name: core.cString(ptr + L.name, 16),
-      toneHz,
-      shiftHz: v.getFloat32(ptr + L.shiftHz, true),
-      lowHz: v.getFloat32(ptr + L.lowHz, true),
-      highHz: v.getFloat32(ptr + L.highHz, true),
-    };
-  } finally {
-    core.exports.free(ptr);
-  }
-}
-
-/** The bands a listener in `mode` hears at `rate` Hz that fit there (all three for "all"). */
-export function bandsHeard(core, mode, rate) {
-  const m = core.modeValue(mode);
-  const modes = m === MODES.all ? [MODES.audible, MODES.nonaudible, MODES.compression] : [m];
-  return modes.map((b) => bandInfo(core, b, rate)).filter(Boolean);
-}
-
-function describe(value) {
-  return typeof value === 'string' ? JSON.stringify(value) : String(value);
+  return core.modes.find((x) => x.value === m).hears.map((b) => bandInfo(core, b, r, grid)).filter(Boolean);
 }
 
 const finalizer = typeof FinalizationRegistry === 'function'
@@ -270,36 +341,28 @@ export class CoreListener {
   constructor(core, { mode = 'all', rate = 44100, base, separation, reportFailed = false } = {}) {
     const m = core.modeValue(mode);
     const r = core.rateValue(rate);
-    const grid = core.gridValue(base, separation);
+    const grid = core.require(m, r, core.gridValue(base, separation));
     const e = core.exports;
-    const err = e.malloc(4);
-    let ptr;
-    try {
-      new Int32Array(core.memory.buffer, err, 1)[0] = 0;
-      ptr = e.QUORLAX_ListenerCreate(m, r, err);
-      if (!ptr) core.check(new Int32Array(core.memory.buffer, err, 1)[0] || UNSUPPORTED, `mode ${m} at ${r} Hz`);
-    } finally {
-      e.free(err);
-    }
-    try {
-      if (grid) {
-        const code = e.QUORLAX_ListenerSetCustom(ptr, grid.base, grid.separation);
-        if (code < 0) throw core.gridError(code, grid, r);
-      }
-      if (reportFailed) core.check(e.QUORLAX_ListenerReportFailed(ptr, 1));
-    } catch (x) {
-      e.QUORLAX_ListenerDestroy(ptr);
-      throw x;
-    }
+    const C = core.layout.config;
+    this.ptr = core.withMemory(C.size + 4, (config) => {
+      e.QUORLAX_ListenerConfigInit(config, m, r);
+      const v = new DataView(core.memory.buffer);
+      v.setFloat32(config + C.customBaseHz, grid.base, true);
+      v.setInt32(config + C.customSeparation, grid.separation, true);
+      v.setInt32(config + C.reportFailed, reportFailed ? 1 : 0, true);
+      const err = config + C.size;
+      const made = e.QUORLAX_ListenerCreateEx(config, err);
+      if (!made) core.check(new Int32Array(core.memory.buffer, err, 1)[0] || OUT_OF_MEMORY, `mode ${m} at ${r} Hz`);
+      return made;
+    });
     this.core = core;
-    this.ptr = ptr;
     this.mode = m;
     this.rate = r;
     this.scratch = 0;
     this.scratchSize = 0;
-    this.record = e.malloc(layoutOf(core).message.size);
+    this.record = e.malloc(core.layout.message.size);
     this.token = {};
-    finalizer?.register(this, { core, ptr }, this.token);
+    finalizer?.register(this, { core, ptr: this.ptr }, this.token);
   }
 
   live() {
@@ -322,7 +385,7 @@ export class CoreListener {
       this.scratch = e.malloc(this.scratchSize * 4);
       if (!this.scratch) {
         this.scratchSize = 0;
-        this.core.check(UNSUPPORTED, 'out of memory');
+        this.core.check(OUT_OF_MEMORY, `${samples.length} samples`);
       }
     }
     new Float32Array(this.core.memory.buffer, this.scratch, samples.length).set(samples);
@@ -339,7 +402,7 @@ export class CoreListener {
 
   drain() {
     const e = this.core.exports;
-    const L = layoutOf(this.core).message;
+    const L = this.core.layout.message;
     const out = [];
     for (;;) {
       const r = this.core.check(e.QUORLAX_ListenerNext(this.ptr, this.record));
@@ -348,9 +411,9 @@ export class CoreListener {
       const p = this.record;
       const band = v.getInt32(p + L.band, true);
       out.push({
-        text: this.core.cString(p + L.text, 10),
+        text: this.core.cString(p + L.text, this.core.layout.messageLength + 1),
         ok: v.getInt32(p + L.ok, true) !== 0,
-        band: BAND_NAMES[band] ?? String(band),
+        band: this.core.modeName(band),
         start: Number(v.getBigInt64(p + L.start, true)),
         end: Number(v.getBigInt64(p + L.end, true)),
         levelDb: v.getFloat32(p + L.levelDb, true),

@@ -12,7 +12,7 @@ declare global {
   interface MediaTrackConstraints {}
 }
 
-/** Mode names and their QUORLAX_MODE values. */
+/** Mode names and their QUORLAX_MODE values, as the library names them; filled by load(). */
 export declare const MODES: Readonly<{ audible: 2; nonaudible: 3; compression: 4; all: 5; custom: 6 }>;
 
 export type ModeName = keyof typeof MODES;

@@ -68,10 +68,6 @@ export function encode(text, options = {}) {
   return loaded().encode(text, options);
 }
 
-// Rates the encoders synthesise at directly; at any other context rate the
-// browser resamples a 48000 Hz buffer.
-const SEND_RATES = [44100, 48000];
-
 function isOffline(context) {
   return typeof context.startRendering === 'function';
 }
@@ -86,7 +82,7 @@ export async function play(text, { context, destination, when = 0, mode = 'audib
   }
   const c = loaded();
   const ctx = context ?? new AudioContext();
-  const r = rate ?? (SEND_RATES.includes(ctx.sampleRate) ? ctx.sampleRate : 48000);
+  const r = rate ?? c.sendRate(ctx.sampleRate, c.modeValue(mode), c.gridValue(base, separation));
   const samples = c.encode(text, { mode, rate: r, base, separation });
   const buffer = new AudioBuffer({ length: samples.length, sampleRate: r, numberOfChannels: 1 });
   buffer.copyToChannel(samples, 0);
@@ -188,34 +184,28 @@ export function voiceProcessing(stream) {
   return report;
 }
 
-function listenerFits(c, options, rate) {
-  try {
-    new CoreListener(c, { ...options, rate }).close();
-    return true;
-  } catch (e) {
-    if (e instanceof QuorlaxError && e.code === UNSUPPORTED) return false;
-    throw e;
-  }
-}
-
 /**
  * Where to run the listener for audio at `inputRate`: at that rate when the
- * library can, else resampled to 44100 or 48000 Hz; a plain error when no band
- * of the mode lies below half the input rate.
+ * library can, else resampled to a rate it takes (a whole ratio away where one
+ * is, else the highest); a plain error when no band of the mode lies below
+ * half the input rate.
  */
 export function listenPlan(inputRate, options = {}) {
   const c = loaded();
-  const { mode = 'all' } = options;
-  if (listenerFits(c, options, inputRate)) {
-    return { inputRate, rate: inputRate, resampled: false, bands: bandsHeard(c, mode, inputRate) };
+  const { mode = 'all', base, separation } = options;
+  const m = c.modeValue(mode);
+  const grid = c.gridValue(base, separation);
+  if (c.supported(m, c.rateValue(inputRate), grid) === 0) {
+    return { inputRate, rate: inputRate, resampled: false, bands: bandsHeard(c, m, inputRate, grid) };
   }
-  // Whole ratios where they exist (88200 and 22050 to 44100), else 48000 Hz.
-  const rate = inputRate % 44100 === 0 || 44100 % inputRate === 0 ? 44100 : 48000;
-  const wanted = bandsHeard(c, mode, rate);
+  const rates = c.rates.filter((r) => c.supported(m, r, grid) === 0).reverse();
+  const rate = rates.find((r) => inputRate % r === 0 || r % inputRate === 0) ?? rates[0];
+  if (rate === undefined) c.require(m, inputRate, grid);
+  const wanted = bandsHeard(c, m, rate, grid);
   const kept = wanted.filter((b) => b.highHz < inputRate / 2);
-  if (kept.length === 0 || !listenerFits(c, options, rate)) {
+  if (kept.length === 0) {
     const top = Math.max(...wanted.map((b) => b.highHz), 0);
-    const names = wanted.map((b) => b.name).join(', ') || String(mode);
+    const names = wanted.map((b) => b.name).join(', ');
     throw new QuorlaxError(UNSUPPORTED, c.errorText(UNSUPPORTED),
       `no band fits: audio at ${inputRate} Hz carries sound up to ${inputRate / 2} Hz, and the ${names} ` +
       `band${wanted.length > 1 ? 's need' : ' needs'} up to ${Math.round(top)} Hz. A Bluetooth headset in ` +
