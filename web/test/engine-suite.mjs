@@ -183,7 +183,7 @@ export function engineTests(name, { full = false } = {}) {
       for (const [i, rate] of WORKLET_RATES.entries()) {
         const w = got[i];
         t.diagnostic(`${label}: context at ${w.inputRate} Hz, listener at ${w.rate} Hz${w.resampled ? ' (resampled)' : ''}` +
-          (w.plays > 1 ? ', heard on the second play of the WAV' : ''));
+          (w.plays > 1 ? `, heard on play ${w.plays} of the WAV` : ''));
         assert.equal(w.inputRate, rate, 'the engine runs the context at the rate asked for');
         assert.equal(w.resampled, rate === 96000);
         assert.deepEqual(w.messages.map((m) => [m.text, m.ok, m.band]), [[MIC_TEXT, true, 'audible']], `at ${rate} Hz`);

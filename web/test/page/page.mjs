@@ -71,8 +71,8 @@ async function wavStream(context, url) {
 /**
  * listen() in an AudioWorklet, on an AudioContext at `rate` (the engine's
  * choice when undefined), to the WAV at `url` played as a MediaStream: once,
- * and once more if nothing was heard (a real-time engine on a loaded machine
- * may drop audio); `plays` says how often.
+ * and up to twice more while nothing was heard (a real-time engine on a
+ * loaded machine drops audio); `plays` says how often.
  */
 async function listenToWav({ url, rate, settle = 300 }) {
   const context = new AudioContext(rate ? { sampleRate: rate } : {});
@@ -80,7 +80,7 @@ async function listenToWav({ url, rate, settle = 300 }) {
   const messages = [];
   const heard = await quorlax.listen(wav.stream, (m) => messages.push(m), { context });
   let plays = 0;
-  while (plays < 2 && messages.length === 0) {
+  while (plays < 3 && messages.length === 0) {
     plays++;
     await wav.play();
     await new Promise((r) => setTimeout(r, settle));
