@@ -14,13 +14,18 @@ endif()
 
 include(GNUInstallDirs)
 file(GLOB QUORLAX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp ${PROJECT_SOURCE_DIR}/src/core/*.cpp)
-add_library(quorlax_objects OBJECT ${QUORLAX_SOURCES})
-target_compile_definitions(quorlax_objects PRIVATE QUORLAX_BUILDING_LIBRARY QUORLAX_VERSION="${PROJECT_VERSION}")
+# What compiling the library's own sources needs, wherever they are compiled
+# (here, and again with coverage for the fuzzers).
+add_library(quorlax_source_flags INTERFACE)
+target_compile_definitions(quorlax_source_flags INTERFACE QUORLAX_BUILDING_LIBRARY
+  QUORLAX_VERSION="${PROJECT_VERSION}")
 # Hardened builds check the listener's bookkeeping at every hop, so fuzzers
 # and sanitizers find corrupt state, not only bad output.
 if(QUORLAX_SANITIZE OR QUORLAX_FUZZ OR QUORLAX_TSAN)
-  target_compile_definitions(quorlax_objects PRIVATE QUORLAX_HARDENED)
+  target_compile_definitions(quorlax_source_flags INTERFACE QUORLAX_HARDENED)
 endif()
+add_library(quorlax_objects OBJECT ${QUORLAX_SOURCES})
+target_link_libraries(quorlax_objects PRIVATE quorlax_source_flags)
 # FFT kernels: never fused multiply-adds, so every kernel gives the same bits;
 # on x86-64 the AVX2 one has its own instruction set and is picked at run time.
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
