@@ -71,6 +71,14 @@ int checkConfig(const QUORLAX_ListenerConfig* config) {
   return Listener::Check(settingsOf(*config));
 }
 
+// Whether a caller's block can take an object of `need` bytes (or need's own
+// code when it is one): 0, -4 no block, -8 too small.
+int blockCheck(int64_t need, const void* memory, int64_t bytes) {
+  if (need < 0) return static_cast<int>(need);
+  if (memory == nullptr) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  return bytes < need ? QUORLAX_ERROR_OUT_OF_MEMORY : QUORLAX_OK;
+}
+
 // A listener and its handle on the heap; null (with the code) on failure.
 QUORLAX_Listener* newListener(const ListenerSettings& settings, int* error) {
   const size_t bytes = Listener::Bytes(settings);
@@ -296,25 +304,14 @@ int64_t QUORLAX_ListenerSize(const QUORLAX_ListenerConfig* config) {
 
 QUORLAX_Listener* QUORLAX_ListenerInit(void* memory, int64_t bytes, const QUORLAX_ListenerConfig* config,
                                        int* error) {
-  const int64_t need = QUORLAX_ListenerSize(config);
-  if (need < 0) {
-    setError(error, static_cast<int>(need));
-    return nullptr;
-  }
-  if (memory == nullptr) {
-    setError(error, QUORLAX_ERROR_INVALID_ARGUMENT);
-    return nullptr;
-  }
-  if (bytes < need) {
-    setError(error, QUORLAX_ERROR_OUT_OF_MEMORY);
-    return nullptr;
-  }
+  const int code = blockCheck(QUORLAX_ListenerSize(config), memory, bytes);
+  setError(error, code);
+  if (code != QUORLAX_OK) return nullptr;
   void* at = alignedIn<QUORLAX_Listener>(memory);
   unsigned char* rest = static_cast<unsigned char*>(at) + sizeof(QUORLAX_Listener);
   const size_t restBytes = static_cast<size_t>(bytes) - static_cast<size_t>(rest - static_cast<unsigned char*>(memory));
   QUORLAX_Listener* handle = new (at) QUORLAX_Listener{nullptr, nullptr};
   handle->impl = Listener::Place(rest, restBytes, settingsOf(*config));
-  setError(error, QUORLAX_OK);
   return handle;
 }
 
@@ -434,20 +431,9 @@ int64_t QUORLAX_SenderSize(int mode, float sampleRate, float customBaseHz, int c
 
 QUORLAX_Sender* QUORLAX_SenderInit(void* memory, int64_t bytes, int mode, float sampleRate, float customBaseHz,
                                    int customSeparation, int* error) {
-  const int64_t need = QUORLAX_SenderSize(mode, sampleRate, customBaseHz, customSeparation);
-  if (need < 0) {
-    setError(error, static_cast<int>(need));
-    return nullptr;
-  }
-  if (memory == nullptr) {
-    setError(error, QUORLAX_ERROR_INVALID_ARGUMENT);
-    return nullptr;
-  }
-  if (bytes < need) {
-    setError(error, QUORLAX_ERROR_OUT_OF_MEMORY);
-    return nullptr;
-  }
-  setError(error, QUORLAX_OK);
+  const int code = blockCheck(QUORLAX_SenderSize(mode, sampleRate, customBaseHz, customSeparation), memory, bytes);
+  setError(error, code);
+  if (code != QUORLAX_OK) return nullptr;
   return new (alignedIn<QUORLAX_Sender>(memory))
       QUORLAX_Sender{Sender(mode, sampleRate, customBaseHz, customSeparation), false};
 }
