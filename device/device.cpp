@@ -12,7 +12,8 @@
 #include <mutex>
 #include <thread>
 
-#if defined(__linux__) && __has_include(<pa_linux_alsa.h>)
+#if defined(QUORLAX_DEVICE_HAVE_ALSA) && __has_include(<pa_linux_alsa.h>)
+#include <alsa/asoundlib.h>
 #include <pa_linux_alsa.h>
 #define QUORLAX_DEVICE_ALSA 1
 #endif
@@ -56,6 +57,17 @@ class MutedStderr {
  private:
   int saved_ = -1;
 };
+
+#ifdef QUORLAX_DEVICE_ALSA
+// PortAudio's ALSA host fails an assertion and aborts the process where ALSA
+// has no configuration at all (a container or a minimal root without
+// alsa.conf); there is no device to find there anyway. Hold g_portaudio_mutex.
+bool AlsaHasDevices() {
+  MutedStderr quiet;
+  snd_config_t* pcm = nullptr;
+  return snd_config_update() >= 0 && snd_config != nullptr && snd_config_search(snd_config, "pcm", &pcm) >= 0;
+}
+#endif
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -175,6 +187,10 @@ Session::Session() {
   std::lock_guard<std::mutex> lock(g_portaudio_mutex);
   // libjack would otherwise try to start a JACK server of its own.
   ::setenv("JACK_NO_START_SERVER", "1", 0);
+#ifdef QUORLAX_DEVICE_ALSA
+  if (!AlsaHasDevices())
+    throw DeviceError("no sound devices: ALSA's configuration defines none (is its alsa.conf installed?)");
+#endif
   PaError e;
   {
     MutedStderr quiet;

@@ -17,7 +17,8 @@ struct ServerDevice {
   bool is_default = false;
 };
 
-// Empty when no server answers within `timeout_s` or the build has no libpulse.
+// Empty when no server answers within `timeout_s`, or the machine has no libpulse.so.0
+// (opened at run time) or the build no libpulse headers.
 std::vector<ServerDevice> ListServerDevices(double timeout_s);
 
 }  // namespace quorlax_device

@@ -243,6 +243,16 @@ def test_faults_say_what_happened(server, command, pattern):
     assert p.returncode == 2 and len(lines) == 1 and re.search(pattern, lines[0]), p.stderr.decode()
 
 
+def test_no_alsa_configuration_means_one_line_and_exit_2(tmp_path):
+    # A container or a minimal root without alsa.conf, where PortAudio alone aborts the process.
+    env = dict(os.environ, ALSA_CONFIG_PATH=str(tmp_path / "no-alsa.conf"))
+    for command in (["play", "hello1234"], ["listen", "--device", "default"], ["devices"]):
+        p = subprocess.run([QUORLAX, *command], env=env, capture_output=True, timeout=60)
+        lines = p.stderr.decode().splitlines()
+        assert p.returncode == 2 and len(lines) == 1, (command, p.returncode, p.stderr.decode())
+        assert lines[0].startswith("quorlax: no sound devices: ALSA's configuration defines none"), lines
+
+
 def test_no_server_means_one_line_and_exit_2(tmp_path):
     env = dict(os.environ, PULSE_SERVER="unix:" + str(tmp_path / "no-server"), HOME=str(tmp_path),
                XDG_RUNTIME_DIR=str(tmp_path))

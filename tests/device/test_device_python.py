@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import os
+import subprocess
 import sys
 import threading
 import time
@@ -167,6 +168,20 @@ def test_device_faults_raise(server, call):
 def test_bad_values_raise_before_any_device(call):
     with pytest.raises(ValueError):
         call()
+
+
+def test_no_alsa_configuration_raises(tmp_path):
+    # In a child process: PortAudio alone aborts where ALSA has no configuration.
+    probe = ("import quorlax\n"
+             "for call in (quorlax.devices, quorlax.listen, lambda: quorlax.play('hello1234')):\n"
+             "    try:\n"
+             "        call()\n"
+             "    except quorlax.DeviceError as e:\n"
+             "        print(e)\n")
+    p = subprocess.run([sys.executable, "-c", probe], env=dict(os.environ, ALSA_CONFIG_PATH=str(tmp_path / "none")),
+                       capture_output=True, text=True, timeout=60)
+    assert p.returncode == 0 and p.stderr == "", p.stderr
+    assert p.stdout.splitlines() == ["no sound devices: ALSA's configuration defines none (is its alsa.conf installed?)"] * 3
 
 
 def test_no_server_raises(tmp_path, monkeypatch):
