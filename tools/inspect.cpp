@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -66,15 +67,23 @@ int RunInspect(const Options& o) {
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
 
-  // The Python beside this program first: pip puts both in the same bin/.
+  // The interpreter whose package started this program (its launcher names it),
+  // then a Python beside this program, then the one it was built with. Python
+  // finds its environment (a venv) from the path it is started as.
   std::vector<std::string> pythons;
+  if (const char* launcher = std::getenv("QUORLAX_PYTHON"); launcher != nullptr && *launcher != '\0')
+    pythons.push_back(launcher);
   const std::string dir = ProgramDir();
-  if (!dir.empty()) pythons = {dir + "/python3", dir + "/python"};
+  if (!dir.empty()) pythons.insert(pythons.end(), {dir + "/python3", dir + "/python"});
 #ifdef QUORLAX_PYTHON
   pythons.push_back(QUORLAX_PYTHON);
 #endif
-  for (const std::string& python : pythons)
-    if (::access(python.c_str(), X_OK) == 0) ::execv(python.c_str(), argv.data());
+  for (std::string& python : pythons) {
+    if (::access(python.c_str(), X_OK) != 0) continue;
+    argv[0] = &python[0];
+    ::execv(python.c_str(), argv.data());
+  }
+  argv[0] = &args[0][0];
   ::execvp("python3", argv.data());
   throw Error(std::string("inspect needs Python 3 with the quorlax package: ") + std::strerror(errno));
 }

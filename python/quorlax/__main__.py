@@ -1,4 +1,4 @@
-"""python3 -m quorlax: runs the quorlax program (pip installs it beside this Python)."""
+"""python3 -m quorlax: runs the quorlax program that this package carries."""
 from __future__ import annotations
 
 import os
@@ -7,20 +7,29 @@ import sys
 from typing import List, Optional, Sequence
 
 
+def _is_program(path: str) -> bool:
+    """An executable ELF file: the program itself, not a launcher script that would come back here."""
+    try:
+        with open(path, "rb") as f:
+            return f.read(4) == b"\x7fELF" and os.access(path, os.X_OK)
+    except OSError:
+        return False
+
+
 def program() -> str:
-    """Path of the quorlax program: beside this Python (a venv's bin/), in a build
-    tree beside this package, or on PATH."""
+    """Path of the quorlax program: in this package (an installed wheel), in the
+    build tree beside it (build/python/quorlax next to build/tools), or on PATH."""
     here = os.path.dirname(os.path.abspath(__file__))
-    candidates: List[str] = [os.path.join(os.path.dirname(sys.executable), "quorlax"),
+    candidates: List[str] = [os.path.join(here, "bin", "quorlax"),
                              os.path.join(here, os.pardir, os.pardir, "tools", "quorlax")]
     found = shutil.which("quorlax")
     if found:
         candidates.append(found)
     for path in candidates:
-        if os.path.isfile(path) and os.access(path, os.X_OK):
+        if _is_program(path):
             return os.path.normpath(path)
-    raise FileNotFoundError("the quorlax program is not installed beside this Python nor on PATH "
-                            "(pip install . from the source tree installs both)")
+    raise FileNotFoundError("the quorlax program is neither in this package nor on PATH "
+                            "(pip install quorlax installs both)")
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -33,6 +42,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 2
     sys.stdout.flush()
     sys.stderr.flush()
+    # quorlax inspect draws with this package: the interpreter that has it.
+    os.environ["QUORLAX_PYTHON"] = sys.executable
     os.execv(exe, [exe, *args])
     return 2  # not reached
 

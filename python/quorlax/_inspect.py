@@ -116,8 +116,8 @@ def _keep_inside(fig: Any, texts: Sequence[Any], margin: float = 2.0) -> None:
 def _figure(audio: npt.ArrayLike, rate: int, mode: ModeLike = "all", *, base_hz: float = DEFAULT_BASE_HZ,
             separation: int = DEFAULT_SEPARATION, title: Optional[str] = None, size: Tuple[int, int] = (1400, 800),
             dpi: int = 100) -> Tuple[Any, List[Message]]:
+    x = as_mono(audio)  # a wrong argument is named even where matplotlib is missing
     Figure, FigureCanvasAgg, Rectangle = _matplotlib()
-    x = as_mono(audio)
     # Drawn at the rate it is decoded at, so the grids are the decoder's.
     to = decoding_rate(mode, int(rate), base_hz, separation)
     if to != rate:
