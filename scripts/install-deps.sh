@@ -9,7 +9,8 @@ packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   firefox-esr webkit2gtk-driver xvfb
   dpkg-dev file
   portaudio19-dev libpulse-dev pybind11-dev python3-soundfile
-  pulseaudio pulseaudio-utils libasound2-plugins)
+  pulseaudio pulseaudio-utils libasound2-plugins
+  debootstrap)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -7,8 +7,12 @@ import tracemalloc
 
 import numpy as np
 import pytest
+from conftest import SPECIFIED_MODULE_USABLE
 
-import _quorlax as q
+if not SPECIFIED_MODULE_USABLE:
+    pytest.skip(f"_quorlax needs NumPy 1.x (NumPy {np.__version__} is installed)", allow_module_level=True)
+
+import _quorlax as q  # noqa: E402
 
 MESSAGE = "hello1234"
 LEAD_IN = {44100: 1792, 48000: 1984}
