@@ -23,9 +23,12 @@ CARRIED = (PACKAGE.parent / "quorlax.libs").resolve()
 NUMPY_2 = int(np.__version__.split(".")[0]) >= 2
 
 
-def run(*args, **kw):
-    env = dict(os.environ, PATH=f"{BIN}{os.pathsep}{os.environ.get('PATH', '')}")
-    env.pop("QUORLAX_PYTHON", None)
+def run(*args, activated=True, **kw):
+    """Runs a command as a shell would, with the environment's bin/ first on PATH
+    when `activated`; the caller's own PATH otherwise."""
+    env = {k: v for k, v in os.environ.items() if k != "QUORLAX_PYTHON"}
+    if activated:
+        env["PATH"] = f"{BIN}{os.pathsep}{env.get('PATH', '')}"
     return subprocess.run(list(args), env=env, capture_output=True, text=True, timeout=120, **kw)
 
 
@@ -41,7 +44,7 @@ def test_program_on_path_and_python_m_quorlax():
     as_module = run(sys.executable, "-m", "quorlax", "--version")
     assert on_path.returncode == 0 and on_path.stdout.startswith(f"quorlax {quorlax.__version__}\n"), on_path
     assert (as_module.returncode, as_module.stdout, as_module.stderr) == (0, on_path.stdout, "")
-    # Both run the program the package carries, as the same process (exec).
+    # The program's errors and exit status come through the launcher unchanged.
     probe = run("quorlax", "encode", "nosuchtxt!")
     assert probe.returncode == 2 and probe.stderr.startswith("quorlax: ") and probe.stderr.count("\n") == 1
 
@@ -103,8 +106,8 @@ def test_repaired_wheel_uses_the_libraries_it_carries():
 def test_inspect_from_this_environment(tmp_path):
     pytest.importorskip("matplotlib", reason="quorlax[inspect] is not installed")
     quorlax.write(tmp_path / "x.wav", quorlax.encode("hello1234", "audible", 44100), 44100)
-    # The environment is not activated: the program must start this environment's Python.
-    drawn = run("quorlax", "inspect", "x.wav", "-o", "x.png", cwd=tmp_path)
+    # Not activated: whatever python3 PATH names, the program must start this environment's.
+    drawn = run(str(BIN / "quorlax"), "inspect", "x.wav", "-o", "x.png", activated=False, cwd=tmp_path)
     assert drawn.returncode == 0, drawn.stderr
     assert (tmp_path / "x.png").read_bytes()[:4] == b"\x89PNG"
 
