@@ -24,7 +24,10 @@ if [ "${1:-}" = "--minimal-root" ]; then
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
   packages=python3,python3-venv
   want="$codename $packages"
-  if [ "$(cat "$root/.made-for" 2>/dev/null)" = "$want" ]; then echo "minimal root: kept from an earlier run"; exit 0; fi
+  if [ "$(cat "$root/.made-for" 2>/dev/null)" = "$want" ]; then
+    echo "minimal root: kept from an earlier run"
+    exit 0
+  fi
   mirror=$(apt-get indextargets --format '$(REPO_URI)' "Codename: $codename" "Label: Debian" | head -n 1)
   if [ -z "$mirror" ]; then echo "no Debian archive for $codename in apt's sources" >&2; exit 1; fi
   rm -rf "$root"
