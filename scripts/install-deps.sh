@@ -10,7 +10,8 @@ packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file
   portaudio19-dev libpulse-dev pybind11-dev python3-soundfile
   pulseaudio pulseaudio-utils libasound2-plugins
-  debootstrap)
+  debootstrap
+  openjdk-17-jdk-headless maven g++-aarch64-linux-gnu)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
