@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "AnalysisSizes.h"
+#include "core/AnalysisSizes.h"
 #include "ZunCoreLib_api.h"
 #include "bench_streams.h"
 #include "fftooura/fftsg.h"

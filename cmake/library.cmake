@@ -29,10 +29,11 @@ target_link_libraries(quorlax_objects PRIVATE quorlax_source_flags)
 # FFT kernels: never fused multiply-adds, so every kernel gives the same bits;
 # on x86-64 the AVX2 one has its own instruction set and is picked at run time.
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-  set_source_files_properties(${PROJECT_SOURCE_DIR}/src/FftBaseline.cpp ${PROJECT_SOURCE_DIR}/src/FftAvx2.cpp
-    PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
+  # The tables too: their twiddles are products the kernels' bits depend on.
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/src/core/FftPlan.cpp ${PROJECT_SOURCE_DIR}/src/core/FftKernel4.cpp
+    ${PROJECT_SOURCE_DIR}/src/core/FftKernel8Avx2.cpp PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
   if(QUORLAX_WIDE_KERNEL AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$" AND NOT EMSCRIPTEN)
-    set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/FftAvx2.cpp APPEND PROPERTY COMPILE_OPTIONS -mavx2)
+    set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/core/FftKernel8Avx2.cpp APPEND PROPERTY COMPILE_OPTIONS -mavx2)
   endif()
 endif()
 target_include_directories(quorlax_objects PUBLIC ${PROJECT_SOURCE_DIR}/src)

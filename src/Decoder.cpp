@@ -5,9 +5,9 @@
 #include <cstring>
 #include <functional>
 
-#include "AnalysisSizes.h"
+#include "core/AnalysisSizes.h"
 #include "Globals.h"
-#include "MessageReadOut.h"
+#include "core/MessageReadOut.h"
 
 namespace QUORLAX {
 

@@ -6,16 +6,22 @@
 // SingleToneDetector. Detectors see the block ring through a SpectraView; the
 // analysis slots forward to whichever is set.
 //
-// Members named in the m... style are the decoder's specified members (kept
-// for its class interface); the multi-tone bands are ours.
+// ---- Kept for the specified interface --------------------------------------
+// The virtual slots (in their order) and the members named in the m... style
+// (mSampleRate ... mReceivedZunsVolume, mBlockEnergyRatiosTokenIdx, ...) are
+// the decoder's class interface and must keep their names and meaning; the
+// streaming events they produce are checked bit for bit. Ours to change: the
+// multi-tone bands (mBands, the door searches, the frame records) and the
+// private helpers, which live on the engine in core/.
+// ---------------------------------------------------------------------------
 #pragma once
 
 #include <memory>
 #include <vector>
 
 #include "ReedSolomon.h"
-#include "SingleToneDetector.h"
-#include "SpectraRing.h"
+#include "core/SingleToneDetector.h"
+#include "core/SpectraRing.h"
 #include "SpectralAnalysis.h"
 #include "core/Arena.h"
 #include "core/BandGeometry.h"

@@ -1,6 +1,6 @@
 #include "DecoderAllMultiToneMode.h"
 
-#include "BandTable.h"
+#include "core/BandTable.h"
 
 namespace QUORLAX {
 

@@ -8,9 +8,9 @@
 #include <ctime>
 
 #include "Globals.h"
-#include "MultiToneBand.h"
-#include "SingleToneGrid.h"
-#include "MessageReadOut.h"
+#include "core/MultiToneBand.h"
+#include "core/SingleToneGrid.h"
+#include "core/MessageReadOut.h"
 #include "core/MultiToneSynth.h"
 
 namespace QUORLAX {

@@ -1,7 +1,7 @@
 #include "EncoderAudibleMode.h"
 
 #include "Globals.h"
-#include "SingleToneGrid.h"
+#include "core/SingleToneGrid.h"
 
 namespace QUORLAX {
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "Encoder.h"
-#include "MultiToneBand.h"
+#include "core/MultiToneBand.h"
 
 namespace QUORLAX {
 

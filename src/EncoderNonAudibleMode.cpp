@@ -1,7 +1,7 @@
 #include "EncoderNonAudibleMode.h"
 
 #include "Globals.h"
-#include "SingleToneGrid.h"
+#include "core/SingleToneGrid.h"
 
 namespace QUORLAX {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "BandTable.h"
+#include "core/BandTable.h"
 
 namespace Globals {
 

@@ -2,6 +2,14 @@
 // token alphabet, tone grids, loudness curves and small array statistics.
 // The mutable values are process-wide and unlocked: configure handles from
 // one thread at a time.
+//
+// ---- Kept for the specified interface --------------------------------------
+// The per-mode offsets, the custom grid, the synth settings and the per-mode
+// get...From... maps are the handle classes' process-wide state, with the
+// names and behaviour those classes rely on. The engine in core/ reads none
+// of the mutable ones: it computes a band from its row of the band table
+// (core/BandTable.h, core/MultiToneBand.h) as a pure function.
+// ---------------------------------------------------------------------------
 #pragma once
 
 namespace Globals {

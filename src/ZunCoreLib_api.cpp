@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
-#include "AnalysisSizes.h"
-#include "BandTable.h"
+#include "core/AnalysisSizes.h"
+#include "core/BandTable.h"
 #include "DecoderAllMultiToneMode.h"
 #include "DecoderAudibleMultiToneMode.h"
 #include "DecoderCompressionMultiToneMode.h"
@@ -17,8 +17,8 @@
 #include "EncoderCompressionMultiToneMode.h"
 #include "EncoderCustomMultiToneMode.h"
 #include "EncoderNonAudibleMultiToneMode.h"
-#include "Listener.h"
-#include "MultiToneBand.h"
+#include "core/Listener.h"
+#include "core/MultiToneBand.h"
 
 using namespace QUORLAX;
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "OrderedSum.h"
+#include "core/OrderedSum.h"
 
 namespace {
 

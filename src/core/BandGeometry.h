@@ -3,8 +3,8 @@
 // token read of every decoder and listener measure through it.
 #pragma once
 
-#include "MultiToneBand.h"
-#include "SpectraRing.h"
+#include "core/MultiToneBand.h"
+#include "core/SpectraRing.h"
 
 namespace QUORLAX {
 

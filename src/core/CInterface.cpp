@@ -7,11 +7,11 @@
 #include <cstring>
 #include <new>
 
-#include "AnalysisSizes.h"
-#include "BandTable.h"
+#include "core/AnalysisSizes.h"
+#include "core/BandTable.h"
 #include "Globals.h"
-#include "Listener.h"
-#include "MultiToneBand.h"
+#include "core/Listener.h"
+#include "core/MultiToneBand.h"
 #include "ZunCoreLib_api.h"
 #include "core/Modes.h"
 #include "core/Sender.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "OrderedSum.h"
+#include "core/OrderedSum.h"
 #include "core/ToneRanking.h"
 
 namespace QUORLAX {

@@ -4,7 +4,7 @@
 // per-slot arrays come from an Arena, so it lives wherever its owner does.
 #pragma once
 
-#include "SpectraView.h"
+#include "core/SpectraView.h"
 #include "core/Arena.h"
 #include "core/BandGeometry.h"
 

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "AnalysisSizes.h"
-#include "BandTable.h"
-#include "MultiToneBand.h"
+#include "core/AnalysisSizes.h"
+#include "core/BandTable.h"
+#include "core/MultiToneBand.h"
 #include "ZunCoreLib_api.h"
 
 namespace QUORLAX {

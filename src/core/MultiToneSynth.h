@@ -6,7 +6,7 @@
 #pragma once
 
 #include "Globals.h"
-#include "MultiToneBand.h"
+#include "core/MultiToneBand.h"
 
 namespace QUORLAX {
 

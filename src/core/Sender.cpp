@@ -1,8 +1,8 @@
 #include "core/Sender.h"
 
-#include "AnalysisSizes.h"
+#include "core/AnalysisSizes.h"
 #include "Globals.h"
-#include "MessageReadOut.h"
+#include "core/MessageReadOut.h"
 #include "core/Modes.h"
 
 namespace QUORLAX {

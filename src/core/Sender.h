@@ -4,7 +4,7 @@
 // state is inside the object: a few kilobytes, no heap.
 #pragma once
 
-#include "MultiToneBand.h"
+#include "core/MultiToneBand.h"
 #include "ReedSolomon.h"
 #include "core/MultiToneSynth.h"
 

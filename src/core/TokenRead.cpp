@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "Globals.h"
-#include "OrderedSum.h"
+#include "core/OrderedSum.h"
 #include "core/ToneRanking.h"
 
 namespace QUORLAX {

@@ -5,7 +5,7 @@
 // band's level per slot that the listener's readers share.
 #pragma once
 
-#include "SpectraView.h"
+#include "core/SpectraView.h"
 #include "core/Arena.h"
 #include "core/BandGeometry.h"
 

@@ -1,8 +1,8 @@
-#include "MultiToneBand.h"
+#include "core/MultiToneBand.h"
 
 #include <cmath>
 
-#include "BandTable.h"
+#include "core/BandTable.h"
 
 namespace QUORLAX {
 

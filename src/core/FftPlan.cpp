@@ -1,93 +1,18 @@
-// The 4-lane FFT kernel (SSE2 on x86-64, simd128 in WebAssembly), the tables
-// every kernel reads, and the choice of kernel.
+// CFFTOoura's tables, work arrays and bin plans, and which kernel runs a
+// transform: the 4-lane one everywhere, the 8-lane AVX2 one where the CPU has it.
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 
-#include "FftKernel.h"
+#include "core/FftLanes4.h"
 #include "fftooura/fftsg.h"
-
-#if !defined(__GNUC__) && !defined(__clang__)
-#error "the FFT kernels need GCC or clang vector extensions"
-#endif
 
 namespace qfft {
 
-const CFFTOoura::KernelFns* Avx2Kernel();  // FftAvx2.cpp; null where not built
+extern const CFFTOoura::KernelFns kBaselineKernel;  // FftKernel4.cpp
+const CFFTOoura::KernelFns* Avx2Kernel();      // FftKernel8Avx2.cpp; null where not built
 
 namespace {
-
-struct Lanes4 {
-  typedef float V __attribute__((vector_size(16)));
-  typedef int I __attribute__((vector_size(16)));
-  static constexpr int W = 4;
-
-  // Lanes A..D of the eight lanes of a then b.
-  template <int A, int B, int C, int D>
-  static V shuf(V a, V b) {
-#if defined(__clang__)
-    return __builtin_shufflevector(a, b, A, B, C, D);
-#else
-    return __builtin_shuffle(a, b, I{A, B, C, D});
-#endif
-  }
-  static V ld(const float* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-  }
-  // Loads from the 16-byte aligned tables and work arrays; the compiler may
-  // then fold them into arithmetic, which eases the register pressure of SSE2.
-  static V lda(const float* p) { return *static_cast<const V*>(__builtin_assume_aligned(p, 16)); }
-  static void st(float* p, V v) { std::memcpy(p, &v, sizeof v); }
-  static V bc(float x) { return V{x, x, x, x}; }
-  static V rev(V a) { return shuf<3, 2, 1, 0>(a, a); }
-
-  // Rows r0..r3 become columns.
-  static void transpose(V& r0, V& r1, V& r2, V& r3) {
-    const V t0 = shuf<0, 4, 1, 5>(r0, r1), t1 = shuf<0, 4, 1, 5>(r2, r3);
-    const V t2 = shuf<2, 6, 3, 7>(r0, r1), t3 = shuf<2, 6, 3, 7>(r2, r3);
-    r0 = shuf<0, 1, 4, 5>(t0, t1);
-    r1 = shuf<2, 3, 6, 7>(t0, t1);
-    r2 = shuf<0, 1, 4, 5>(t2, t3);
-    r3 = shuf<2, 3, 6, 7>(t2, t3);
-  }
-  static void loadComplex(const float* x, const float* win, V& re, V& im) {
-    V lo = ld(x), hi = ld(x + 4);
-    if (win) {
-      lo = lo * ld(win);
-      hi = hi * ld(win + 4);
-    }
-    re = shuf<0, 2, 4, 6>(lo, hi);
-    im = shuf<1, 3, 5, 7>(lo, hi);
-  }
-  // (j..j+3, p = 0..3) of the last pass's input as four vectors over j, one
-  // per p; with `reversed`, lane t holds j+3-t.
-  template <bool reversed>
-  static void loadCols(const float* x, V& x0, V& x1, V& x2, V& x3) {
-    x0 = lda(x + (reversed ? 12 : 0));
-    x1 = lda(x + (reversed ? 8 : 4));
-    x2 = lda(x + (reversed ? 4 : 8));
-    x3 = lda(x + (reversed ? 0 : 12));
-    transpose(x0, x1, x2, x3);
-  }
-  static void storePacked(float* a, V xr, V xi) {
-    st(a, shuf<0, 4, 1, 5>(xr, xi));
-    st(a + 4, shuf<2, 6, 3, 7>(xr, xi));
-  }
-  static void storePackedRev(float* a, V yr, V yi) {
-    st(a, shuf<3, 7, 2, 6>(yr, yi));
-    st(a + 4, shuf<1, 5, 0, 4>(yr, yi));
-  }
-};
-
-using V4 = Lanes4::V;
-using K4 = Kernel<Lanes4>;
-using Tables = CFFTOoura::Tables;
-
-V4 mk(float a, float b, float c, float d) { return V4{a, b, c, d}; }
-V4 bc(float x) { return Lanes4::bc(x); }
 
 void sinCos(float x, float& c, float& s) {
   const float x2 = x * x;
@@ -152,111 +77,6 @@ void quarterWave(int n, float* c, float* s) {
   }
 }
 
-// Tiny sizes (m < 32): complex DFT (exponent +) of
-// z[j] = win[2j] x[2j] + i win[2j+1] x[2j+1] by scalar self-sorting passes,
-// left in natural order at (zr, zi).
-void pass4Scalar(int len, int s, const float* c, const float* sn, const float* xr, const float* xi, float* yr,
-                 float* yi) {
-  const int q = len / 4;
-  const int qs = q * s;
-  for (int p = 0; p < q; ++p) {
-    const int t = 2 * p * s;
-    const float c1 = c[t], s1 = sn[t];
-    const float c2 = c1 * c1 - s1 * s1, s2 = 2.0f * c1 * s1;
-    const float wr[3] = {c1, c2, c2 * c1 - s2 * s1};
-    const float wi[3] = {s1, s2, c2 * s1 + s2 * c1};
-    for (int j = 0; j < s; ++j) {
-      const int a = s * p + j;
-      const float t0r = xr[a] + xr[a + 2 * qs], t0i = xi[a] + xi[a + 2 * qs];
-      const float t1r = xr[a] - xr[a + 2 * qs], t1i = xi[a] - xi[a + 2 * qs];
-      const float t2r = xr[a + qs] + xr[a + 3 * qs], t2i = xi[a + qs] + xi[a + 3 * qs];
-      const float t3r = xr[a + qs] - xr[a + 3 * qs], t3i = xi[a + qs] - xi[a + 3 * qs];
-      const float br[4] = {t0r + t2r, t1r - t3i, t0r - t2r, t1r + t3i};
-      const float bi[4] = {t0i + t2i, t1i + t3r, t0i - t2i, t1i - t3r};
-      const int b = 4 * s * p + j;
-      yr[b] = br[0];
-      yi[b] = bi[0];
-      for (int k = 1; k < 4; ++k) {
-        yr[b + k * s] = br[k] * wr[k - 1] - bi[k] * wi[k - 1];
-        yi[b + k * s] = br[k] * wi[k - 1] + bi[k] * wr[k - 1];
-      }
-    }
-  }
-}
-
-void transformSmall(const Tables& t, const float* x, const float* win, const float*& zr, const float*& zi) {
-  const int m = t.m;
-  float *xr = t.ar, *xi = t.ai, *yr = t.br, *yi = t.bi;
-  for (int j = 0; j < m; ++j) {
-    xr[j] = win ? win[2 * j] * x[2 * j] : x[2 * j];
-    xi[j] = win ? win[2 * j + 1] * x[2 * j + 1] : x[2 * j + 1];
-  }
-  int len = m, s = 1;
-  for (; len >= 4; len /= 4, s *= 4) {
-    pass4Scalar(len, s, t.c, t.s, xr, xi, yr, yi);
-    std::swap(xr, yr);
-    std::swap(xi, yi);
-  }
-  if (len == 2) {
-    for (int q = 0; q < s; ++q) {
-      yr[q] = xr[q] + xr[q + s];
-      yi[q] = xi[q] + xi[q + s];
-      yr[q + s] = xr[q] - xr[q + s];
-      yi[q + s] = xi[q] - xi[q + s];
-    }
-    xr = yr;
-    xi = yi;
-  }
-  zr = xr;
-  zi = xi;
-}
-
-// Real spectrum from the half-length one, for k and m - k together:
-// X[k] = E + W^k O, X[m-k] = conj(E - W^k O), with
-// E = (Z[k] + conj Z[m-k]) / 2, O = (Z[k] - conj Z[m-k]) / 2i.
-template <class Sink>
-void split(int m, const float* zr, const float* zi, const float* c, const float* s, Sink& sink) {
-  const int half = m / 2;
-  const int vecFrom = half >= 4 ? 4 : half;
-  for (int k = 1; k < vecFrom; ++k) {
-    float xr, xi, yr, yi;
-    K4::splitScalar(k, zr[k], zi[k], zr[m - k], zi[m - k], c, s, xr, xi, yr, yi);
-    sink.scalar(k, xr, xi, yr, yi);
-  }
-  for (int k = vecFrom; k < half; k += 4) {
-    V4 xr, xi, yr, yi;
-    K4::splitCore<Sink::kDoubled>(Lanes4::ld(zr + k), Lanes4::ld(zi + k), Lanes4::rev(Lanes4::ld(zr + m - k - 3)),
-                                  Lanes4::rev(Lanes4::ld(zi + m - k - 3)), Lanes4::ld(c + k), Lanes4::ld(s + k), xr,
-                                  xi, yr, yi);
-    sink.vector(k, xr, xi, yr, yi);
-  }
-}
-
-template <class Sink>
-void run(const Tables& t, const float* x, const float* win, Sink& sink) {
-  if (t.m >= 32) {
-    K4::runLarge(t, x, win, sink);
-    return;
-  }
-  const int m = t.m;
-  const float *zr, *zi;
-  transformSmall(t, x, win, zr, zi);
-  const float z0r = zr[0], z0i = zi[0], midr = zr[m / 2], midi = zi[m / 2];
-  split(m, zr, zi, t.c, t.s, sink);
-  sink.ends(z0r, z0i, midr, midi);
-}
-
-void rdft4(const Tables& t, float* a) {
-  K4::Packed sink{a, t.m};
-  run(t, a, nullptr, sink);
-}
-void power4(const Tables& t, const float* x, const float* win, float* out) {
-  K4::Power sink{out, t.m};
-  run(t, x, win, sink);
-}
-
-const CFFTOoura::KernelFns kBaseline = {4, 4, &rdft4, &power4, &K4::PowerBins};
-
 std::atomic<int> gPreferred{static_cast<int>(CFFTOoura::Kernel::kAuto)};
 
 const CFFTOoura::KernelFns* wideKernel() {
@@ -286,7 +106,7 @@ CFFTOoura::CFFTOoura(Kernel kernel) : wide_(nullptr) {
 CFFTOoura::~CFFTOoura() {}
 
 const CFFTOoura::KernelFns& CFFTOoura::KernelFor(int n) const {
-  return wide_ != nullptr && n >= wide_->minN ? *wide_ : qfft::kBaseline;
+  return wide_ != nullptr && n >= wide_->minN ? *wide_ : qfft::kBaselineKernel;
 }
 
 int CFFTOoura::Width(int n) const { return KernelFor(n).width; }

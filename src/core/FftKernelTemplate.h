@@ -1,5 +1,5 @@
 // The transform of fftooura/fftsg.h written once over a vector type, for the
-// kernel translation units only (FftBaseline.cpp: 4 lanes, FftAvx2.cpp: 8).
+// kernel translation units only (FftKernel4.cpp: 4 lanes, FftKernel8Avx2.cpp: 8).
 // Every value is computed with the same operations in the same order in
 // whichever lane it lands, so every kernel gives the same bits. Everything
 // here has internal linkage: each kernel's unit keeps its own copy, compiled

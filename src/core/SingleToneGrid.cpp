@@ -1,4 +1,4 @@
-#include "SingleToneGrid.h"
+#include "core/SingleToneGrid.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "Listener.h"
+#include "core/Listener.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,10 +7,10 @@
 #include <cstring>
 #include <new>
 
-#include "AnalysisSizes.h"
-#include "BandTable.h"
+#include "core/AnalysisSizes.h"
+#include "core/BandTable.h"
 #include "Globals.h"
-#include "MessageReadOut.h"
+#include "core/MessageReadOut.h"
 #include "SpectralAnalysis.h"
 #include "ZunCoreLib_api.h"
 #include "core/Modes.h"

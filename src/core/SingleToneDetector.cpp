@@ -1,4 +1,4 @@
-#include "SingleToneDetector.h"
+#include "core/SingleToneDetector.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,12 +1,12 @@
 // The 8-lane FFT kernel, compiled with -mavx2 (and no fused multiply-adds,
-// so that it gives the baseline's bits); FftBaseline.cpp runs it only on
+// so that it gives the 4-lane kernel's bits); FftPlan.cpp runs it only on
 // CPUs that have AVX2. Elsewhere, and in builds without -mavx2, there is none.
 #include "fftooura/fftsg.h"
 
 #if defined(__x86_64__) && defined(__AVX2__) && !defined(__EMSCRIPTEN__)
 #include <immintrin.h>
 
-#include "FftKernel.h"
+#include "core/FftKernelTemplate.h"
 
 namespace qfft {
 namespace {

@@ -1,4 +1,4 @@
-#include "BandTable.h"
+#include "core/BandTable.h"
 
 #include "ZunCoreLib_api.h"
 

@@ -1,4 +1,4 @@
-#include "SpectraRing.h"
+#include "core/SpectraRing.h"
 
 #include <algorithm>
 

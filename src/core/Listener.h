@@ -17,7 +17,7 @@
 #include <cstddef>
 
 #include "ReedSolomon.h"
-#include "SpectraRing.h"
+#include "core/SpectraRing.h"
 #include "core/Arena.h"
 #include "core/BandGeometry.h"
 #include "core/DoorSearch.h"

@@ -1,4 +1,4 @@
-#include "MessageReadOut.h"
+#include "core/MessageReadOut.h"
 
 #include "Globals.h"
 

@@ -1,4 +1,4 @@
-#include "OrderedSum.h"
+#include "core/OrderedSum.h"
 
 #include <algorithm>
 #include <cfloat>

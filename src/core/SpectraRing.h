@@ -6,7 +6,7 @@
 // from an Arena, so it lives wherever its owner does.
 #pragma once
 
-#include "SpectraView.h"
+#include "core/SpectraView.h"
 #include "core/Arena.h"
 
 namespace QUORLAX {

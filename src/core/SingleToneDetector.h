@@ -8,9 +8,9 @@
 
 #include <vector>
 
-#include "SingleToneGrid.h"
-#include "SpectraRing.h"
-#include "SpectraView.h"
+#include "core/SingleToneGrid.h"
+#include "core/SpectraRing.h"
+#include "core/SpectraView.h"
 
 namespace QUORLAX {
 
