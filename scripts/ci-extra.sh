@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Extra CI stages after scripts/test.sh: valgrind memcheck over the C API
-# tests, ThreadSanitizer over tests/test_threads.cpp, a minute of each
-# libFuzzer target (clang), and the .deb installed with apt (then removed)
-# with programs built against it. Meant for a fresh Debian 12 machine as root.
+# tests, ThreadSanitizer over tests/test_threads.cpp, the ARM stages
+# (scripts/test-arm.sh), a minute of each libFuzzer target (clang), and the
+# .deb installed with apt (then removed) with programs built against it.
+# Meant for a fresh Debian 12 machine as root.
 # QUORLAX_FUZZ_SECONDS changes the minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -53,6 +54,9 @@ cmake --build build-tsan -j "$jobs" --target test_threads
 tsan_run=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then tsan_run=(setarch "$(uname -m)" -R); fi
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1" "${tsan_run[@]}" build-tsan/tests/test_threads
+
+stage "ARM: aarch64 Linux under qemu-user (scripts/test-arm.sh)"
+bash scripts/test-arm.sh
 
 stage "libFuzzer targets, ${fuzz_seconds} s each (build-fuzz/, clang)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DQUORLAX_FUZZ=ON \

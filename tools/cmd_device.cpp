@@ -396,9 +396,8 @@ class RawStdinSource : public LiveSource {
 
  private:
   float Sample(const char* p) const {
-    unsigned char b[4];
-    std::memcpy(b, p, width_);
-    if (!little_) std::reverse(b, b + width_);
+    unsigned char b[4] = {};
+    for (size_t i = 0; i < width_; ++i) b[i] = static_cast<unsigned char>(p[little_ ? i : width_ - 1 - i]);
     if (s16_) {
       int16_t v;
       std::memcpy(&v, b, 2);

@@ -406,7 +406,9 @@ int RunDemo(const Options& o) {
     ModeChoice all;
     all.mode = QUORLAX_MODE_ALL;
     std::unique_ptr<SampleSource> input = OpenSoundFile(name);
-    input = Resample(std::move(input), DecodingRateFor(all, input->Rate()));
+    // The rate first: an argument list may move `input` before it reads it.
+    const int rate = DecodingRateFor(all, input->Rate());
+    input = Resample(std::move(input), rate);
     DecodeChannels(*input, all, {{0, [&](const Message& m) { got.push_back(m); }}}, nullptr);
     bool found = false;
     for (const Message& m : got) {
