@@ -31,6 +31,7 @@ target_link_libraries(quorlax_objects PRIVATE quorlax_source_flags)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   # The tables too: their twiddles are products the kernels' bits depend on.
   set_source_files_properties(${PROJECT_SOURCE_DIR}/src/core/FftPlan.cpp ${PROJECT_SOURCE_DIR}/src/core/FftKernel4.cpp
+    ${PROJECT_SOURCE_DIR}/src/core/FftKernel1.cpp
     ${PROJECT_SOURCE_DIR}/src/core/FftKernel8Avx2.cpp PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
   if(QUORLAX_WIDE_KERNEL AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$" AND NOT EMSCRIPTEN)
     set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/core/FftKernel8Avx2.cpp APPEND PROPERTY COMPILE_OPTIONS -mavx2)

@@ -42,7 +42,9 @@ std::vector<float> transform(std::vector<float> a, Kernel kernel = Kernel::kAuto
   return a;
 }
 
-const char* nameOf(Kernel k) { return k == Kernel::kAvx2 ? "avx2" : "baseline"; }
+const char* nameOf(Kernel k) {
+  return k == Kernel::kAvx2 ? "avx2" : (k == Kernel::kScalar ? "scalar" : "baseline");
+}
 
 // Every size on every kernel this machine runs.
 class FftSize : public ::testing::TestWithParam<std::tuple<int, Kernel>> {
@@ -135,7 +137,7 @@ TEST_P(FftSize, PowerSpectrumMatchesDirectDft) {
 
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, FftSize,
                          ::testing::Combine(::testing::Values(4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096),
-                                            ::testing::Values(Kernel::kBaseline, Kernel::kAvx2)),
+                                            ::testing::Values(Kernel::kBaseline, Kernel::kAvx2, Kernel::kScalar)),
                          [](const ::testing::TestParamInfo<FftSize::ParamType>& info) {
                            return std::to_string(std::get<0>(info.param)) + "_" + nameOf(std::get<1>(info.param));
                          });
@@ -143,26 +145,28 @@ INSTANTIATE_TEST_SUITE_P(PowersOfTwo, FftSize,
 // The kernels do the same arithmetic lane by lane: the decoders' results must
 // not depend on the CPU they run on.
 TEST(FftKernels, GiveTheSameBits) {
-  if (!CFFTOoura::KernelAvailable(Kernel::kAvx2)) GTEST_SKIP() << "no AVX2 on this CPU";
-  CFFTOoura base(Kernel::kBaseline), wide(Kernel::kAvx2);
-  for (int n = 4; n <= CFFTOoura::kMaxN; n *= 2) {
-    for (unsigned seed : {3u, 4u, 5u}) {
-      SCOPED_TRACE("n " + std::to_string(n) + " seed " + std::to_string(seed));
-      std::mt19937 rng(seed);
-      std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-      // Tiny and huge values too: the same bits, denormals and all.
-      const float scale = seed == 4u ? 1e-22f : (seed == 5u ? 1e17f : 1.0f);
-      std::vector<float> x(n), w(n);
-      for (float& v : x) v = scale * dist(rng);
-      for (float& v : w) v = dist(rng);
-      std::vector<float> a = x, b = x;
-      base.rdft(n, 1, a.data());
-      wide.rdft(n, 1, b.data());
-      EXPECT_EQ(0, std::memcmp(a.data(), b.data(), sizeof(float) * n)) << "rdft";
-      std::vector<float> pa(n / 2 + 1), pb(n / 2 + 1);
-      base.powerSpectrum(n, x.data(), w.data(), pa.data());
-      wide.powerSpectrum(n, x.data(), w.data(), pb.data());
-      EXPECT_EQ(0, std::memcmp(pa.data(), pb.data(), sizeof(float) * pa.size())) << "power";
+  for (Kernel other : {Kernel::kAvx2, Kernel::kScalar}) {
+    if (!CFFTOoura::KernelAvailable(other)) continue;
+    CFFTOoura base(Kernel::kBaseline), wide(other);
+    for (int n = 4; n <= CFFTOoura::kMaxN; n *= 2) {
+      for (unsigned seed : {3u, 4u, 5u}) {
+        SCOPED_TRACE(std::string(nameOf(other)) + " n " + std::to_string(n) + " seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+        // Tiny and huge values too: the same bits, denormals and all.
+        const float scale = seed == 4u ? 1e-22f : (seed == 5u ? 1e17f : 1.0f);
+        std::vector<float> x(n), w(n);
+        for (float& v : x) v = scale * dist(rng);
+        for (float& v : w) v = dist(rng);
+        std::vector<float> a = x, b = x;
+        base.rdft(n, 1, a.data());
+        wide.rdft(n, 1, b.data());
+        EXPECT_EQ(0, std::memcmp(a.data(), b.data(), sizeof(float) * n)) << "rdft";
+        std::vector<float> pa(n / 2 + 1), pb(n / 2 + 1);
+        base.powerSpectrum(n, x.data(), w.data(), pa.data());
+        wide.powerSpectrum(n, x.data(), w.data(), pb.data());
+        EXPECT_EQ(0, std::memcmp(pa.data(), pb.data(), sizeof(float) * pa.size())) << "power";
+      }
     }
   }
 }
@@ -171,7 +175,7 @@ TEST(FftKernels, GiveTheSameBits) {
 // and row places outside the plan are never written.
 TEST(FftBins, PlannedBinsMatchThePowerSpectrum) {
   const float kUntouched = -7.0f;
-  for (Kernel k : {Kernel::kBaseline, Kernel::kAvx2}) {
+  for (Kernel k : {Kernel::kBaseline, Kernel::kAvx2, Kernel::kScalar}) {
     if (!CFFTOoura::KernelAvailable(k)) continue;
     CFFTOoura fft(k);
     for (int n : {64, 128, 256, 1024, 2048, 4096}) {
@@ -225,6 +229,39 @@ TEST(FftBins, PlannedBinsMatchThePowerSpectrum) {
       }
     }
   }
+}
+
+// A frame read where it lies in a ring (wrapping at any hop) gives
+// powerSpectrum's bits for the same samples, on every kernel, in the
+// transform's own work memory.
+TEST(FftRing, WrappedFramesMatchThePowerSpectrum) {
+  for (Kernel k : {Kernel::kBaseline, Kernel::kAvx2, Kernel::kScalar}) {
+    if (!CFFTOoura::KernelAvailable(k)) continue;
+    for (int n : {64, 256, 1024, 2048}) {
+      CFFTOoura fft(k);
+      std::vector<float> tables(CFFTOoura::TableFloats(n));
+      fft.PrepareIn(n, tables.data());
+      std::mt19937 rng(static_cast<unsigned>(n));
+      std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+      std::vector<float> ring(n), w(n);
+      for (float& v : ring) v = dist(rng);
+      for (float& v : w) v = dist(rng);
+      for (int start = 0; start < n; start += 16) {
+        SCOPED_TRACE(std::string(nameOf(k)) + " n " + std::to_string(n) + " start " + std::to_string(start));
+        std::vector<float> linear(ring.begin() + start, ring.end());
+        linear.insert(linear.end(), ring.begin(), ring.begin() + start);
+        std::vector<float> expected(n / 2 + 1);
+        fft.powerSpectrum(n, linear.data(), w.data(), expected.data());
+        const CFFTOoura::Frame frame{ring.data() + start, n - start, ring.data()};
+        const float* got = fft.powerSpectrumOfFrame(frame, w.data());
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(0, std::memcmp(got, expected.data(), sizeof(float) * expected.size()));
+      }
+    }
+  }
+  CFFTOoura small;
+  small.Prepare(32);
+  EXPECT_EQ(small.powerSpectrumOfFrame({nullptr, 32, nullptr}, nullptr), nullptr) << "below 64 points";
 }
 
 class FftTone : public ::testing::TestWithParam<int> {};

@@ -96,7 +96,7 @@ void split(int m, const float* zr, const float* zi, const float* c, const float*
 template <class Sink>
 void run(const Tables& t, const float* x, const float* win, Sink& sink) {
   if (t.m >= 32) {
-    K4::runLarge(t, x, win, sink);
+    K4::runLarge(t, K4::whole(t, x), win, sink);
     return;
   }
   const int m = t.m;
@@ -119,6 +119,6 @@ void power4(const Tables& t, const float* x, const float* win, float* out) {
 
 }  // namespace
 
-extern const CFFTOoura::KernelFns kBaselineKernel = {4, 4, &rdft4, &power4, &K4::PowerBins};
+extern const CFFTOoura::KernelFns kBaselineKernel = {4, 4, &rdft4, &power4, &K4::PowerBins, &K4::PowerInWork};
 
 }  // namespace qfft

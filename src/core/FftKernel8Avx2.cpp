@@ -78,7 +78,7 @@ using K8 = Kernel<Lanes8>;
 }  // namespace
 
 const CFFTOoura::KernelFns* Avx2Kernel() {
-  static const CFFTOoura::KernelFns fns = {8, 128, &K8::Rdft, &K8::PowerSpectrum, &K8::PowerBins};
+  static const CFFTOoura::KernelFns fns = {8, 128, &K8::Rdft, &K8::PowerSpectrum, &K8::PowerBins, &K8::PowerInWork};
   return &fns;
 }
 

@@ -1,5 +1,5 @@
 // The transform of fftooura/fftsg.h written once over a vector type, for the
-// kernel translation units only (FftKernel4.cpp: 4 lanes, FftKernel8Avx2.cpp: 8).
+// kernel translation units only (FftKernel4.cpp: 4 lanes, FftKernel1.cpp: one, FftKernel8Avx2.cpp: 8).
 // Every value is computed with the same operations in the same order in
 // whichever lane it lands, so every kernel gives the same bits. Everything
 // here has internal linkage: each kernel's unit keeps its own copy, compiled
@@ -25,8 +25,10 @@ struct Kernel {
   using V = typename T::V;
   using Tables = CFFTOoura::Tables;
   using BinTables = CFFTOoura::BinTables;
+  using Frame = CFFTOoura::Frame;
   static constexpr int W = T::W;
-  static constexpr int kLog2W = W == 8 ? 3 : 2;
+  static constexpr int kLog2W = W == 8 ? 3 : (W == 4 ? 2 : 0);
+  static_assert(W == 1 || W == 4 || W == 8, "lanes: 1, 4 or 8");
 
   // Radix-4 butterfly, exponent +, on split vectors; outputs in place.
   static void bfly(V& x0r, V& x0i, V& x1r, V& x1i, V& x2r, V& x2i, V& x3r, V& x3i) {
@@ -55,44 +57,70 @@ struct Kernel {
     T::st(d + 3 * stride, x3);
   }
 
-  // First pass, radix 4: reads the interleaved input. Twiddles: w, w^2, w^3
-  // of e^{2 pi i p/m}, planar.
-  static void firstPass4(const Tables& t, const float* x, const float* win, float* yr, float* yi) {
-    const int q = t.m / 4;
-    const float* tw = t.first;
-    for (int p = 0; p < q; p += W) {
-      V x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i;
-      const int o = 2 * p;
-      T::loadComplex(x + o, win ? win + o : nullptr, x0r, x0i);
-      T::loadComplex(x + o + 2 * q, win ? win + o + 2 * q : nullptr, x1r, x1i);
-      T::loadComplex(x + o + 4 * q, win ? win + o + 4 * q : nullptr, x2r, x2i);
-      T::loadComplex(x + o + 6 * q, win ? win + o + 6 * q : nullptr, x3r, x3i);
-      bfly(x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i);
-      cmul(x1r, x1i, T::lda(tw + p), T::lda(tw + q + p));
-      cmul(x2r, x2i, T::lda(tw + 2 * q + p), T::lda(tw + 3 * q + p));
-      cmul(x3r, x3i, T::lda(tw + 4 * q + p), T::lda(tw + 5 * q + p));
-      store4(yr + p, q, x0r, x1r, x2r, x3r);
-      store4(yi + p, q, x0i, x1i, x2i, x3i);
+  // Where frame offset o (in floats) lies: a frame held in a ring continues
+  // from the ring's start after its split.
+  static const float* at(const Frame& f, int o) { return o < f.split ? f.first + o : f.second + (o - f.split); }
+
+  // A first pass reads S streams of the frame, stream k from offset k * span,
+  // two floats per p for p < count. body(x, p0, p1) runs p0..p1 with stream k
+  // at x[k] (for p0); a ring's split cuts one stream, and the range with it.
+  template <int S, class Body>
+  static void overStreams(const Frame& f, int span, int count, Body body) {
+    for (int p = 0; p < count;) {
+      int end = count;
+      for (int k = 0; k < S; ++k) {
+        const int cut = (f.split - k * span) / 2;
+        if (cut > p && cut < end) end = cut;
+      }
+      const float* x[S];
+      for (int k = 0; k < S; ++k) x[k] = at(f, 2 * p + k * span);
+      body(x, p, end);
+      p = end;
     }
   }
 
+  // First pass, radix 4: reads the interleaved input. Twiddles: w, w^2, w^3
+  // of e^{2 pi i p/m}, planar.
+  static void firstPass4(const Tables& t, const Frame& f, const float* win, float* yr, float* yi) {
+    const int q = t.m / 4;
+    const float* tw = t.first;
+    overStreams<4>(f, 2 * q, q, [&](const float* const* x, int p0, int p1) {
+      for (int p = p0; p < p1; p += W) {
+        V x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i;
+        const int o = 2 * p, r = 2 * (p - p0);
+        T::loadComplex(x[0] + r, win ? win + o : nullptr, x0r, x0i);
+        T::loadComplex(x[1] + r, win ? win + o + 2 * q : nullptr, x1r, x1i);
+        T::loadComplex(x[2] + r, win ? win + o + 4 * q : nullptr, x2r, x2i);
+        T::loadComplex(x[3] + r, win ? win + o + 6 * q : nullptr, x3r, x3i);
+        bfly(x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i);
+        cmul(x1r, x1i, T::lda(tw + p), T::lda(tw + q + p));
+        cmul(x2r, x2i, T::lda(tw + 2 * q + p), T::lda(tw + 3 * q + p));
+        cmul(x3r, x3i, T::lda(tw + 4 * q + p), T::lda(tw + 5 * q + p));
+        store4(yr + p, q, x0r, x1r, x2r, x3r);
+        store4(yi + p, q, x0i, x1i, x2i, x3i);
+      }
+    });
+  }
+
   // First pass, radix 2 (m = 2 * 4^k). Twiddles e^{2 pi i p/m}, planar.
-  static void firstPass2(const Tables& t, const float* x, const float* win, float* yr, float* yi) {
+  static void firstPass2(const Tables& t, const Frame& f, const float* win, float* yr, float* yi) {
     const int m = t.m;
     const int h = m / 2;
     const float* tw = t.first;
-    for (int p = 0; p < h; p += W) {
-      V ar, ai, br, bi;
-      const int o = 2 * p;
-      T::loadComplex(x + o, win ? win + o : nullptr, ar, ai);
-      T::loadComplex(x + o + m, win ? win + o + m : nullptr, br, bi);
-      const V dr = ar - br, di = ai - bi;
-      T::st(yr + p, ar + br);
-      T::st(yi + p, ai + bi);
-      const V wr = T::lda(tw + p), wi = T::lda(tw + h + p);
-      T::st(yr + h + p, dr * wr - di * wi);
-      T::st(yi + h + p, dr * wi + di * wr);
-    }
+    overStreams<2>(f, m, h, [&](const float* const* x, int p0, int p1) {
+      for (int p = p0; p < p1; p += W) {
+        V ar, ai, br, bi;
+        const int o = 2 * p, r = 2 * (p - p0);
+        T::loadComplex(x[0] + r, win ? win + o : nullptr, ar, ai);
+        T::loadComplex(x[1] + r, win ? win + o + m : nullptr, br, bi);
+        const V dr = ar - br, di = ai - bi;
+        T::st(yr + p, ar + br);
+        T::st(yi + p, ai + bi);
+        const V wr = T::lda(tw + p), wi = T::lda(tw + h + p);
+        T::st(yr + h + p, dr * wr - di * wi);
+        T::st(yi + h + p, dr * wi + di * wr);
+      }
+    });
   }
 
   // A radix-4 pass of length len >= 16: at a pass of length len (stride
@@ -147,7 +175,7 @@ struct Kernel {
   }
 
   // Every pass but the last; the result is left at (zr, zi).
-  static void transformLarge(const Tables& t, const float* x, const float* win, const float*& zr,
+  static void transformLarge(const Tables& t, const Frame& x, const float* win, const float*& zr,
                              const float*& zi) {
     float *xr = t.ar, *xi = t.ai, *yr = t.br, *yi = t.bi;
     if (t.firstRadix4)
@@ -318,23 +346,34 @@ struct Kernel {
 
   // Large transforms (m >= 32) only; the baseline does the rest.
   template <class Sink>
-  static void runLarge(const Tables& t, const float* x, const float* win, Sink& sink) {
+  static void runLarge(const Tables& t, const Frame& x, const float* win, Sink& sink) {
     const float *zr, *zi;
     transformLarge(t, x, win, zr, zi);
     lastPassSplit(t, zr, zi, sink);
   }
+  static Frame whole(const Tables& t, const float* x) { return {x, t.n, nullptr}; }
 
   static void Rdft(const Tables& t, float* a) {
     Packed sink{a, t.m};
-    runLarge(t, a, nullptr, sink);
+    runLarge(t, whole(t, a), nullptr, sink);
   }
   static void PowerSpectrum(const Tables& t, const float* x, const float* win, float* out) {
     Power sink{out, t.m};
-    runLarge(t, x, win, sink);
+    runLarge(t, whole(t, x), win, sink);
   }
   static void PowerBins(const Tables& t, const BinTables& b, const float* x, const float* win, float* row) {
     Bins sink{row, t.m, b.offset, b.forward, b.reverse};
-    runLarge(t, x, win, sink);
+    runLarge(t, whole(t, x), win, sink);
+  }
+  // The energies go to the pair of work arrays that the last pass does not
+  // read (2m floats in a row, of which m + 1 are used).
+  static const float* PowerInWork(const Tables& t, const Frame& x, const float* win) {
+    const float *zr, *zi;
+    transformLarge(t, x, win, zr, zi);
+    float* out = zr == t.ar ? t.br : t.ar;
+    Power sink{out, t.m};
+    lastPassSplit(t, zr, zi, sink);
+    return out;
   }
 };
 

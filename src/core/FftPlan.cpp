@@ -10,6 +10,7 @@
 namespace qfft {
 
 extern const CFFTOoura::KernelFns kBaselineKernel;  // FftKernel4.cpp
+extern const CFFTOoura::KernelFns kScalarKernel;    // FftKernel1.cpp
 const CFFTOoura::KernelFns* Avx2Kernel();      // FftKernel8Avx2.cpp; null where not built
 
 namespace {
@@ -86,6 +87,16 @@ const CFFTOoura::KernelFns* wideKernel() {
   return nullptr;
 }
 
+// What kAuto runs for the sizes it takes: the widest kernel the CPU has, or on
+// ARM processors without NEON (Cortex-M) the one-lane kernel.
+const CFFTOoura::KernelFns* autoKernel() {
+#if defined(__arm__) && !defined(__ARM_NEON)
+  return &kScalarKernel;
+#else
+  return wideKernel();
+#endif
+}
+
 bool sizeOk(int n) { return n >= 2 && n <= CFFTOoura::kMaxN && (n & (n - 1)) == 0; }
 
 // Rounded up to whole 32-byte blocks, so every array stays aligned.
@@ -100,7 +111,9 @@ void CFFTOoura::PreferKernel(Kernel k) { qfft::gPreferred = static_cast<int>(k);
 
 CFFTOoura::CFFTOoura(Kernel kernel) : wide_(nullptr) {
   if (kernel == Kernel::kAuto) kernel = static_cast<Kernel>(qfft::gPreferred.load());
-  if (kernel != Kernel::kBaseline) wide_ = qfft::wideKernel();
+  if (kernel == Kernel::kAuto) wide_ = qfft::autoKernel();
+  if (kernel == Kernel::kAvx2) wide_ = qfft::wideKernel();
+  if (kernel == Kernel::kScalar) wide_ = &qfft::kScalarKernel;
 }
 
 CFFTOoura::~CFFTOoura() {}
@@ -259,7 +272,7 @@ void CFFTOoura::powerSpectrum(int n, const float* x, const float* window, float*
 size_t CFFTOoura::BinPlanInts(int n) {
   if (!qfft::sizeOk(n) || n < 64) return 0;
   const int m = n / 2;
-  return static_cast<size_t>(m + 1) + 2 * static_cast<size_t>(m / 4);  // the narrowest kernel's groups
+  return static_cast<size_t>(m + 1) + 2 * static_cast<size_t>(m);  // the one-lane kernel's groups
 }
 
 void CFFTOoura::PlanBins(int n, const int* offsets) {
@@ -294,6 +307,11 @@ void CFFTOoura::PlanBinsIn(int n, const int* offsets, int* memory) {
   b_.offset = off;
   b_.forward = fwd;
   b_.reverse = rev;
+}
+
+const float* CFFTOoura::powerSpectrumOfFrame(const Frame& frame, const float* window) {
+  if (t_.n < 64) return nullptr;
+  return KernelFor(t_.n).powerInWork(t_, frame, window);
 }
 
 void CFFTOoura::powerBins(const float* x, const float* window, float* row) {

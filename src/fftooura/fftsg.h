@@ -22,10 +22,11 @@
 //
 // Each object owns its twiddle tables and work arrays, built for one size at
 // a time (Prepare; a call with another size rebuilds them, which allocates).
-// Kernels: a 4-lane one that every x86-64 (SSE2) and WebAssembly (simd128)
-// runs, and on x86-64 an 8-lane AVX2 one picked at run time. Both do the same
-// arithmetic lane by lane, without fused multiply-adds, so they give the
-// same bits.
+// Kernels: a 4-lane one that every x86-64 (SSE2), aarch64 (NEON) and
+// WebAssembly (simd128) runs, on x86-64 an 8-lane AVX2 one picked at run
+// time, and a one-lane one for processors without vectors (Cortex-M). All do
+// the same arithmetic lane by lane, without fused multiply-adds, so they
+// give the same bits.
 #pragma once
 
 #include <cstddef>
@@ -38,7 +39,9 @@ class CFFTOoura {
   // (see PlanBins).
   static constexpr int kBinMargin = 7;
 
-  enum class Kernel { kAuto, kBaseline, kAvx2 };
+  // kBaseline: 4 lanes (SSE2, NEON, simd128, or emulated); kAvx2: 8 lanes on
+  // x86-64; kScalar: one lane, what kAuto runs on Cortex-M.
+  enum class Kernel { kAuto, kBaseline, kAvx2, kScalar };
   // Whether this build and CPU can run `k` (kAuto and kBaseline always).
   static bool KernelAvailable(Kernel k);
 
@@ -46,7 +49,8 @@ class CFFTOoura {
   // compare kernels through the decoders); kAuto again: the widest.
   static void PreferKernel(Kernel k);
 
-  // kAuto: the widest kernel the CPU runs. An unavailable kernel means kBaseline.
+  // kAuto: the widest kernel the CPU runs (the one-lane kernel where there are
+  // no vectors). An unavailable kernel means kBaseline.
   explicit CFFTOoura(Kernel kernel = Kernel::kAuto);
   ~CFFTOoura();
   CFFTOoura(const CFFTOoura&) = delete;
@@ -77,6 +81,17 @@ class CFFTOoura {
   // PrepareIn for n. Allocates nothing then.
   static std::size_t BinPlanInts(int n);
   void PlanBinsIn(int n, const int* offsets, int* memory);
+  // A frame of n samples held in a ring: samples [0, split) at `first`, the
+  // rest from `second`; split is n, or a multiple of 16 below it.
+  struct Frame {
+    const float* first;
+    int split;
+    const float* second;
+  };
+  // powerSpectrum of window[j] * frame[j] for the size last prepared
+  // (n >= 64), into the object's own work memory: returns the n / 2 + 1
+  // energies, valid until its next transform. Allocates nothing.
+  const float* powerSpectrumOfFrame(const Frame& frame, const float* window);
   // The planned bins of window[j] * x[j] into `row`. Allocates nothing.
   void powerBins(const float* x, const float* window, float* row);
   // Lanes of the kernel that transforms size n.
@@ -111,6 +126,7 @@ class CFFTOoura {
     void (*rdft)(const Tables&, float* a);
     void (*power)(const Tables&, const float* x, const float* win, float* out);
     void (*bins)(const Tables&, const BinTables&, const float* x, const float* win, float* row);
+    const float* (*powerInWork)(const Tables&, const Frame& x, const float* win);
   };
 
  private:
