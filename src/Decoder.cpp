@@ -294,7 +294,7 @@ int Decoder::AnalyzeToken(float* audioBuffer, int mode) {
   AnalyzeFrame(audioBuffer);
   AdvanceBlockWrite();
   if (getSizeFilledBlockCircularBuffer(mode) < mSizeBlockCircularBuffer / 2) return -1;
-  const TokenDecision d = ReadToken(mBands[mode], Spectra(mode), readPos, mDecoding, nullptr, mFrameStats.data());
+  const TokenDecision d = ReadToken(mBands[mode], Spectra(mode), readPos, mDecoding, mFrameStats.data());
   mConfidenceEnergyRatios += d.energyRatio;
   mReceivedZunsVolume += d.energy;
   readPos = AdvanceTokenClock();
@@ -314,7 +314,7 @@ int Decoder::ComputeStats() {
   }
   if (mBands.empty()) return -1;
   ReadToken(mBands[mActiveBand], Spectra(mActiveBand), mReadPosInBlockCircularBufferArray[mActiveBand], mDecoding,
-            nullptr, mFrameStats.data());
+            mFrameStats.data());
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "Globals.h"
+#include "core/AnalysisWindow.h"
 
 namespace QUORLAX {
 
@@ -32,23 +33,7 @@ SpectralAnalysis::~SpectralAnalysis() {
 void SpectralAnalysis::generateBlackmanHarris74Window(float* window, int size) { FillWindow(window, size); }
 
 void SpectralAnalysis::FillWindow(float* window, int size) {
-  if (size <= 0) return;
-  if (size == 1) {  // the cosine grid needs two points; keep the sum at 2
-    window[0] = 2.0f;
-    return;
-  }
-  // Single precision throughout, angle quotient first: the decoders' bin
-  // levels are calibrated against exactly these values.
-  const float step = Globals::two_pi / static_cast<float>(size - 1);
-  float fSum = 0.0f;
-  for (int i = 0; i < size; ++i) {
-    const float theta = step * static_cast<float>(i);
-    window[i] = 0.47f - 0.45f * std::cos(theta) - 0.01f * std::cos(2.0f * theta) -
-                0.01f * std::cos(3.0f * theta);
-    fSum += window[i];
-  }
-  const float norm = 0.5f * fSum;
-  for (int i = 0; i < size; ++i) window[i] /= norm;
+  FillAnalysisWindow(window, size, [](float x) { return std::cos(x); });
 }
 
 void SpectralAnalysis::PlanBins(const int* offsets) {

@@ -282,7 +282,7 @@ QUORLAX_EXPORT int32_t QUORLAX_GetBandInfoEx(int mode, float sampleRate, float c
  * ------------------------------------------------------------------------ */
 typedef struct QUORLAX_Listener QUORLAX_Listener;
 
-#define QUORLAX_LISTENER_QUEUE 64 /* completed messages a listener holds */
+#define QUORLAX_LISTENER_QUEUE 64 /* completed messages a listener holds by default */
 
 typedef struct QUORLAX_ListenerConfig {
   uint32_t size;          /* set by QUORLAX_ListenerConfigInit */
@@ -291,17 +291,24 @@ typedef struct QUORLAX_ListenerConfig {
   float custom_base_hz;   /* custom mode: lowest tone, Hz */
   int custom_separation;  /* custom mode: as QUORLAX_SetCustomBaseFreq */
   int report_failed;      /* != 0: also readings that failed their check */
+  /* Capacities, 1..65536 (0: the default). A struct from an older header
+   * ends before them and gets the defaults. */
+  int max_readings;       /* readings in flight at once (default 128): each front door of a transmission, or
+                             of sound that resembles one, holds one for about two seconds; when all are busy,
+                             further doors go unread. Fewer save about 100 bytes each. */
+  int queue;              /* completed messages held (default QUORLAX_LISTENER_QUEUE) */
 } QUORLAX_ListenerConfig;
 
 /* Fills *config with `mode`, `sampleRate` and the defaults (the default
- * custom grid, failed readings off). NULL is ignored. [any thread] */
+ * custom grid, failed readings off, default capacities). NULL is ignored.
+ * [any thread] */
 QUORLAX_EXPORT void QUORLAX_ListenerConfigInit(QUORLAX_ListenerConfig* config, int mode, float sampleRate)
     QUORLAX_NONNULL(1);
 
 /* A listener in the library's memory. NULL on failure, with *error (when not
- * NULL) set to -1 unrecognised mode, -4 NULL config, config->size too small or
- * separation < 0, -7 rate or grid the mode cannot use, -8 out of memory; 0 on
- * success. [any thread; allocates one block] */
+ * NULL) set to -1 unrecognised mode, -4 NULL config, config->size too small,
+ * separation < 0 or a capacity out of range, -7 rate or grid the mode cannot
+ * use, -8 out of memory; 0 on success. [any thread; allocates one block] */
 QUORLAX_EXPORT QUORLAX_Listener* QUORLAX_ListenerCreateEx(const QUORLAX_ListenerConfig* config, int* error)
     QUORLAX_WARN_UNUSED_RESULT;
 
@@ -355,9 +362,8 @@ QUORLAX_EXPORT QUORLAX_Listener* QUORLAX_ListenerCreate(int mode, float sampleRa
 /* Custom mode: lowest tone `baseFreq` Hz, separation as QUORLAX_SetCustomBaseFreq.
  * Drops anything in flight; queued messages and positions stay. 0; -1 not a
  * custom listener; -4 separation < 0; -5 NULL listener; -7 grid outside the
- * spectrum; -8 out of memory, or a caller's block too small for that grid
- * (nothing changed in each case). A reconfiguration: a listener in the
- * library's memory may allocate here. */
+ * spectrum (nothing changed in each case). Every grid fits the listener's
+ * block. [the listener's thread; no allocation] */
 QUORLAX_EXPORT int32_t QUORLAX_ListenerSetCustom(QUORLAX_Listener* listener, float baseFreq, int separation);
 
 /* on != 0: also report readings that failed their check, when no passing

@@ -1,8 +1,10 @@
 // The C interface beyond the handle: queries, the listener and the sender.
 // Nothing here throws, reads a process-wide setting (but where a declaration
 // says so) or allocates on an audio path, so this part of the interface also
-// builds where there are no exceptions and no heap.
+// builds where there are no exceptions and no heap (QUORLAX_FREESTANDING).
+#include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -61,14 +63,25 @@ size_t withSlack() {
   return sizeof(T) + alignof(T);
 }
 
-ListenerSettings settingsOf(const QUORLAX_ListenerConfig& c) {
-  return ListenerSettings{c.mode, c.sample_rate, c.custom_base_hz, c.custom_separation, c.report_failed != 0};
+// A listener's configuration as the caller gave it. Callers built with an
+// older header pass a shorter struct: the fields it lacks take their
+// defaults, as do capacities left at 0. False when it cannot be read.
+bool readConfig(const QUORLAX_ListenerConfig* config, ListenerSettings* out) {
+  constexpr size_t kFirstSize = offsetof(QUORLAX_ListenerConfig, max_readings);
+  if (config == nullptr || config->size < kFirstSize) return false;
+  QUORLAX_ListenerConfig c;
+  std::memset(&c, 0, sizeof c);
+  std::memcpy(&c, config, std::min<size_t>(config->size, sizeof c));
+  *out = ListenerSettings{c.mode, c.sample_rate, c.custom_base_hz, c.custom_separation, c.report_failed != 0,
+                          c.max_readings == 0 ? Listener::kReaders : c.max_readings,
+                          c.queue == 0 ? Listener::kQueue : c.queue};
+  return true;
 }
 
 // -4 for a config that cannot be read, else the listener's own check.
-int checkConfig(const QUORLAX_ListenerConfig* config) {
-  if (!sized(config)) return QUORLAX_ERROR_INVALID_ARGUMENT;
-  return Listener::Check(settingsOf(*config));
+int checkConfig(const QUORLAX_ListenerConfig* config, ListenerSettings* settings) {
+  if (!readConfig(config, settings)) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  return Listener::Check(*settings);
 }
 
 // Whether a caller's block can take an object of `need` bytes (or need's own
@@ -79,19 +92,36 @@ int blockCheck(int64_t need, const void* memory, int64_t bytes) {
   return bytes < need ? QUORLAX_ERROR_OUT_OF_MEMORY : QUORLAX_OK;
 }
 
+// The heap, where there is one. The freestanding profile has none: what
+// would live there is out of memory, and nothing of the heap is linked.
+void* heapMemory(size_t bytes) {
+#if defined(QUORLAX_FREESTANDING)
+  (void)bytes;
+  return nullptr;
+#else
+  return ::operator new(bytes, std::nothrow);
+#endif
+}
+void heapRelease(void* p) {
+#if defined(QUORLAX_FREESTANDING)
+  (void)p;
+#else
+  ::operator delete(p);
+#endif
+}
+
 // A listener and its handle on the heap; null (with the code) on failure.
 QUORLAX_Listener* newListener(const ListenerSettings& settings, int* error) {
   const size_t bytes = Listener::Bytes(settings);
-  QUORLAX_Listener* handle = new (std::nothrow) QUORLAX_Listener{nullptr, nullptr};
-  unsigned char* block = new (std::nothrow) unsigned char[bytes];
-  if (handle == nullptr || block == nullptr) {
-    delete handle;
-    delete[] block;
+  void* handleMemory = heapMemory(sizeof(QUORLAX_Listener));
+  unsigned char* block = static_cast<unsigned char*>(heapMemory(bytes));
+  if (handleMemory == nullptr || block == nullptr) {
+    heapRelease(handleMemory);
+    heapRelease(block);
     setError(error, QUORLAX_ERROR_OUT_OF_MEMORY);
     return nullptr;
   }
-  handle->impl = Listener::Place(block, bytes, settings);
-  handle->heapBlock = block;
+  QUORLAX_Listener* handle = new (handleMemory) QUORLAX_Listener{Listener::Place(block, bytes, settings), block};
   setError(error, QUORLAX_OK);
   return handle;
 }
@@ -99,8 +129,9 @@ QUORLAX_Listener* newListener(const ListenerSettings& settings, int* error) {
 void releaseListener(QUORLAX_Listener* l) {
   l->impl->~Listener();
   if (l->heapBlock != nullptr) {
-    delete[] l->heapBlock;
-    delete l;
+    heapRelease(l->heapBlock);
+    l->~QUORLAX_Listener();
+    heapRelease(l);
   }
 }
 
@@ -285,21 +316,25 @@ void QUORLAX_ListenerConfigInit(QUORLAX_ListenerConfig* config, int mode, float 
   config->custom_base_hz = Globals::kDefaultCustomBaseHz;
   config->custom_separation = Globals::kDefaultCustomSeparation;
   config->report_failed = 0;
+  config->max_readings = Listener::kReaders;
+  config->queue = Listener::kQueue;
 }
 
 QUORLAX_Listener* QUORLAX_ListenerCreateEx(const QUORLAX_ListenerConfig* config, int* error) {
-  const int code = checkConfig(config);
+  ListenerSettings settings;
+  const int code = checkConfig(config, &settings);
   if (code != QUORLAX_OK) {
     setError(error, code);
     return nullptr;
   }
-  return newListener(settingsOf(*config), error);
+  return newListener(settings, error);
 }
 
 int64_t QUORLAX_ListenerSize(const QUORLAX_ListenerConfig* config) {
-  const int code = checkConfig(config);
+  ListenerSettings settings;
+  const int code = checkConfig(config, &settings);
   if (code != QUORLAX_OK) return code;
-  return static_cast<int64_t>(withSlack<QUORLAX_Listener>() + Listener::Bytes(settingsOf(*config)));
+  return static_cast<int64_t>(withSlack<QUORLAX_Listener>() + Listener::Bytes(settings));
 }
 
 QUORLAX_Listener* QUORLAX_ListenerInit(void* memory, int64_t bytes, const QUORLAX_ListenerConfig* config,
@@ -311,7 +346,9 @@ QUORLAX_Listener* QUORLAX_ListenerInit(void* memory, int64_t bytes, const QUORLA
   unsigned char* rest = static_cast<unsigned char*>(at) + sizeof(QUORLAX_Listener);
   const size_t restBytes = static_cast<size_t>(bytes) - static_cast<size_t>(rest - static_cast<unsigned char*>(memory));
   QUORLAX_Listener* handle = new (at) QUORLAX_Listener{nullptr, nullptr};
-  handle->impl = Listener::Place(rest, restBytes, settingsOf(*config));
+  ListenerSettings settings;
+  readConfig(config, &settings);
+  handle->impl = Listener::Place(rest, restBytes, settings);
   return handle;
 }
 
@@ -328,22 +365,7 @@ QUORLAX_Listener* QUORLAX_ListenerCreate(int mode, float sampleRate, int* error)
 
 int32_t QUORLAX_ListenerSetCustom(QUORLAX_Listener* listener, float baseFreq, int separation) {
   if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
-  const int32_t r = listener->impl->SetCustom(baseFreq, separation);
-  if (r != QUORLAX_ERROR_OUT_OF_MEMORY || listener->heapBlock == nullptr) return r;
-  // The library's block is too small for this grid: a larger one takes over.
-  ListenerSettings settings = listener->impl->Settings();
-  settings.customBaseHz = baseFreq;
-  settings.customSeparation = separation;
-  const size_t bytes = Listener::Bytes(settings);
-  unsigned char* block = new (std::nothrow) unsigned char[bytes];
-  if (block == nullptr) return QUORLAX_ERROR_OUT_OF_MEMORY;
-  Listener* next = Listener::Place(block, bytes, settings);
-  next->TakeOver(*listener->impl);
-  listener->impl->~Listener();
-  delete[] listener->heapBlock;
-  listener->impl = next;
-  listener->heapBlock = block;
-  return QUORLAX_OK;
+  return listener->impl->SetCustom(baseFreq, separation);
 }
 
 int32_t QUORLAX_ListenerReportFailed(QUORLAX_Listener* listener, int on) {
@@ -445,8 +467,10 @@ QUORLAX_Sender* QUORLAX_SenderCreate(int mode, float sampleRate, float customBas
     setError(error, code);
     return nullptr;
   }
+  void* memory = heapMemory(sizeof(QUORLAX_Sender));
   QUORLAX_Sender* s =
-      new (std::nothrow) QUORLAX_Sender{Sender(mode, sampleRate, customBaseHz, customSeparation), true};
+      memory != nullptr ? new (memory) QUORLAX_Sender{Sender(mode, sampleRate, customBaseHz, customSeparation), true}
+                        : nullptr;
   setError(error, s != nullptr ? QUORLAX_OK : QUORLAX_ERROR_OUT_OF_MEMORY);
   return s;
 }
@@ -464,10 +488,9 @@ int32_t QUORLAX_SenderRender(QUORLAX_Sender* sender, float* out, int32_t count) 
 
 void QUORLAX_SenderDestroy(QUORLAX_Sender* sender) {
   if (sender == nullptr) return;
-  if (sender->onHeap)
-    delete sender;
-  else
-    sender->~QUORLAX_Sender();
+  const bool onHeap = sender->onHeap;
+  sender->~QUORLAX_Sender();
+  if (onHeap) heapRelease(sender);
 }
 
 }  // extern "C"

@@ -23,7 +23,7 @@ void DoorSearch::Clear() {
   slideFirst_ = slideSecond_ = 0;
 }
 
-void DoorSearch::RankAndSlide(const float* spectrum, int slot) {
+void DoorSearch::RankAndSlide(const SlotTones& tones, int slot) {
   const int n = slots_;
   const int h = n / 2;
   const int tone1 = geometry_->frontDoorTone1, tone2 = geometry_->frontDoorTone2;
@@ -34,7 +34,11 @@ void DoorSearch::RankAndSlide(const float* spectrum, int slot) {
   // and slot + h crosses from the newer half to the older.
   slideFirst_ += first(slot + h) - first(slot);
   slideSecond_ -= second(slot + h);
-  RankTones(spectrum, slot);
+  if (geometry_->fits) {
+    Rank(tones.tones[0], SingleLevels{tones.level / static_cast<float>(geometry_->BandBins())}, slot);
+  } else {
+    strongest_[slot] = second_[slot] = -1;
+  }
   slideSecond_ += second(slot);
 }
 
@@ -52,10 +56,23 @@ bool DoorSearch::CountsMatch(int newestSlot) const {
   return first == slideFirst_ && second == slideSecond_;
 }
 
-bool DoorSearch::DoorInNewest(const SpectraView& ring) const {
-  const int h = ring.slots / 2;
-  return slideFirst_ >= h - ring.toleranceFrames && slideSecond_ >= h - 2 * ring.toleranceFrames;
+bool DoorSearch::DoorInNewest(int toleranceFrames) const {
+  const int h = slots_ / 2;
+  return slideFirst_ >= h - toleranceFrames && slideSecond_ >= h - 2 * toleranceFrames;
 }
+
+namespace {
+
+// The decoders' levels: band sums over a spectrum's bins, dB in double precision.
+struct SpectrumLevels {
+  const BandGeometry& g;
+  const float* spectrum;
+  double ApproxMean() const { return RoughSum(spectrum + g.beginBin, g.BandBins()) / g.BandBins(); }
+  bool Mean(float* energyBlock) const { return g.StartLevel(spectrum, energyBlock, nullptr); }
+  static float Db(float q) { return LevelDb(static_cast<double>(q)); }
+};
+
+}  // namespace
 
 void DoorSearch::RankTones(const float* spectrum, int slot) {
   const BandGeometry& g = *geometry_;
@@ -63,30 +80,34 @@ void DoorSearch::RankTones(const float* spectrum, int slot) {
     strongest_[slot] = second_[slot] = -1;
     return;
   }
+  float t[BandGeometry::kNumTones];
+  for (int i = 0; i < BandGeometry::kNumTones; ++i) t[i] = BandGeometry::ToneSum(spectrum, g.toneBins[i]);
+  Rank(t, SpectrumLevels{g, spectrum}, slot);
+}
+
+template <class Levels>
+void DoorSearch::Rank(const float* t, const Levels& levels, int slot) {
   constexpr int kNumTones = BandGeometry::kNumTones;
-  float t[kNumTones];
-  for (int i = 0; i < kNumTones; ++i) t[i] = BandGeometry::ToneSum(spectrum, g.toneBins[i]);
-  const int bandBins = g.BandBins();
   int top, next;
-  if (rankBySums(t, kNumTones, RoughSum(spectrum + g.beginBin, bandBins) / bandBins, &top, &next)) {
+  if (rankBySums(t, kNumTones, levels.ApproxMean(), &top, &next)) {
     strongest_[slot] = top;
     second_[slot] = next;
     return;
   }
   float energyBlock;
-  if (!g.StartLevel(spectrum, &energyBlock, nullptr)) {
+  if (!levels.Mean(&energyBlock)) {
     strongest_[slot] = second_[slot] = -1;
     return;
   }
   float q[kNumTones];
   for (int i = 0; i < kNumTones; ++i) q[i] = t[i] / BandGeometry::kMeasuredBins / energyBlock;
   float topDb, nextDb;
-  if (!topTwoLevels(q, kNumTones, &top, &next, &topDb, &nextDb)) {
+  if (!topTwoLevels(q, kNumTones, &top, &next, &topDb, &nextDb, Levels::Db)) {
     // Stable descending bubble sort of every level: equal (or NaN) levels keep tone order.
     float sorted[kNumTones];
     int idx[kNumTones];
     for (int i = 0; i < kNumTones; ++i) {
-      sorted[i] = LevelDb(static_cast<double>(q[i]));
+      sorted[i] = Levels::Db(q[i]);
       idx[i] = i;
     }
     for (int c = 0; c < kNumTones - 1; ++c) {

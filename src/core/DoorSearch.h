@@ -19,12 +19,13 @@ class DoorSearch {
   // Ranks the tones of `spectrum` and records the two strongest at `slot`;
   // -1 where the frame names no tone.
   void RankTones(const float* spectrum, int slot);
-  // The same for a search that runs at every hop (the listener): also keeps
-  // the counts of DoorInNewest for the N slots that end at `slot`, updated as
-  // they slide.
-  void RankAndSlide(const float* spectrum, int slot);
-  // FrontDoorAt for the N most recent slots that RankAndSlide recorded.
-  bool DoorInNewest(const SpectraView& ring) const;
+  // The same for a search that runs at every hop (the listener), in single
+  // precision from a hop's SlotTones: also keeps the counts of DoorInNewest
+  // for the N slots that end at `slot`, updated as they slide.
+  void RankAndSlide(const SlotTones& tones, int slot);
+  // FrontDoorAt for the N most recent slots that RankAndSlide recorded, with
+  // `toleranceFrames` as a ring's.
+  bool DoorInNewest(int toleranceFrames) const;
   // True when the N slots from firstSlot hold both front-door tokens: the
   // first half the first token, the second half the second.
   bool FrontDoorAt(const SpectraView& ring, int firstSlot) const;
@@ -50,6 +51,11 @@ class DoorSearch {
   bool CountsMatch(int newestSlot) const;
 
  private:
+  // Records the two strongest of the nine three-bin sums `t` at `slot`, with
+  // the band mean and level arithmetic of `levels`.
+  template <class Levels>
+  void Rank(const float* t, const Levels& levels, int slot);
+
   const BandGeometry* geometry_ = nullptr;
   int slots_ = 0;
   int* strongest_ = nullptr;  // per slot

@@ -11,16 +11,15 @@
 #include "core/BandTable.h"
 #include "Globals.h"
 #include "core/MessageReadOut.h"
-#include "SpectralAnalysis.h"
 #include "ZunCoreLib_api.h"
+#include "core/ListenerWindow.h"
 #include "core/Modes.h"
+#include "core/SingleMath.h"
 
 namespace QUORLAX {
 
 namespace {
 
-constexpr int kMaxReaders = 128;
-constexpr int kMaxClusters = 32;
 constexpr int kRecentOk = 16;
 constexpr float kNoLevelDb = -200.0f;
 constexpr double kPi = 3.14159265358979323846;
@@ -32,6 +31,8 @@ int slotsFor(float rate, int hop) {
 }  // namespace
 
 int Listener::Check(const ListenerSettings& s) {
+  if (s.readers < 1 || s.readers > kMaxCapacity || s.queue < 1 || s.queue > kMaxCapacity)
+    return QUORLAX_ERROR_INVALID_ARGUMENT;
   return modes::Check(s.mode, s.sampleRate, s.customBaseHz, s.customSeparation);
 }
 
@@ -41,11 +42,13 @@ Listener::Listener(const ListenerSettings& settings, unsigned char* block, size_
       hop_(AnalysisHopFor(settings.sampleRate)),
       slots_(slotsFor(settings.sampleRate, hop_)),
       half_(slots_ / 2),
-      lead_(window_ - hop_),
       tokenSamples_(Globals::samplesPerToken(settings.sampleRate)),
       doorStride_(std::max(1, 256 / hop_)),
+      tolerance_(static_cast<int>(slots_ * 0.5 * 0.05 + 0.5)),
+      clusterCount_(std::max(1, settings.readers / 4)),
       block_(block),
       blockBytes_(bytes),
+      window_fn_(ListenerWindow(window_)),
       fft_(CFFTOoura::Kernel::kAuto) {
   LayOut(arena);
 }
@@ -67,16 +70,14 @@ Listener* Listener::Place(void* block, size_t bytes, const ListenerSettings& set
 }
 
 void Listener::LayOut(Arena& arena) {
-  readers_ = arena.Take<Reader>(kMaxReaders);
-  clusters_ = arena.Take<Cluster>(kMaxClusters);
-  failedPending_ = arena.Take<HeardMessage>(kMaxReaders);
+  readers_ = arena.Take<Reader>(static_cast<size_t>(settings_.readers));
+  clusters_ = arena.Take<Cluster>(static_cast<size_t>(clusterCount_));
+  failedPending_ = arena.Take<HeardMessage>(static_cast<size_t>(settings_.readers));
   recentOk_ = arena.Take<Span>(kRecentOk);
-  out_ = Queue<HeardMessage>{arena.Take<HeardMessage>(kQueue), kQueue, 0, 0};
+  out_ = Queue<HeardMessage>{arena.Take<HeardMessage>(static_cast<size_t>(settings_.queue)), settings_.queue, 0, 0};
   doorsOpened_ = Queue<HeardDoor>{arena.Take<HeardDoor>(kDoors), kDoors, 0, 0};
-  samples_ = arena.Take<float>(2 * static_cast<size_t>(window_));
-  window_fn_ = arena.Take<float>(static_cast<size_t>(window_));
+  samples_ = arena.Take<float>(static_cast<size_t>(window_));
   fftTables_ = arena.Take<float>(CFFTOoura::TableFloats(window_));
-  binPlan_ = arena.Take<int>(CFFTOoura::BinPlanInts(window_));
   frames_ = arena.Take<sTokenProbs>(static_cast<size_t>(half_ + 1));
   bandsOffset_ = arena.Used();
   LayOutBands(arena);
@@ -85,41 +86,32 @@ void Listener::LayOut(Arena& arena) {
 void Listener::LayOutBands(Arena& arena) {
   int heard[modes::kMaxHeard];
   bandCount_ = modes::BandsHeard(settings_.mode, heard);
-  SpectraRing::Range ranges[kMaxBands];
   for (int b = 0; b < bandCount_; ++b) {
     const MultiToneBand band =
         MultiToneBand::Compute(heard[b], settings_.sampleRate, window_, settings_.customBaseHz, settings_.customSeparation);
     geometry_[b] = BandGeometry(band, window_ / 2 + 1);
     bandModes_[b] = Globals::bandOfDecodingMode(heard[b])->mode;
-    ranges[b] = geometry_[b].ReadRange();
     doors_[b] = DoorSearch(geometry_[b], slots_, arena);
-    levels_[b] = SlotLevels(slots_, arena);
+    rows_[b] = arena.Take<SlotTones>(static_cast<size_t>(slots_));
   }
-  // The ring last: the only array whose size depends on the grid.
-  ring_ = SpectraRing(slots_, window_ / 2 + 1, static_cast<int>(slots_ * 0.5 * 0.05 + 0.5), ranges, bandCount_,
-                      arena);
 }
 
 void Listener::Prepare() {
-  SpectralAnalysis::FillWindow(window_fn_, window_);
   fft_.PrepareIn(window_, fftTables_);
   PrepareBands();
-  for (int i = 0; i < kMaxClusters; ++i) clusters_[i].live = false;
+  for (int i = 0; i < clusterCount_; ++i) clusters_[i].live = false;
   ResetStream();
 }
 
 void Listener::PrepareBands() {
-  fft_.PlanBinsIn(window_, ring_.Offsets(), binPlan_);
   for (int b = 0; b < bandCount_; ++b) {
-    views_[b] = ring_.View(b);
     // The level a full-scale tone on the band's grid reads, for calibration
     // (the stream starts afresh after this).
     const double w = 2.0 * kPi * geometry_[b].band.toneHz[0] / settings_.sampleRate;
     for (int i = 0; i < window_; ++i) samples_[i] = static_cast<float>(std::sin(w * i));
-    fft_.powerBins(samples_, window_fn_, ring_.Row(0));
-    const float* row = views_[b].Row(0);
+    const float* spectrum = fft_.powerSpectrumOfFrame({samples_, window_, samples_}, window_fn_);
     const int bin = geometry_[b].toneBins[0];
-    fullScale_[b] = geometry_[b].fits ? row[bin - 1] + row[bin] + row[bin + 1] : 0.0f;
+    fullScale_[b] = geometry_[b].fits ? BandGeometry::ToneSum(spectrum, bin) : 0.0f;
   }
 }
 
@@ -132,8 +124,8 @@ int Listener::SetCustom(float baseHz, int separation) {
   if (check != QUORLAX_OK) return check;
   if (Bytes(next) > blockBytes_) return QUORLAX_ERROR_OUT_OF_MEMORY;
   settings_ = next;
-  for (int i = 0; i < kMaxReaders; ++i) readers_[i].active = false;
-  for (int i = 0; i < kMaxClusters; ++i) clusters_[i].live = false;
+  for (int i = 0; i < settings_.readers; ++i) readers_[i].active = false;
+  for (int i = 0; i < clusterCount_; ++i) clusters_[i].live = false;
   activeReaders_ = liveClusters_ = 0;
   failedCount_ = 0;
   // Only the bands' arrays change: lay them out again where they were (the
@@ -146,34 +138,15 @@ int Listener::SetCustom(float baseHz, int separation) {
   return QUORLAX_OK;
 }
 
-void Listener::TakeOver(const Listener& old) {
-  for (int i = 0; i < old.out_.count; ++i) Emit(old.out_.items[(old.out_.head + i) % old.out_.capacity]);
-  for (int i = 0; i < old.doorsOpened_.count; ++i)
-    doorsOpened_.items[i] = old.doorsOpened_.items[(old.doorsOpened_.head + i) % old.doorsOpened_.capacity];
-  doorsOpened_.head = 0;
-  doorsOpened_.count = old.doorsOpened_.count;
-  dropped_ = old.dropped_;
-  settings_.reportFailed = old.settings_.reportFailed;
-  samplesIn_ = old.samplesIn_;
-  frameCount_ = old.frameCount_;
-  for (int i = 0; i < kRecentOk; ++i) recentOk_[i] = old.recentOk_[i];
-  recentOkNext_ = old.recentOkNext_;
-  ResetStream();
-}
-
 void Listener::ResetStream() {
-  // The lead-in: window minus hop of silence.
-  std::fill(samples_, samples_ + lead_, 0.0f);
-  fill_ = lead_;
-  untilFrame_ = window_ - lead_;
+  // The lead-in: a window of silence, of which the first frame keeps all but a hop.
+  std::fill(samples_, samples_ + window_, 0.0f);
+  untilFrame_ = hop_;
   write_ = 0;
   storedFrames_ = 0;
   segmentFrames_ = 0;
   segmentStart_ = samplesIn_;
-  for (int b = 0; b < bandCount_; ++b) {
-    doors_[b].Clear();
-    levels_[b].Clear();
-  }
+  for (int b = 0; b < bandCount_; ++b) doors_[b].Clear();
   std::fill(openCluster_, openCluster_ + kMaxBands, -1);
 }
 
@@ -188,35 +161,31 @@ void Listener::Push(const float* samples, long long count) {
 }
 
 void Listener::Append(const float* samples, int n) {
-  const int capacity = 2 * window_;
   while (n > 0) {
+    // A frame ends at a multiple of the hop, so never past the ring's end.
     const int take = std::min(n, untilFrame_);
-    if (fill_ + take > capacity) {
-      // Only the last window can still belong to a frame.
-      std::memmove(samples_, samples_ + fill_ - window_, sizeof(float) * window_);
-      fill_ = window_;
-    }
     if (samples != nullptr) {
-      std::memcpy(samples_ + fill_, samples, sizeof(float) * take);
+      std::memcpy(samples_ + at_, samples, sizeof(float) * take);
       samples += take;
     } else {
-      std::fill(samples_ + fill_, samples_ + fill_ + take, 0.0f);
+      std::fill(samples_ + at_, samples_ + at_ + take, 0.0f);
     }
-    fill_ += take;
+    at_ = (at_ + take) % window_;
     n -= take;
     untilFrame_ -= take;
     if (untilFrame_ == 0) {
-      Hop(samples_ + fill_ - window_);
+      Hop();
       untilFrame_ = hop_;
     }
   }
 }
 
-void Listener::Hop(const float* frame) {
-  fft_.powerBins(frame, window_fn_, ring_.Row(write_));
+void Listener::Hop() {
+  const float* spectrum = fft_.powerSpectrumOfFrame({samples_ + at_, window_ - at_, samples_}, window_fn_);
   for (int b = 0; b < bandCount_; ++b) {
-    levels_[b].Forget(write_);
-    doors_[b].RankAndSlide(views_[b].Row(write_), write_);
+    SlotTones& row = rows_[b][write_];
+    geometry_[b].MeasureSlot(spectrum, &row);
+    doors_[b].RankAndSlide(row, write_);
   }
   storedFrames_ = std::min(storedFrames_ + 1, slots_);
   write_ = (write_ + 1) % slots_;
@@ -224,7 +193,7 @@ void Listener::Hop(const float* frame) {
   if (storedFrames_ == slots_) {
     // The N most recent hops, oldest first.
     for (int b = 0; b < bandCount_; ++b)
-      if (doors_[b].DoorInNewest(views_[b])) StartReader(b);
+      if (doors_[b].DoorInNewest(tolerance_)) StartReader(b);
   }
   ++frameCount_;
   ++segmentFrames_;
@@ -237,7 +206,7 @@ void Listener::Hop(const float* frame) {
 
 void Listener::StartReader(int band) {
   Reader* free = nullptr;
-  for (int i = 0; i < kMaxReaders; ++i)
+  for (int i = 0; i < settings_.readers; ++i)
     if (!readers_[i].active) {
       free = &readers_[i];
       break;
@@ -248,7 +217,7 @@ void Listener::StartReader(int band) {
   // not at every hop: a hop or two of misalignment costs a token nothing.
   if (open >= 0 && (frameCount_ - clusters_[open].anchorFrame) % doorStride_ != 0) return;
   if (open < 0) {
-    for (int i = 0; i < kMaxClusters; ++i)
+    for (int i = 0; i < clusterCount_; ++i)
       if (!clusters_[i].live) {
         open = i;
         break;
@@ -272,16 +241,14 @@ void Listener::StartReader(int band) {
   r = Reader{};
   r.active = true;
   ++activeReaders_;
-  r.band = band;
-  r.clockStart = write_;
-  r.clockFrames = 0.0;
-  r.readPos = write_;
+  r.band = static_cast<uint8_t>(band);
+  r.clockStart = static_cast<int16_t>(write_);
+  r.readPos = static_cast<int16_t>(write_);
   r.ordinal = 1;
-  r.values[r.count++] = Globals::getIdxFromChar(Globals::frontDoorTokens[0]);
-  r.values[r.count++] = Globals::getIdxFromChar(Globals::frontDoorTokens[1]);
-  r.doorFrame = frameCount_;
+  r.values[r.count++] = static_cast<uint8_t>(Globals::getIdxFromChar(Globals::frontDoorTokens[0]));
+  r.values[r.count++] = static_cast<uint8_t>(Globals::getIdxFromChar(Globals::frontDoorTokens[1]));
   r.start = DoorStart();
-  r.cluster = open;
+  r.cluster = static_cast<int16_t>(open);
   clusters_[open].readers++;
 }
 
@@ -296,20 +263,21 @@ long long Listener::DoorStart() const {
 
 void Listener::StepReaders() {
   if (activeReaders_ == 0) return;
-  for (int i = 0; i < kMaxReaders; ++i) {
+  const int specSize = window_ / 2 + 1;
+  for (int i = 0; i < settings_.readers; ++i) {
     Reader& r = readers_[i];
     if (!r.active) continue;
-    const SpectraView& ring = views_[r.band];
-    if (ring.Filled(write_, r.readPos) < half_) continue;
-    const TokenDecision d = ReadToken(geometry_[r.band], ring, r.readPos, r.ordinal, &levels_[r.band], frames_);
+    const int filled = write_ >= r.readPos ? write_ - r.readPos : write_ - r.readPos + slots_;
+    if (filled < half_) continue;
+    const TokenDecision d = ReadToken(geometry_[r.band], rows_[r.band], slots_, specSize, r.readPos, r.ordinal, frames_);
     r.ratioSum += d.energyRatio;
     if (d.agreeing > 0) {
       r.levelSum += d.toneLevel;
       ++r.levelTokens;
     }
-    r.readPos = NextTokenWindow(r.clockStart, &r.clockFrames, slots_);
+    r.readPos = static_cast<int16_t>(TokenWindowAfter(r.clockStart, ++r.tokensRead, slots_));
     if (d.token < 0) continue;
-    r.values[r.count++] = d.token;
+    r.values[r.count++] = static_cast<uint8_t>(d.token);
     ++r.ordinal;
     if (r.count == Globals::numTotalTokens) FinishReader(r);
   }
@@ -319,8 +287,10 @@ void Listener::FinishReader(Reader& r) {
   r.active = false;
   --activeReaders_;
   HeardMessage m{};
+  int values[Globals::numTotalTokens];
+  for (int i = 0; i < Globals::numTotalTokens; ++i) values[i] = r.values[i];
   int received[Globals::numTotalTokens];
-  const ReadOut ro = ReadOutTokens(codec_, r.values, received, m.text);
+  const ReadOut ro = ReadOutTokens(codec_, values, received, m.text);
   const float ratio = r.ratioSum / static_cast<float>(Globals::numMessageTokens);
   m.ok = ro.ok;
   m.mode = bandModes_[r.band];
@@ -329,8 +299,8 @@ void Listener::FinishReader(Reader& r) {
   m.confidence = MessageConfidence(ratio, ro.correctionShare);
   m.snrDb = ratio;
   m.corrected = Globals::numTotalTokens - Globals::numCorrectionTokens - ro.unchanged;
-  const double level = r.levelTokens > 0 ? r.levelSum / r.levelTokens / fullScale_[r.band] : 0.0;
-  m.levelDb = level > 0.0 ? std::max(kNoLevelDb, static_cast<float>(10.0 * std::log10(level))) : kNoLevelDb;
+  const float level = r.levelTokens > 0 ? r.levelSum / static_cast<float>(r.levelTokens) / fullScale_[r.band] : 0.0f;
+  m.levelDb = level > 0.0f ? std::max(kNoLevelDb, single::Db10(level)) : kNoLevelDb;
   Cluster& c = clusters_[r.cluster];
   c.readers--;
   // The best-aligned reader has the clearest tones: rank by confidence, then
@@ -347,7 +317,7 @@ void Listener::FinishReader(Reader& r) {
 
 void Listener::ResolveClusters(bool force) {
   if (liveClusters_ == 0) return;
-  for (int i = 0; i < kMaxClusters; ++i) {
+  for (int i = 0; i < clusterCount_; ++i) {
     Cluster& c = clusters_[i];
     if (!c.live || c.readers > 0) continue;
     const bool accepting = openCluster_[c.band] == i && frameCount_ - c.anchorFrame <= half_;
@@ -359,7 +329,7 @@ void Listener::ResolveClusters(bool force) {
       recentOk_[recentOkNext_] = Span{c.bestOk.start, c.bestOk.end};
       recentOkNext_ = (recentOkNext_ + 1) % kRecentOk;
       Emit(c.bestOk);
-    } else if (c.haveFailed && settings_.reportFailed && failedCount_ < kMaxReaders) {
+    } else if (c.haveFailed && settings_.reportFailed && failedCount_ < settings_.readers) {
       failedPending_[failedCount_++] = c.bestFailed;
     }
   }
@@ -440,28 +410,28 @@ void Listener::Validate() const {
     std::abort();
   };
   int active = 0;
-  int clusterReaders[kMaxClusters] = {};
-  for (int i = 0; i < kMaxReaders; ++i) {
+  for (int i = 0; i < settings_.readers; ++i) {
     const Reader& r = readers_[i];
     if (!r.active) continue;
     ++active;
-    if (r.band < 0 || r.band >= bandCount_) fail("reader band");
+    if (r.band >= bandCount_) fail("reader band");
     if (r.readPos < 0 || r.readPos >= slots_ || r.clockStart < 0 || r.clockStart >= slots_) fail("reader position");
     if (r.count < Globals::numFrontDoorTokens || r.count >= Globals::numTotalTokens) fail("reader token count");
-    if (r.cluster < 0 || r.cluster >= kMaxClusters || !clusters_[r.cluster].live) fail("reader cluster");
-    ++clusterReaders[r.cluster];
+    if (r.cluster < 0 || r.cluster >= clusterCount_ || !clusters_[r.cluster].live) fail("reader cluster");
   }
   if (active != activeReaders_) fail("active reader count");
   int live = 0;
-  for (int i = 0; i < kMaxClusters; ++i) {
+  for (int i = 0; i < clusterCount_; ++i) {
     if (!clusters_[i].live) continue;
     ++live;
-    if (clusters_[i].readers != clusterReaders[i]) fail("cluster reader count");
+    int readers = 0;
+    for (int k = 0; k < settings_.readers; ++k) readers += readers_[k].active && readers_[k].cluster == i;
+    if (clusters_[i].readers != readers) fail("cluster reader count");
   }
   if (live != liveClusters_) fail("live cluster count");
   if (write_ < 0 || write_ >= slots_ || storedFrames_ < 0 || storedFrames_ > slots_) fail("ring position");
-  if (fill_ < window_ - hop_ || fill_ > 2 * window_ || untilFrame_ < 0 || untilFrame_ > window_) fail("sample position");
-  if (out_.count < 0 || out_.count > out_.capacity || failedCount_ < 0 || failedCount_ > kMaxReaders)
+  if (at_ < 0 || at_ >= window_ || at_ % hop_ != 0) fail("sample position");
+  if (out_.count < 0 || out_.count > out_.capacity || failedCount_ < 0 || failedCount_ > settings_.readers)
     fail("queue count");
   for (int b = 0; b < bandCount_; ++b)
     if (!doors_[b].CountsMatch((write_ + slots_ - 1) % slots_)) fail("door counts");

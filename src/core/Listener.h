@@ -12,12 +12,18 @@
 // every array is laid out at creation, and nothing allocates afterwards, not
 // even when a message completes. Messages wait in a queue of fixed capacity;
 // when the caller leaves it full, the oldest is dropped and counted.
+//
+// Per hop it keeps only what its detectors read: one window of samples, and
+// per band the SlotTones of the last N hops (the three-bin sums of its tones
+// at each shift step, and its level). Everything per hop is single precision
+// without libm, so it fits a microcontroller's FPU and gives the same bits on
+// every processor.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "ReedSolomon.h"
-#include "core/SpectraRing.h"
 #include "core/Arena.h"
 #include "core/BandGeometry.h"
 #include "core/DoorSearch.h"
@@ -50,16 +56,21 @@ struct ListenerSettings {
   float customBaseHz;   // custom mode only
   int customSeparation;
   bool reportFailed;
+  int readers;  // readings in flight at once
+  int queue;    // completed messages held
 };
 
 class Listener {
  public:
-  static constexpr int kMaxBands = 4;  // as many as a mode hears
-  static constexpr int kQueue = 64;  // completed messages waiting for Next
-  static constexpr int kDoors = 32;  // front doors waiting for NextDoor
+  static constexpr int kMaxBands = 4;           // as many as a mode hears
+  static constexpr int kReaders = 128;          // readings in flight, unless configured
+  static constexpr int kQueue = 64;             // completed messages waiting for Next, unless configured
+  static constexpr int kDoors = 32;             // front doors waiting for NextDoor
+  static constexpr int kMaxCapacity = 1 << 16;  // of readers and queue
 
   // 0 when the settings can be heard; otherwise the C interface's code
-  // (-1 mode, -4, -7). Pure: reads and writes no process-wide setting.
+  // (-1 mode, -4 also for capacities outside 1..kMaxCapacity, -7). Pure:
+  // reads and writes no process-wide setting.
   static int Check(const ListenerSettings& settings);
   // Bytes of a block that holds a listener with these settings (which must
   // pass Check), whatever the block's alignment.
@@ -72,12 +83,9 @@ class Listener {
   Listener& operator=(const Listener&) = delete;
 
   // Custom mode: another grid (0, -1 not custom, -4, -7). Drops what is in
-  // flight; queued messages and positions stay. -8 when this listener's block
-  // is too small for that grid (nothing changed).
+  // flight; queued messages and positions stay. Every grid needs the same
+  // memory, so the block always suffices.
   int SetCustom(float baseHz, int separation);
-  // Takes over another listener's queue, doors, counters and stream position
-  // (after a SetCustom that needed a larger block).
-  void TakeOver(const Listener& old);
   void ReportFailed(bool on) { settings_.reportFailed = on; }
 
   void Push(const float* samples, long long count);
@@ -94,20 +102,19 @@ class Listener {
 
  private:
   struct Reader {
-    bool active;
-    int band;
-    int clockStart;
-    double clockFrames;
-    int readPos;
-    int ordinal;  // the message token being read, 1..18
-    int count;    // values read, front door included
-    int values[20];
+    long long start;  // first sample of its front door in the caller's stream
     float ratioSum;
-    double levelSum;
+    float levelSum;
     int levelTokens;
-    long long start;
-    long long doorFrame;
-    int cluster;
+    int tokensRead;       // windows read: its token clock
+    int16_t clockStart;   // slot where the clock started
+    int16_t readPos;      // slot of the next window
+    int16_t cluster;
+    uint8_t band;
+    uint8_t ordinal;  // the message token being read, 1..18
+    uint8_t count;    // values read, front door included
+    uint8_t values[20];
+    bool active;
   };
   // Readers of one band whose doors lie within a token of the first one.
   struct Cluster {
@@ -139,7 +146,7 @@ class Listener {
   void ResetStream();
   // Appends n samples (zeros when `samples` is null) and runs the hops they complete.
   void Append(const float* samples, int n);
-  void Hop(const float* frame);
+  void Hop();
   void StartReader(int band);
   long long DoorStart() const;
   void StepReaders();
@@ -151,39 +158,38 @@ class Listener {
   void Validate() const;
 
   ListenerSettings settings_;
-  int window_, hop_, slots_, half_, lead_, tokenSamples_;
+  int window_, hop_, slots_, half_, tokenSamples_;
   int doorStride_;  // hops between the doors of one cluster that get a reader
+  int tolerance_;   // frames of a front-door token that may disagree
+  int clusterCount_;
   int bandCount_ = 0;
   int bandModes_[kMaxBands] = {};
-  unsigned char* block_;   // where this listener lives
+  unsigned char* block_;  // where this listener lives
   size_t blockBytes_;
   size_t bandsOffset_ = 0;  // where the bands' arrays start in the block
 
+  const float* window_fn_;  // the analysis window (constant data)
   CFFTOoura fft_;
   ReedSolomon codec_;
-  float* window_fn_ = nullptr;  // the analysis window
-  float* fftTables_ = nullptr;
-  int* binPlan_ = nullptr;
-  // Samples in arrival order, the newest at fill_; each frame is analysed
-  // where it lies, and the last window slides back to the front when full.
+  float* fftTables_ = nullptr;  // the transform's tables and work memory
+  // The last window of samples as a ring: the next sample goes to at_, where
+  // the oldest was; each frame is read where it lies, from at_ on.
   float* samples_ = nullptr;
-  int fill_ = 0;
+  int at_ = 0;
   int untilFrame_ = 0;
   sTokenProbs* frames_ = nullptr;  // one token window of records, for whichever reader reads
   int write_ = 0;
   int storedFrames_ = 0;
-  long long frameCount_ = 0;      // frames analysed since creation
-  long long segmentFrames_ = 0;   // frames analysed in this stream
-  long long segmentStart_ = 0;    // caller's sample where this stream began
+  long long frameCount_ = 0;     // frames analysed since creation
+  long long segmentFrames_ = 0;  // frames analysed in this stream
+  long long segmentStart_ = 0;   // caller's sample where this stream began
   long long samplesIn_ = 0;
 
-  // The bands: geometry, the door search and shared levels of each, and the
-  // ring of their bins of the last N hops (arrays in the block).
+  // The bands: geometry, door search and the SlotTones of the last N hops of
+  // each (arrays in the block).
   BandGeometry geometry_[kMaxBands];
   DoorSearch doors_[kMaxBands];
-  SlotLevels levels_[kMaxBands];
-  SpectraRing ring_;
-  SpectraView views_[kMaxBands] = {};
+  SlotTones* rows_[kMaxBands] = {};
   float fullScale_[kMaxBands] = {};  // three-bin energy of a full-scale tone, per band
   int openCluster_[kMaxBands] = {};  // per band, -1 when none accepts doors
 

@@ -33,6 +33,7 @@ inline bool BinsInside(int lowestRead, int highestRead, int specSize) {
 // number: digital silence, or audio that was never finite. Such a frame
 // names no tone, so neither a front door nor a vote can come from it.
 inline bool HasEnergy(double bandMean) { return std::isfinite(bandMean) && bandMean >= FLT_MIN; }
+inline bool HasEnergy(float bandMean) { return std::isfinite(bandMean) && bandMean >= FLT_MIN; }
 
 // The token clock: windows start at whole multiples of N / 2 frames after
 // the slot where the clock started, rounded, so that an odd N does not drift.
@@ -40,6 +41,11 @@ inline bool HasEnergy(double bandMean) { return std::isfinite(bandMean) && bandM
 inline int NextTokenWindow(int startSlot, double* accumulatedFrames, int slots) {
   *accumulatedFrames += slots * 0.5;
   return (static_cast<int>(*accumulatedFrames + 0.5) + startSlot) % slots;
+}
+// The same in whole numbers: the window `tokens` tokens after the clock's
+// start (k N / 2 rounded half up is (k N + 1) / 2).
+inline int TokenWindowAfter(int startSlot, int tokens, int slots) {
+  return ((tokens * slots + 1) / 2 + startSlot) % slots;
 }
 
 }  // namespace QUORLAX

@@ -4,112 +4,129 @@
 
 #include "Globals.h"
 #include "core/OrderedSum.h"
+#include "core/SingleMath.h"
 #include "core/ToneRanking.h"
 
 namespace QUORLAX {
 
 using namespace ranking;
 
-SlotLevels::SlotLevels(int slots, Arena& arena)
-    : slots_(slots), level_(arena.Take<double>(static_cast<size_t>(slots))), kept_(arena.Take<char>(static_cast<size_t>(slots))) {}
-
-void SlotLevels::Clear() { std::fill(kept_, kept_ + slots_, 0); }
-
-double SlotLevels::At(const BandGeometry& g, const SpectraView& ring, int slot) {
-  if (!kept_[slot]) {
-    level_[slot] = SumInOrder(0.0, ring.Row(slot) + g.beginBin, g.BandBins());
-    kept_[slot] = 1;
-  }
-  return level_[slot];
-}
-
 namespace {
 
+constexpr int kNumTones = BandGeometry::kNumTones;
+
+// The decoders' frames: rows of bins, band levels as double sums of the bins
+// one by one, dB in double precision (the protocol's figures, to the bit).
+struct SpectraFrames {
+  using Level = double;
+  const BandGeometry& g;
+  const SpectraView& ring;
+
+  int Slots() const { return ring.slots; }
+  int SpecSize() const { return ring.specSize; }
+  Level WindowMean(int firstSlot, int h) const {
+    double sum = 0.0;
+    for (int s = 0; s < h; ++s) sum = SumInOrder(sum, ring.Row(firstSlot + s) + g.beginBin, g.BandBins());
+    return sum / (static_cast<double>(g.BandBins()) * h);
+  }
+  // The frame's own level only decides whether it holds energy: an estimate
+  // settles that unless it lies near the edge.
+  bool FrameHasEnergy(int slot) const {
+    const float* row = ring.Row(slot);
+    const int bandBins = g.BandBins();
+    const double rough = RoughSum(row + g.beginBin, bandBins) / bandBins;
+    return rough >= 4.0 * FLT_MIN && rough <= 1e30 ? true : HasEnergy(SumInOrder(0.0, row + g.beginBin, bandBins) / bandBins);
+  }
+  void Tones(int slot, int shift, float* t) const {
+    const float* row = ring.Row(slot);
+    for (int i = 0; i < kNumTones; ++i) t[i] = BandGeometry::ToneSum(row, g.toneBins[i] + g.shiftBins[shift]);
+  }
+  static float Db(double q) { return LevelDb(q); }
+  float Energy(float t, int h) const {
+    return static_cast<float>(static_cast<double>(t) * ring.specSize / static_cast<float>(h));
+  }
+};
+
+// The listener's frames: each hop's SlotTones, single precision throughout.
+struct SlotFrames {
+  using Level = float;
+  const BandGeometry& g;
+  const SlotTones* rows;
+  int slots, specSize;
+
+  int Slots() const { return slots; }
+  int SpecSize() const { return specSize; }
+  Level WindowMean(int firstSlot, int h) const {
+    float sum = 0.0f;
+    for (int s = 0; s < h; ++s) sum += rows[(firstSlot + s) % slots].level;
+    return sum / static_cast<float>(g.BandBins() * h);
+  }
+  bool FrameHasEnergy(int slot) const { return HasEnergy(rows[slot].level / static_cast<float>(g.BandBins())); }
+  void Tones(int slot, int shift, float* t) const {
+    for (int i = 0; i < kNumTones; ++i) t[i] = rows[slot].tones[shift][i];
+  }
+  static float Db(float q) { return single::Db20(q); }
+  float Energy(float t, int h) const { return t * static_cast<float>(specSize) / static_cast<float>(h); }
+};
+
 // The per-frame records of the window at firstSlot.
-void MeasureFrames(const BandGeometry& g, const SpectraView& ring, int firstSlot, int ordinal, SlotLevels* levels,
-                   sTokenProbs* frames) {
-  constexpr int kNumTones = BandGeometry::kNumTones;
-  const int n = ring.slots;
+template <class Frames>
+void MeasureFrames(const Frames& src, int firstSlot, int ordinal, sTokenProbs* frames) {
+  using Level = typename Frames::Level;
+  const int n = src.Slots();
   const int h = n / 2;
-  const int off = g.shiftBins[ordinal % MultiToneBand::kMaxShifts];
-  const int bandBins = g.BandBins();
+  const int shift = ordinal % MultiToneBand::kMaxShifts;
 
   // Mean band level over the window, on the unshifted range.
-  double energyBlock = 0.0;
-  for (int s = 0; s < h; ++s) {
-    if (levels != nullptr) {
-      energyBlock += levels->At(g, ring, (firstSlot + s) % n);
-      continue;
-    }
-    energyBlock = SumInOrder(energyBlock, ring.Row(firstSlot + s) + g.beginBin, bandBins);
-  }
-  energyBlock /= static_cast<double>(bandBins) * h;
+  const Level energyBlock = src.WindowMean(firstSlot, h);
 
   float ratios[kNumTones];
   for (int s = 0; s < h; ++s) {
     const int slot = (firstSlot + s) % n;
-    const float* row = ring.Row(slot);
     sTokenProbs& rec = frames[s];
-    // The frame's own level only decides whether it holds energy: an
-    // estimate settles that unless it lies near the edge.
-    bool frameEnergy;
-    if (levels != nullptr) {
-      frameEnergy = HasEnergy(levels->At(g, ring, slot) / bandBins);
-    } else {
-      const double rough = RoughSum(row + g.beginBin, bandBins) / bandBins;
-      frameEnergy = rough >= 4.0 * FLT_MIN && rough <= 1e30
-                        ? true
-                        : HasEnergy(SumInOrder(0.0, row + g.beginBin, bandBins) / bandBins);
-    }
-    if (!HasEnergy(energyBlock) || !frameEnergy) {
+    if (!HasEnergy(energyBlock) || !src.FrameHasEnergy(slot)) {
       rec = sTokenProbs{-1, 0.0f, -1, -1, 0.0f, 0.0f, 0.0f};
       continue;
     }
     float t[kNumTones];
-    for (int i = 0; i < kNumTones; ++i) t[i] = BandGeometry::ToneSum(row, g.toneBins[i] + off);
+    src.Tones(slot, shift, t);
     auto level = [&](int i) { return t[i] / BandGeometry::kMeasuredBins / energyBlock; };
     int best, second;
     // Sums that stand clear decide alone (clearTopTwo); then only their two
     // levels are taken, with levels of 4 FLT_MIN / 3 and more finite.
     if (clearTopTwo(t, kNumTones, &best, &second) && t[second] >= 4.0f * FLT_MIN) {
-      ratios[best] = LevelDb(level(best));
-      ratios[second] = LevelDb(level(second));
+      ratios[best] = Frames::Db(level(best));
+      ratios[second] = Frames::Db(level(second));
     } else {
-      double q[kNumTones];
+      Level q[kNumTones];
       for (int i = 0; i < kNumTones; ++i) q[i] = level(i);
-      if (topTwoLevels(q, kNumTones, &best, &second, &ratios[0], &ratios[1])) {
+      if (topTwoLevels(q, kNumTones, &best, &second, &ratios[0], &ratios[1], Frames::Db)) {
         // Only the two levels that count were taken; keep them where the rule below reads them.
         const float bestDb = ratios[0], secondDb = ratios[1];
         ratios[best] = bestDb;
         ratios[second] = secondDb;
       } else {
-        for (int i = 0; i < kNumTones; ++i) ratios[i] = LevelDb(q[i]);
+        for (int i = 0; i < kNumTones; ++i) ratios[i] = Frames::Db(q[i]);
         best = Globals::maxValueIdx(ratios, kNumTones);
         second = Globals::secondValueIdx(ratios, kNumTones);
       }
     }
     const int top = toneOrNone(best, ratios);
     const int next = top < 0 ? -1 : toneOrNone(second, ratios);
-    auto energy = [&](int i) {
-      return static_cast<float>(static_cast<double>(t[i]) * ring.specSize / static_cast<float>(h));
-    };
     rec.idxToneMax = top;
     rec.idxToneSecond = next;
     rec.energyRatioToneMax = top < 0 ? 0.0f : ratios[top];
     rec.energyRatioToneSecond = next < 0 ? 0.0f : ratios[next];
-    rec.energyToken = (top < 0 ? 0.0f : energy(top)) + (next < 0 ? 0.0f : energy(next));
+    rec.energyToken = (top < 0 ? 0.0f : src.Energy(t[top], h)) + (next < 0 ? 0.0f : src.Energy(t[next], h));
   }
 }
 
-}  // namespace
-
-TokenDecision ReadToken(const BandGeometry& g, const SpectraView& ring, int firstSlot, int ordinal,
-                        SlotLevels* levels, sTokenProbs* frames) {
-  constexpr int kNumTones = BandGeometry::kNumTones;
-  const int n = ring.slots;
-  const int h = n / 2;
+template <class Frames>
+TokenDecision Read(const BandGeometry& g, const Frames& src, int firstSlot, int ordinal, sTokenProbs* frames) {
+  using Level = typename Frames::Level;
+  const int h = src.Slots() / 2;
   if (!g.fits || h < 1) return {-1, 0.0f, 0.0f, 0, 0.0f};
-  MeasureFrames(g, ring, firstSlot, ordinal, levels, frames);
+  MeasureFrames(src, firstSlot, ordinal, frames);
 
   int toneVotes[kNumTones] = {};
   for (int s = 0; s < h; ++s) {
@@ -139,7 +156,7 @@ TokenDecision ReadToken(const BandGeometry& g, const SpectraView& ring, int firs
   float prob = 0.0f;
   float energy = 0.0f;
   int agreeing = 0;
-  double toneEnergy = 0.0;
+  Level toneEnergy = 0;
   for (int s = 0; s < h; ++s) {
     const sTokenProbs& rec = frames[s];
     if (rec.idxToken == token) {
@@ -151,8 +168,19 @@ TokenDecision ReadToken(const BandGeometry& g, const SpectraView& ring, int firs
   }
   // energyToken is two tones' three-bin sums scaled by specSize / H.
   const float toneLevel =
-      agreeing > 0 ? static_cast<float>(toneEnergy / agreeing * h / ring.specSize / 2.0) : 0.0f;
+      agreeing > 0 ? static_cast<float>(toneEnergy / agreeing * h / src.SpecSize() / Level(2)) : 0.0f;
   return {token, prob / static_cast<float>(h), energy / static_cast<float>(h), agreeing, toneLevel};
+}
+
+}  // namespace
+
+TokenDecision ReadToken(const BandGeometry& g, const SpectraView& ring, int firstSlot, int ordinal, sTokenProbs* frames) {
+  return Read(g, SpectraFrames{g, ring}, firstSlot, ordinal, frames);
+}
+
+TokenDecision ReadToken(const BandGeometry& g, const SlotTones* rows, int slots, int specSize, int firstSlot,
+                        int ordinal, sTokenProbs* frames) {
+  return Read(g, SlotFrames{g, rows, slots, specSize}, firstSlot, ordinal, frames);
 }
 
 }  // namespace QUORLAX

@@ -1,8 +1,7 @@
 // The token read of one band: over one token window of the block ring, each
 // frame's two strongest tones at the token's shift step, the vote, and the
 // token decision. Nothing of it is kept between reads: the per-frame records
-// go to the caller's scratch, and the only state is the optional cache of the
-// band's level per slot that the listener's readers share.
+// go to the caller's scratch.
 #pragma once
 
 #include "core/SpectraView.h"
@@ -32,27 +31,15 @@ struct TokenDecision {
   float toneLevel;  // mean three-bin energy of its tones in those frames
 };
 
-// Sum of the band's bins per slot, taken once for all the readers that need
-// it while the slot holds the same spectrum.
-class SlotLevels {
- public:
-  SlotLevels(int slots, Arena& arena);
-  SlotLevels() = default;
-  void Forget(int slot) { kept_[slot] = 0; }
-  void Clear();
-  double At(const BandGeometry& geometry, const SpectraView& ring, int slot);
-
- private:
-  int slots_ = 0;
-  double* level_ = nullptr;
-  char* kept_ = nullptr;
-};
-
 // Reads the token window of N/2 slots from firstSlot, measured with the
-// shift step of message token `ordinal` (1..18). The band level comes from the
-// spectra, or with `levels` from each slot's kept level (the same sums, added
-// frame by frame). `frames` receives the N/2 per-frame records.
+// shift step of message token `ordinal` (1..18). `frames` receives the N/2
+// per-frame records. The decoders read rows of bins, with the band's levels
+// summed in double precision as the protocol's figures are.
 TokenDecision ReadToken(const BandGeometry& geometry, const SpectraView& ring, int firstSlot, int ordinal,
-                        SlotLevels* levels, sTokenProbs* frames);
+                        sTokenProbs* frames);
+// The listener reads the same from each hop's SlotTones (`slots` of them, of
+// a spectrum of specSize bins), in single precision throughout.
+TokenDecision ReadToken(const BandGeometry& geometry, const SlotTones* rows, int slots, int specSize, int firstSlot,
+                        int ordinal, sTokenProbs* frames);
 
 }  // namespace QUORLAX

@@ -7,7 +7,9 @@
 #include <cfloat>
 #include <cmath>
 
+#include "core/SpectraView.h"
 #include "core/BandGeometry.h"
+#include "core/SingleMath.h"
 
 namespace QUORLAX {
 namespace ranking {
@@ -24,8 +26,9 @@ inline int toneOrNone(int tone, const float* ratios) { return ratios[tone] == kN
 // with it after rounding need their logarithm (relative 1e-4 is 0.00087 dB,
 // many single-precision steps of any level a spectrum can have). False, with
 // nothing written, when a quotient is not a number: then every level counts.
-template <typename Q>
-inline bool topTwoLevels(const Q* q, int n, int* top, int* next, float* topDb, float* nextDb) {
+// `db` gives a quotient's level (the decoders': LevelDb in double precision).
+template <typename Q, class Db>
+inline bool topTwoLevels(const Q* q, int n, int* top, int* next, float* topDb, float* nextDb, Db db) {
   int a = 0;
   for (int i = 0; i < n; ++i) {
     if (std::isnan(q[i])) return false;
@@ -39,15 +42,15 @@ inline bool topTwoLevels(const Q* q, int n, int* top, int* next, float* topDb, f
   float dbT = 0.0f, dbU = 0.0f;
   for (int i = 0; i < n; ++i) {
     if (q[i] < close) continue;
-    const float db = LevelDb(static_cast<double>(q[i]));
-    if (t < 0 || db > dbT) {
+    const float level = db(q[i]);
+    if (t < 0 || level > dbT) {
       u = t;
       dbU = dbT;
       t = i;
-      dbT = db;
-    } else if (u < 0 || db > dbU) {
+      dbT = level;
+    } else if (u < 0 || level > dbU) {
       u = i;
-      dbU = db;
+      dbU = level;
     }
   }
   *top = t;
@@ -86,22 +89,42 @@ inline bool clearTopTwo(const float* t, int n, int* top, int* next) {
       rest = x;
     }
   }
+  // Single-precision margins: 0.1% is so far beyond their rounding that a
+  // double-precision test would decide the same (and the listener does no
+  // double arithmetic per hop).
   if (!finite || b < 0) return false;
-  if (!(rest < tb * (1.0 - 1e-3))) return false;
-  if (ta != tb && ta < tb * (1.0 + 1e-3)) return false;
+  if (!(rest < tb * (1.0f - 1e-3f))) return false;
+  if (ta != tb && ta < tb * (1.0f + 1e-3f)) return false;
   *top = a;  // with equal sums, the lower tone: a comes first
   *next = b;
   return true;
 }
 
 // The same for the search's single-precision levels over the band mean,
-// of which `approxMean` is within 1e-4 (RoughSum over the bins): it holds
-// energy, and neither level overflows or vanishes.
-inline bool rankBySums(const float* t, int n, double approxMean, int* top, int* next) {
-  if (!(approxMean >= 4.0 * FLT_MIN && approxMean <= 1e30)) return false;
+// of which `approxMean` is within 1e-4 (the decoders' RoughSum over the bins,
+// or the listener's exact single-precision mean): it holds energy, and
+// neither level overflows or vanishes.
+template <typename M>
+inline bool rankBySums(const float* t, int n, M approxMean, int* top, int* next) {
+  if (!(approxMean >= M(4) * M(FLT_MIN) && approxMean <= M(1e30))) return false;
   if (!clearTopTwo(t, n, top, next)) return false;
-  return t[*top] < 1e30 * approxMean && t[*next] > 1e-30 * approxMean;
+  // In single precision the first product may overflow (then any finite sum
+  // passes, rightly) and the second vanish (then any positive sum still makes
+  // a normal level).
+  return t[*top] < M(1e30) * approxMean && t[*next] > M(1e-30) * approxMean;
 }
+
+// The listener's levels: a hop's band mean in single precision, and its
+// levels in dB by single::Db20.
+struct SingleLevels {
+  float mean;
+  float ApproxMean() const { return mean; }
+  bool Mean(float* energyBlock) const {
+    *energyBlock = mean;
+    return HasEnergy(mean);
+  }
+  static float Db(float q) { return single::Db20(q); }
+};
 
 }  // namespace ranking
 }  // namespace QUORLAX

@@ -1,0 +1,68 @@
+// Single-precision arithmetic with the same bits on every processor: IEEE
+// operations in a fixed order and no libm (whose last bits differ between
+// libraries, builds and CPUs). The listener's per-hop path uses these, so a
+// microcontroller with a single-precision FPU hears exactly what a desktop
+// hears, and never spends its time emulating double precision.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace QUORLAX {
+namespace single {
+
+// Natural logarithm of a finite x > 0, within a few units in the last place.
+inline float Log(float x) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  int exponent = 0;
+  if (bits < 0x00800000u) {  // subnormal: scale into the normal range first
+    x *= 16777216.0f;
+    std::memcpy(&bits, &x, sizeof bits);
+    exponent = -24;
+  }
+  exponent += static_cast<int>(bits >> 23) - 127;
+  bits = (bits & 0x007fffffu) | 0x3f800000u;
+  float m;  // x = m 2^exponent, m in [sqrt(1/2), sqrt(2))
+  std::memcpy(&m, &bits, sizeof m);
+  if (m > 1.41421354f) {
+    m *= 0.5f;
+    ++exponent;
+  }
+  // ln m = 2 atanh(s) with s = (m - 1) / (m + 1), |s| < 0.172: the odd series
+  // to s^11 leaves less than 1e-9.
+  const float s = (m - 1.0f) / (m + 1.0f);
+  const float z = s * s;
+  const float series =
+      1.0f + z * (1.0f / 3 + z * (1.0f / 5 + z * (1.0f / 7 + z * (1.0f / 9 + z * (1.0f / 11)))));
+  // ln 2 in two parts; the first has few enough bits that e times it is exact.
+  const float e = static_cast<float>(exponent);
+  return (e * 1.42860677e-06f + 2.0f * s * series) + e * 0.693145752f;
+}
+
+// 10 log10(x) and 20 log10(x), as libm's log10 answers the edge cases: -inf
+// for 0, +inf for +inf, not a number for NaN and negative x.
+inline float Db10(float x) {
+  if (!(x > 0.0f) || x == HUGE_VALF) return x == 0.0f ? -HUGE_VALF : (x == HUGE_VALF ? x : NAN);
+  return Log(x) * 4.34294462f;
+}
+inline float Db20(float x) {
+  if (!(x > 0.0f) || x == HUGE_VALF) return x == 0.0f ? -HUGE_VALF : (x == HUGE_VALF ? x : NAN);
+  return Log(x) * 8.68588924f;
+}
+
+// x[0] + ... + x[n-1] in eight running sums joined pairwise: a fixed order,
+// so the same bits everywhere (compilers may put the eight in vector lanes,
+// which keeps the order).
+inline float Sum(const float* x, int n) {
+  float lane[8] = {};
+  int i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (int k = 0; k < 8; ++k) lane[k] += x[i + k];
+  for (int k = 0; i < n; ++i, ++k) lane[k] += x[i];
+  return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+}
+
+}  // namespace single
+}  // namespace QUORLAX
