@@ -82,10 +82,6 @@ void ReedSolomon::GeneratePoly() {
   for (int i = 0; i <= np; i++) gg[i] = index_of[gg[i]];
 }
 
-void ReedSolomon::SetMessage(std::vector<int> message) {
-  SetMessage(message.data(), static_cast<int>(message.size()));
-}
-
 void ReedSolomon::SetMessage(const int* message, int size) {
   if (size > kk || size < 0) return;
   msg_len = size;
@@ -108,17 +104,10 @@ void ReedSolomon::Encode() {
   }
 }
 
-void ReedSolomon::GetCode(std::vector<int>& code) {
-  code.resize(static_cast<std::size_t>(msg_len + nn - kk));
-  GetCode(code.data());
-}
-
 void ReedSolomon::GetCode(int* code) const {
   for (int i = 0; i < msg_len; i++) code[i] = data[i];
   for (int i = 0; i < nn - kk; i++) code[msg_len + i] = bb[i];
 }
-
-void ReedSolomon::SetCode(std::vector<int> code) { SetCode(code.data(), static_cast<int>(code.size())); }
 
 void ReedSolomon::SetCode(const int* code, int size) {
   const int np = nn - kk;
@@ -269,11 +258,6 @@ void ReedSolomon::Decode() {
     }
   }
   mLastDecodeCorrectable = !outsideMessage;
-}
-
-void ReedSolomon::GetMessage(std::vector<int>& message) {
-  message.resize(static_cast<std::size_t>(msg_len));
-  GetMessage(message.data());
 }
 
 void ReedSolomon::GetMessage(int* message) const {

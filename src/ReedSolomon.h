@@ -6,10 +6,14 @@
 // i is the coefficient of x^(8+i).
 //
 // Nothing allocates: every table lives inside the object, so a codec can sit
-// in a caller's memory block. The vector calls copy through the pointer ones.
+// in a caller's memory block. The vector calls copy through the pointer ones
+// (and are left out of the freestanding profile, which has no heap).
 #pragma once
 
+#if !defined(QUORLAX_FREESTANDING)
+#include <cstddef>
 #include <vector>
+#endif
 
 namespace QUORLAX {
 
@@ -25,22 +29,31 @@ class ReedSolomon {
 
   // Takes at most kk values; a longer message is ignored (nothing changes).
   // Values are masked to 5 bits.
-  void SetMessage(std::vector<int> message);
   void SetMessage(const int* message, int size);
   void Encode();
-  void GetCode(std::vector<int>& code);
   // Writes msg_len message symbols and 8 parity symbols.
   void GetCode(int* code) const;
 
   // Ignored (nothing changes) when code.size() >= kk, msg_len >= kk, or
   // code.size() < msg_len + 8. Symbol values are masked to 5 bits (v & 31), so
   // out-of-range input is received as a wrong symbol, never a bad table index.
-  void SetCode(std::vector<int> code);
   void SetCode(const int* code, int size);
   void Decode();
-  void GetMessage(std::vector<int>& message);
   // Writes the msg_len corrected message symbols.
   void GetMessage(int* message) const;
+
+#if !defined(QUORLAX_FREESTANDING)
+  void SetMessage(std::vector<int> message) { SetMessage(message.data(), static_cast<int>(message.size())); }
+  void GetCode(std::vector<int>& code) {
+    code.resize(static_cast<std::size_t>(msg_len + nn - kk));
+    GetCode(code.data());
+  }
+  void SetCode(std::vector<int> code) { SetCode(code.data(), static_cast<int>(code.size())); }
+  void GetMessage(std::vector<int>& message) {
+    message.resize(static_cast<std::size_t>(msg_len));
+    GetMessage(message.data());
+  }
+#endif
 
   int mm, nn, tt, kk, msg_len;
 

@@ -163,8 +163,10 @@ size_t CFFTOoura::TableFloats(int n) {
 
 void CFFTOoura::Prepare(int n) {
   if (!qfft::sizeOk(n) || n < 4 || n == t_.n) return;
+#if !defined(QUORLAX_FREESTANDING)
   store_.assign(TableFloats(n), 0.0f);
   PrepareIn(n, store_.data());
+#endif
 }
 
 void CFFTOoura::PrepareIn(int n, float* memory) {
@@ -277,8 +279,12 @@ size_t CFFTOoura::BinPlanInts(int n) {
 
 void CFFTOoura::PlanBins(int n, const int* offsets) {
   if (!qfft::sizeOk(n) || n < 64) return;
+#if !defined(QUORLAX_FREESTANDING)
   binStore_.assign(BinPlanInts(n), -1);
   PlanBinsIn(n, offsets, binStore_.data());
+#else
+  (void)offsets;
+#endif
 }
 
 void CFFTOoura::PlanBinsIn(int n, const int* offsets, int* memory) {

@@ -30,7 +30,9 @@
 #pragma once
 
 #include <cstddef>
+#if !defined(QUORLAX_FREESTANDING)
 #include <vector>
+#endif
 
 class CFFTOoura {
  public:
@@ -57,7 +59,8 @@ class CFFTOoura {
   CFFTOoura& operator=(const CFFTOoura&) = delete;
 
   // Builds the tables and work arrays for size n (a valid size; others are
-  // ignored). Allocates; a no-op when already built for n.
+  // ignored). Allocates; a no-op when already built for n, and in the
+  // freestanding profile (no heap: use PrepareIn).
   void Prepare(int n);
   // The same in the caller's memory of TableFloats(n) floats (any alignment),
   // which must outlive the object's use of size n. Allocates nothing.
@@ -75,7 +78,8 @@ class CFFTOoura {
   // gets exactly the value powerSpectrum gives it, provided the kBinMargin
   // bins on each side of every run of wanted bins (or up to the spectrum's
   // ends) also have offsets, consecutive with the run: the kernels store whole
-  // vectors, and may write those margin bins. Allocates.
+  // vectors, and may write those margin bins. Allocates (a no-op in the
+  // freestanding profile: use PlanBinsIn).
   void PlanBins(int n, const int* offsets);
   // The same in the caller's memory of BinPlanInts(n) ints, after Prepare or
   // PrepareIn for n. Allocates nothing then.
@@ -134,7 +138,11 @@ class CFFTOoura {
 
   const KernelFns* wide_;  // null: baseline only
   Tables t_;
-  std::vector<float> store_;  // tables and work arrays of t_
   BinTables b_;
+#if !defined(QUORLAX_FREESTANDING)
+  // Prepare's and PlanBins' own memory; the freestanding profile has no heap
+  // and takes the caller's (PrepareIn, PlanBinsIn).
+  std::vector<float> store_;  // tables and work arrays of t_
   std::vector<int> binStore_;
+#endif
 };

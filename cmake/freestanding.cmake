@@ -1,0 +1,22 @@
+# The freestanding profile of the library, for processors without an
+# operating system: the core, the listener, the sender and the queries of the
+# C interface, built without exceptions, RTTI or a heap (objects live in the
+# caller's memory through the ...Size / ...Init calls; the ...Create calls
+# answer -8). The handle interface, the decoders and the encoders are not in
+# it. Functions and data get sections of their own, so a firmware links only
+# what it calls.
+set(QUORLAX_FREESTANDING_SOURCES
+  src/core/BandGeometry.cpp src/core/CInterface.cpp src/core/DoorSearch.cpp src/core/ListenerWindow.cpp src/core/Modes.cpp
+  src/core/MultiToneSynth.cpp src/core/Sender.cpp src/core/TokenRead.cpp
+  src/BandTable.cpp src/FftBaseline.cpp src/Globals.cpp src/Listener.cpp src/MessageReadOut.cpp
+  src/MultiToneBand.cpp src/OrderedSum.cpp src/ReedSolomon.cpp)
+list(TRANSFORM QUORLAX_FREESTANDING_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+add_library(quorlax STATIC ${QUORLAX_FREESTANDING_SOURCES})
+target_include_directories(quorlax PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_compile_definitions(quorlax PRIVATE QUORLAX_BUILDING_LIBRARY QUORLAX_VERSION="${PROJECT_VERSION}"
+  PUBLIC QUORLAX_FREESTANDING)
+# -O2: -O3's unrolling buys a microcontroller little speed for much flash.
+target_compile_options(quorlax PRIVATE -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections
+  $<$<CONFIG:Release>:-O2>)
+target_link_libraries(quorlax PRIVATE quorlax_flags)
+add_library(Quorlax::quorlax ALIAS quorlax)
