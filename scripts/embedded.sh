@@ -44,9 +44,10 @@ done
 
 bash "$root/scripts/install-arm-deps.sh" embedded >&2 || exit 2
 build="$root/build-embedded-$board"
+mkdir -p "$build"
 if ! { cmake -S "$root" -B "$build" --toolchain "$root/cmake/arm-none-eabi.cmake" -DQUORLAX_CPU=$cpu \
-         -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --build "$build" -j 2 --target receiver >/dev/null; } 2>"$build.log"; then
-  cat "$build.log" >&2
+         -DCMAKE_BUILD_TYPE=Release >/dev/null && cmake --build "$build" -j 2 --target receiver >/dev/null; } 2>"$build/build.log"; then
+  cat "$build/build.log" >&2
   die "building the firmware failed"
 fi
 elf="$build/embedded/receiver.elf"
