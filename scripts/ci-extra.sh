@@ -55,7 +55,7 @@ tsan_run=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then tsan_run=(setarch "$(uname -m)" -R); fi
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1" "${tsan_run[@]}" build-tsan/tests/test_threads
 
-stage "ARM: aarch64 Linux under qemu-user (scripts/test-arm.sh)"
+stage "ARM: aarch64 Linux under qemu-user, Cortex-M under qemu-system-arm (scripts/test-arm.sh)"
 bash scripts/test-arm.sh
 
 stage "libFuzzer targets, ${fuzz_seconds} s each (build-fuzz/, clang)"

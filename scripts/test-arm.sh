@@ -7,11 +7,17 @@
 #             suite takes over half an hour emulated), and a few groups of
 #             the program's own tests through a wrapper that runs it in
 #             qemu-aarch64. The Python module is not cross-built.
-# Usage: scripts/test-arm.sh [aarch64]...   (default: every stage)
+#   embedded  the freestanding library (no heap in it) and the example
+#             firmware for Cortex-M4F and M7 under qemu-system-arm
+#             (tests/embedded/test_embedded.py): the study's scenes heard as
+#             the desktop listener hears them, within the budgets of
+#             docs/EMBEDDED.md; the sender against the encoder; hostile files.
+#             The desktop side is build/ (scripts/test.sh's build).
+# Usage: scripts/test-arm.sh [aarch64|embedded]...   (default: every stage)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stages=("$@")
-[ ${#stages[@]} -eq 0 ] && stages=(aarch64)
+[ ${#stages[@]} -eq 0 ] && stages=(aarch64 embedded)
 jobs=$(nproc)
 [ "$jobs" -gt 2 ] && jobs=2
 stage() { echo; echo "=== test-arm: $* ($(date +%T))"; }
@@ -33,9 +39,18 @@ aarch64() {
   ctest --test-dir build-aarch64 -R '^cli_(basics|roundtrip|rates|errors)$' --output-on-failure -j "$jobs"
 }
 
+embedded() {
+  stage "embedded: Cortex-M4F and M7 firmware under qemu-system-arm"
+  bash scripts/install-arm-deps.sh embedded
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 -DQUORLAX_BUILD_BENCH=ON >/dev/null
+  cmake --build build -j "$jobs" --target _native quorlax_package
+  /usr/bin/python3 tests/embedded/test_embedded.py --root . --desktop build --workdir build-embedded-test
+}
+
 for s in "${stages[@]}"; do
   case "$s" in
     aarch64) aarch64 ;;
-    *) echo "test-arm: unknown stage $s (aarch64)" >&2; exit 2 ;;
+    embedded) embedded ;;
+    *) echo "test-arm: unknown stage $s (aarch64, embedded)" >&2; exit 2 ;;
   esac
 done

@@ -4,6 +4,8 @@
 #define QUORLAX_NO_CONTRACT_ATTRIBUTES  // null arguments on purpose
 #include <gtest/gtest.h>
 
+#include <cstddef>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -341,6 +343,79 @@ TEST(CallerMemory, AnyCustomGridFitsTheBlock) {
   EXPECT_STREQ(heard[1].text, "bigrid001");
   // Positions keep counting across the change.
   EXPECT_NEAR(static_cast<double>(heard[1].start), static_cast<double>(first.size() + 3000), 300.0);
+  QUORLAX_ListenerDestroy(l);
+}
+
+// Capacities are configuration: the defaults as documented, 0 meaning the
+// default, out-of-range values refused everywhere, fewer of each taking less
+// memory, and a configuration from an older header (which ends before them)
+// taking the defaults.
+TEST(CallerMemory, CapacitiesInTheConfiguration) {
+  const float rate = 44100.0f;
+  QUORLAX_ListenerConfig c = Config(2, rate);
+  EXPECT_EQ(c.max_readings, 128);
+  EXPECT_EQ(c.queue, QUORLAX_LISTENER_QUEUE);
+  const int64_t full = QUORLAX_ListenerSize(&c);
+  ASSERT_GT(full, 0);
+  const struct {
+    int readings, queue;
+    int64_t expected;  // 0: smaller than the default, > 0: that size, < 0: that code
+  } table[] = {{0, 0, full},   {128, 64, full}, {16, 64, 0},  {128, 4, 0},  {1, 1, 0},
+               {-1, 64, -4},   {128, -1, -4},   {65537, 64, -4}, {128, 65537, -4}};
+  for (const auto& t : table) {
+    QUORLAX_ListenerConfig k = c;
+    k.max_readings = t.readings;
+    k.queue = t.queue;
+    const int64_t size = QUORLAX_ListenerSize(&k);
+    if (t.expected == 0) {
+      EXPECT_GT(size, 0) << t.readings << " " << t.queue;
+      EXPECT_LT(size, full) << t.readings << " " << t.queue;
+    } else {
+      EXPECT_EQ(size, t.expected) << t.readings << " " << t.queue;
+    }
+    int error = 1;
+    QUORLAX_Listener* l = QUORLAX_ListenerCreateEx(&k, &error);
+    EXPECT_EQ(l != nullptr, size > 0) << t.readings << " " << t.queue;
+    EXPECT_EQ(error, size > 0 ? 0 : static_cast<int>(size));
+    QUORLAX_ListenerDestroy(l);
+  }
+  // An older, shorter configuration: whatever lies beyond its size is not read.
+  QUORLAX_ListenerConfig old = c;
+  old.size = static_cast<uint32_t>(offsetof(QUORLAX_ListenerConfig, max_readings));
+  old.max_readings = -7;
+  old.queue = -7;
+  EXPECT_EQ(QUORLAX_ListenerSize(&old), full);
+  old.size -= 1;
+  EXPECT_EQ(QUORLAX_ListenerSize(&old), QUORLAX_ERROR_INVALID_ARGUMENT);
+}
+
+// One reading in flight is enough for a clean transmission; a queue of two
+// keeps the two newest of four messages and counts the others dropped.
+TEST(CallerMemory, SmallCapacitiesStillHear) {
+  const float rate = 44100.0f;
+  QUORLAX_ListenerConfig c = Config(2, rate);
+  c.max_readings = 1;
+  c.queue = 2;
+  int error = 0;
+  QUORLAX_Listener* l = QUORLAX_ListenerCreateEx(&c, &error);
+  ASSERT_NE(l, nullptr);
+  std::vector<float> audio = Silence(3000);
+  const char* texts[] = {"sma11cap0", "sma11cap1", "sma11cap2", "sma11cap3"};
+  for (const char* text : texts) {
+    Append(audio, Transmission(2, rate, text));
+    Append(audio, Silence(3000));
+  }
+  ASSERT_EQ(QUORLAX_ListenerPush(l, audio.data(), static_cast<int>(audio.size())), 0);
+  ASSERT_EQ(QUORLAX_ListenerFlush(l), 0);
+  EXPECT_EQ(QUORLAX_ListenerDropped(l), 2);
+  QUORLAX_MessageEx m;
+  m.size = sizeof m;
+  for (int i = 2; i < 4; ++i) {
+    ASSERT_EQ(QUORLAX_ListenerNextEx(l, &m), 1) << i;
+    EXPECT_STREQ(m.text, texts[i]);
+    EXPECT_EQ(m.ok, 1);
+  }
+  EXPECT_EQ(QUORLAX_ListenerNextEx(l, &m), 0);
   QUORLAX_ListenerDestroy(l);
 }
 

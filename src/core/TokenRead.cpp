@@ -42,6 +42,9 @@ struct SpectraFrames {
     for (int i = 0; i < kNumTones; ++i) t[i] = BandGeometry::ToneSum(row, g.toneBins[i] + g.shiftBins[shift]);
   }
   static float Db(double q) { return LevelDb(q); }
+  // Double-precision levels of single-precision sums over a band mean that
+  // holds energy never overflow or vanish.
+  static bool Representable(double, double) { return true; }
   float Energy(float t, int h) const {
     return static_cast<float>(static_cast<double>(t) * ring.specSize / static_cast<float>(h));
   }
@@ -66,6 +69,8 @@ struct SlotFrames {
     for (int i = 0; i < kNumTones; ++i) t[i] = rows[slot].tones[shift][i];
   }
   static float Db(float q) { return single::Db20(q); }
+  // In single precision they can, far from any real spectrum: then every level counts.
+  static bool Representable(float best, float second) { return std::isfinite(best) && second >= FLT_MIN; }
   float Energy(float t, int h) const { return t * static_cast<float>(specSize) / static_cast<float>(h); }
 };
 
@@ -94,7 +99,8 @@ void MeasureFrames(const Frames& src, int firstSlot, int ordinal, sTokenProbs* f
     int best, second;
     // Sums that stand clear decide alone (clearTopTwo); then only their two
     // levels are taken, with levels of 4 FLT_MIN / 3 and more finite.
-    if (clearTopTwo(t, kNumTones, &best, &second) && t[second] >= 4.0f * FLT_MIN) {
+    if (clearTopTwo(t, kNumTones, &best, &second) && t[second] >= 4.0f * FLT_MIN &&
+        Frames::Representable(level(best), level(second))) {
       ratios[best] = Frames::Db(level(best));
       ratios[second] = Frames::Db(level(second));
     } else {

@@ -14,6 +14,7 @@ Groups:
            every mode at 22050, 44100 and 48000 Hz
   hostile  truncated, malformed and wrong-rate files: one error line and exit
            status 2, never a hang
+  freestanding  the library refers to no heap, exceptions, threads or files
 
 The desktop side is the Python package of a desktop build (BUILD/python).
 Prints 'N passed, N failed' last; exit 1 on any failure.
@@ -231,7 +232,23 @@ def group_hostile():
               p.stdout + p.stderr)
 
 
-GROUPS = {"study": group_study, "sender": group_sender, "hostile": group_hostile}
+def group_freestanding():
+    """The freestanding library asks nothing of an operating system."""
+    for board in ("an386", "an500"):
+        build = os.path.join(ROOT, "build-embedded-" + board)
+        subprocess.run(["cmake", "--build", build, "-j", "2", "--target", "quorlax"], check=True, capture_output=True)
+        nm = subprocess.run(["arm-none-eabi-nm", "-u", os.path.join(build, "libquorlax.a")], capture_output=True,
+                            text=True, check=True).stdout
+        wanted = sorted({line.split()[-1] for line in nm.splitlines() if line.strip().startswith("U ")})
+        exact = {"malloc", "calloc", "realloc", "free", "abort", "exit", "fopen", "fclose", "fread", "fwrite",
+                 "fprintf", "printf", "puts", "fputs", "fputc", "putchar", "stdin", "stdout", "stderr"}
+        forbidden = [s for s in wanted
+                     if s in exact or s.startswith(("_Znw", "_Zna", "_Zdl", "_Zda", "__cxa_", "__gxx_", "pthread_"))]
+        check(wanted and not forbidden, f"{board}: the library needs no heap, exceptions, threads or files",
+              "it refers to " + ", ".join(forbidden))
+
+
+GROUPS = {"study": group_study, "sender": group_sender, "hostile": group_hostile, "freestanding": group_freestanding}
 
 
 def main():

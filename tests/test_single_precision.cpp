@@ -1,0 +1,202 @@
+// The listener's single-precision arithmetic: its logarithm against libm,
+// its window against the runtime formula, and its rankings against sorting
+// every level in dB, as the decoders' are tested in double precision.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "Globals.h"
+#include "core/AnalysisWindow.h"
+#include "core/Arena.h"
+#include "core/BandGeometry.h"
+#include "core/DoorSearch.h"
+#include "core/ListenerWindow.h"
+#include "core/SingleMath.h"
+#include "core/TokenRead.h"
+
+using namespace QUORLAX;
+
+namespace {
+
+// Within 3 units in the last place of libm's double logarithm, over every
+// binade (subnormals included) and densely around 1, where dB values cross 0.
+TEST(SingleMath, LogIsWithinThreeUlps) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> unit(1.0f, 2.0f);
+  std::vector<float> xs;
+  for (int e = -149; e <= 127; ++e)
+    for (int i = 0; i < 40; ++i) xs.push_back(std::ldexp(unit(rng), e));
+  for (int i = -2000; i <= 2000; ++i) xs.push_back(1.0f + i * 1e-6f);
+  xs.push_back(FLT_MAX);
+  xs.push_back(FLT_MIN);
+  for (float x : xs) {
+    if (!(x > 0.0f) || !std::isfinite(x)) continue;
+    const double exact = std::log(static_cast<double>(x));
+    const float got = single::Log(x);
+    const double ulp = std::max(static_cast<double>(std::nextafter(std::fabs(static_cast<float>(exact)), HUGE_VALF)) -
+                                    std::fabs(static_cast<float>(exact)),
+                                static_cast<double>(FLT_MIN) * FLT_EPSILON);
+    ASSERT_LE(std::fabs(got - exact), 3.0 * ulp + 1e-12) << std::hexfloat << x;
+  }
+}
+
+// Monotonic where a ranking compares: larger quotients never read fewer dB.
+TEST(SingleMath, DbNeverFallsAsTheQuotientRises) {
+  float previous = single::Db20(1e-30f);
+  for (float q = 1e-30f; q < 1e30f; q = std::nextafter(q * 1.0001f, HUGE_VALF)) {
+    const float db = single::Db20(q);
+    ASSERT_GE(db, previous) << std::hexfloat << q;
+    previous = db;
+  }
+}
+
+TEST(SingleMath, EdgeCasesAsLibm) {
+  const struct {
+    float x, db10, db20;
+  } table[] = {{1.0f, 0.0f, 0.0f},      {10.0f, 10.0f, 20.0f},    {100.0f, 20.0f, 40.0f},
+               {0.0f, -HUGE_VALF, -HUGE_VALF}, {HUGE_VALF, HUGE_VALF, HUGE_VALF}};
+  for (const auto& t : table) {
+    if (std::isinf(t.db10)) {
+      EXPECT_EQ(single::Db10(t.x), t.db10) << t.x;
+      EXPECT_EQ(single::Db20(t.x), t.db20) << t.x;
+    } else {
+      EXPECT_NEAR(single::Db10(t.x), t.db10, 2e-6f) << t.x;
+      EXPECT_NEAR(single::Db20(t.x), t.db20, 4e-6f) << t.x;
+    }
+  }
+  EXPECT_TRUE(std::isnan(single::Db10(-1.0f)));
+  EXPECT_TRUE(std::isnan(single::Db20(NAN)));
+  EXPECT_TRUE(std::isnan(single::Db20(-0.5f)));
+}
+
+// Whole numbers up to 2^24 add exactly in any order: the fixed order must
+// still see every value, tails and all.
+TEST(SingleMath, SumSeesEveryValue) {
+  for (int n : {0, 1, 7, 8, 9, 300, 1025}) {
+    std::vector<float> x(static_cast<size_t>(n));
+    float exact = 0.0f;
+    for (int i = 0; i < n; ++i) exact += x[static_cast<size_t>(i)] = static_cast<float>(i % 97);
+    EXPECT_EQ(single::Sum(x.data(), n), exact) << n;
+  }
+  const float poisoned[] = {1.0f, 2.0f, NAN, 3.0f};
+  EXPECT_TRUE(std::isnan(single::Sum(poisoned, 4)));
+}
+
+// The compiler's tables are the window the formula gives with cosines
+// rounded from libm's double precision.
+TEST(ListenerWindowTable, SameAsTheFormulaAtRunTime) {
+  for (int n : {1024, 2048}) {
+    std::vector<float> w(static_cast<size_t>(n));
+    FillAnalysisWindow(w.data(), n, [](float x) { return static_cast<float>(std::cos(static_cast<double>(x))); });
+    ASSERT_NE(ListenerWindow(n), nullptr);
+    EXPECT_EQ(0, std::memcmp(w.data(), ListenerWindow(n), sizeof(float) * w.size())) << n;
+  }
+  EXPECT_EQ(ListenerWindow(512), nullptr);
+  EXPECT_EQ(ListenerWindow(4096), nullptr);
+}
+
+struct Band {
+  explicit Band(int slots) : g(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, 48000.0f, 2048), 1025),
+                             block(1 << 16), doors(g, slots, block.arena()) {}
+  BandGeometry g;
+  ArenaBlock block;
+  DoorSearch doors;
+};
+
+// Sums spread over many decades, three of them now and then right at the
+// 0.1% where the sums stop deciding alone, down to bands without energy.
+void FillTones(std::mt19937& rng, const BandGeometry& g, float* spectrum, int shift) {
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const float floor = std::pow(10.0f, -44.0f + 74.0f * unit(rng));
+  for (int b = 0; b < 1025; ++b) spectrum[b] = floor * unit(rng);
+  float sums[9];
+  for (float& v : sums) v = floor * std::pow(10.0f, 6.0f * unit(rng));
+  const int a = static_cast<int>(rng() % 9), c = static_cast<int>(rng() % 9);
+  const float ratio[] = {1.0f, 1.001f, 1.0009999f, 1.0010001f, 0.999f, 1.00001f};
+  if (a != c) sums[a] = sums[c] * ratio[rng() % 6];
+  for (int i = 0; i < 9; ++i) {
+    const int bin = g.toneBins[i] + g.shiftBins[shift];
+    spectrum[bin - 1] = spectrum[bin + 1] = sums[i] * 0.25f;
+    spectrum[bin] = sums[i] * 0.5f;
+  }
+}
+
+// Tones ranked by their levels over the band mean in dB, stable: what
+// ranking every level gives; -1 where the level is -inf.
+void SortedTones(const SlotTones& s, int shift, float mean, int* top, int* next) {
+  float db[9];
+  int idx[9];
+  for (int i = 0; i < 9; ++i) {
+    db[i] = single::Db20(s.tones[shift][i] / BandGeometry::kMeasuredBins / mean);
+    idx[i] = i;
+  }
+  std::stable_sort(idx, idx + 9, [&](int x, int y) { return db[x] > db[y]; });
+  *top = std::isinf(db[idx[0]]) && db[idx[0]] < 0 ? -1 : idx[0];
+  *next = *top < 0 || (std::isinf(db[idx[1]]) && db[idx[1]] < 0) ? -1 : idx[1];
+}
+
+TEST(SingleRanking, DoorSearchAsSortingEveryLevel) {
+  Globals::init(2048, 48000.0f);
+  Band d(157);
+  const unsigned seed = 41;
+  std::mt19937 rng(seed);
+  std::vector<float> spectrum(1025);
+  int silent = 0;
+  for (int trial = 0; trial < 20000; ++trial) {
+    FillTones(rng, d.g, spectrum.data(), 0);
+    SlotTones s;
+    d.g.MeasureSlot(spectrum.data(), &s);
+    const int slot = trial % 157;
+    d.doors.RankAndSlide(s, slot);
+    const float mean = s.level / static_cast<float>(d.g.BandBins());
+    if (!HasEnergy(mean)) {
+      ASSERT_EQ(d.doors.Strongest(slot), -1) << "seed " << seed << " trial " << trial;
+      ++silent;
+      continue;
+    }
+    int top, next;
+    SortedTones(s, 0, mean, &top, &next);
+    ASSERT_EQ(d.doors.Strongest(slot), top) << "seed " << seed << " trial " << trial;
+    ASSERT_EQ(d.doors.Second(slot), next) << "seed " << seed << " trial " << trial;
+  }
+  EXPECT_GT(silent, 100);
+}
+
+// A token window over SlotTones: each frame's two strongest tones at the
+// token's shift step, as sorting its levels over the window's mean.
+TEST(SingleRanking, TokenWindowAsSortingEveryLevel) {
+  Globals::init(2048, 44100.0f);
+  const int slots = 36, h = slots / 2;
+  Band d(slots);
+  std::vector<SlotTones> rows(slots);
+  std::vector<float> spectrum(1025);
+  const unsigned seed = 43;
+  std::mt19937 rng(seed);
+  for (int trial = 0; trial < 400; ++trial) {
+    const int ordinal = 1 + trial % 18, shift = ordinal % MultiToneBand::kMaxShifts;
+    const int first = static_cast<int>(rng() % slots);
+    for (SlotTones& s : rows) {
+      FillTones(rng, d.g, spectrum.data(), shift);
+      d.g.MeasureSlot(spectrum.data(), &s);
+    }
+    std::vector<sTokenProbs> frames(static_cast<size_t>(h));
+    ReadToken(d.g, rows.data(), slots, 1025, first, ordinal, frames.data());
+    float sum = 0.0f;
+    for (int s = 0; s < h; ++s) sum += rows[static_cast<size_t>((first + s) % slots)].level;
+    const float mean = sum / static_cast<float>(d.g.BandBins() * h);
+    for (int s = 0; s < h; ++s) {
+      const SlotTones& row = rows[static_cast<size_t>((first + s) % slots)];
+      int top = -1, next = -1;
+      if (HasEnergy(mean) && HasEnergy(row.level / static_cast<float>(d.g.BandBins()))) SortedTones(row, shift, mean, &top, &next);
+      ASSERT_EQ(frames[static_cast<size_t>(s)].idxToneMax, top) << "seed " << seed << " trial " << trial << " frame " << s;
+      ASSERT_EQ(frames[static_cast<size_t>(s)].idxToneSecond, next) << "seed " << seed << " trial " << trial << " frame " << s;
+    }
+  }
+}
+
+}  // namespace
