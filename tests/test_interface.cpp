@@ -4,9 +4,8 @@
 #define QUORLAX_NO_CONTRACT_ATTRIBUTES  // null arguments on purpose
 #include <gtest/gtest.h>
 
-#include <cstddef>
-
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <memory>
