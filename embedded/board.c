@@ -59,3 +59,40 @@ size_t board_stack_high_water(void) {
 }
 
 size_t board_static_data(void) { return (size_t)(uintptr_t)__data_size + (size_t)(uintptr_t)__bss_size; }
+
+/* Each double-precision helper of the run-time library, counted on its way
+ * to the real one (the linker's --wrap). The helpers take and give their
+ * values in core registers whatever the program's float ABI. */
+static uint64_t double_calls;
+
+uint64_t board_double_calls(void) { return double_calls; }
+
+#define BOARD_AAPCS __attribute__((pcs("aapcs")))
+#define WRAP(ret, name, params, args)              \
+  ret __real_##name params BOARD_AAPCS;            \
+  ret __wrap_##name params BOARD_AAPCS;            \
+  ret __wrap_##name params {                       \
+    ++double_calls;                                \
+    return __real_##name args;                     \
+  }
+WRAP(double, __aeabi_dadd, (double a, double b), (a, b))
+WRAP(double, __aeabi_dsub, (double a, double b), (a, b))
+WRAP(double, __aeabi_drsub, (double a, double b), (a, b))
+WRAP(double, __aeabi_dmul, (double a, double b), (a, b))
+WRAP(double, __aeabi_ddiv, (double a, double b), (a, b))
+WRAP(int, __aeabi_dcmpeq, (double a, double b), (a, b))
+WRAP(int, __aeabi_dcmplt, (double a, double b), (a, b))
+WRAP(int, __aeabi_dcmple, (double a, double b), (a, b))
+WRAP(int, __aeabi_dcmpge, (double a, double b), (a, b))
+WRAP(int, __aeabi_dcmpgt, (double a, double b), (a, b))
+WRAP(int, __aeabi_dcmpun, (double a, double b), (a, b))
+WRAP(double, __aeabi_f2d, (float a), (a))
+WRAP(float, __aeabi_d2f, (double a), (a))
+WRAP(double, __aeabi_i2d, (int a), (a))
+WRAP(double, __aeabi_ui2d, (unsigned a), (a))
+WRAP(double, __aeabi_l2d, (long long a), (a))
+WRAP(double, __aeabi_ul2d, (unsigned long long a), (a))
+WRAP(int, __aeabi_d2iz, (double a), (a))
+WRAP(unsigned, __aeabi_d2uiz, (double a), (a))
+WRAP(long long, __aeabi_d2lz, (double a), (a))
+WRAP(unsigned long long, __aeabi_d2ulz, (double a), (a))

@@ -22,4 +22,9 @@ size_t board_stack_high_water(void);
 /* Initialised and zeroed static data of the whole program, in bytes. */
 size_t board_static_data(void);
 
+/* Calls of the run-time library's double-precision arithmetic so far (what
+ * a processor with a single-precision FPU emulates), when the program is
+ * linked with the wrappers of board.c (BOARD_DOUBLE_WRAPS). */
+uint64_t board_double_calls(void);
+
 #endif

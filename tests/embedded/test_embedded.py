@@ -9,7 +9,8 @@ Groups:
            scripts/embedded.sh on both boards: exactly the desktop listener's
            messages (texts, checks, bands, start samples, levels and
            confidences to the bit), within the RAM, flash and instruction
-           budgets of docs/EMBEDDED.md
+           budgets of docs/EMBEDDED.md, with no double-precision arithmetic
+           while pushing
   sender   the sender firmware's samples against the desktop encoder, in
            every mode at 22050, 44100 and 48000 Hz
   hostile  truncated, malformed and wrong-rate files: one error line and exit
@@ -170,6 +171,8 @@ def group_study():
             ram, flash, ips = (int(last.get(k, 0)) for k in ("ram", "flash", "instructions_per_audio_second"))
             print(f"     {name} on {board}: ram={ram} flash={flash} instructions_per_audio_second={ips}")
             check(0 < flash <= FLASH_BUDGET, f"{name} on {board}: flash {flash} <= {FLASH_BUDGET}")
+            check(last.get("double_calls") == "0", f"{name} on {board}: no double-precision arithmetic while pushing",
+                  lines[-1] if lines else "")
             budget = BUDGETS.get((mode, rate))
             if budget is not None:
                 check(0 < ram <= budget[0], f"{name} on {board}: RAM {ram} <= {budget[0]}")
