@@ -262,6 +262,13 @@ TEST(FftRing, WrappedFramesMatchThePowerSpectrum) {
   CFFTOoura small;
   small.Prepare(32);
   EXPECT_EQ(small.powerSpectrumOfFrame({nullptr, 32, nullptr}, nullptr), nullptr) << "below 64 points";
+  // A split that would cut a vector load, or lies outside the frame, is refused.
+  CFFTOoura fft;
+  fft.Prepare(256);
+  std::vector<float> ring(256, 1.0f);
+  for (int split : {8, 100, 0, -16, 272})
+    EXPECT_EQ(fft.powerSpectrumOfFrame({ring.data(), split, ring.data()}, nullptr), nullptr) << split;
+  EXPECT_NE(fft.powerSpectrumOfFrame({ring.data(), 256, ring.data()}, nullptr), nullptr);
 }
 
 class FftTone : public ::testing::TestWithParam<int> {};

@@ -376,6 +376,14 @@ TEST(Listener, CustomGridOfItsOwn) {
   EXPECT_TRUE(l.Hear(audio, {4096}).empty());  // the default grid hears nothing
   ASSERT_EQ(QUORLAX_ListenerSetCustom(l.l, 10000.0f, 2), 0);
   ExpectHeard(l.Hear(audio, {4096}), {{"custom777", 6, audio.size() + 3000}}, rate, "custom grid");
+
+  // A grid changed in the middle of a hop starts the next stream on whole
+  // hops (the frames are read where they lie in the samples' ring).
+  Listening mid(6, rate);
+  const std::vector<float> odd = Silence(1001);
+  ASSERT_EQ(QUORLAX_ListenerPush(mid.l, odd.data(), static_cast<int>(odd.size())), 0);
+  ASSERT_EQ(QUORLAX_ListenerSetCustom(mid.l, 10000.0f, 2), 0);
+  ExpectHeard(mid.Hear(audio, {333}), {{"custom777", 6, odd.size() + 3000}}, rate, "grid changed mid-hop");
 }
 
 }  // namespace

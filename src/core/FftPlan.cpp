@@ -316,7 +316,9 @@ void CFFTOoura::PlanBinsIn(int n, const int* offsets, int* memory) {
 }
 
 const float* CFFTOoura::powerSpectrumOfFrame(const Frame& frame, const float* window) {
-  if (t_.n < 64) return nullptr;
+  // The kernels load whole vectors of up to 16 floats, which a split must not cut.
+  if (t_.n < 64 || frame.split <= 0 || frame.split > t_.n || (frame.split != t_.n && frame.split % 16 != 0))
+    return nullptr;
   return KernelFor(t_.n).powerInWork(t_, frame, window);
 }
 

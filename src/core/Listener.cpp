@@ -141,6 +141,7 @@ int Listener::SetCustom(float baseHz, int separation) {
 void Listener::ResetStream() {
   // The lead-in: a window of silence, of which the first frame keeps all but a hop.
   std::fill(samples_, samples_ + window_, 0.0f);
+  at_ = 0;
   untilFrame_ = hop_;
   write_ = 0;
   storedFrames_ = 0;

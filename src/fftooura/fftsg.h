@@ -94,7 +94,8 @@ class CFFTOoura {
   };
   // powerSpectrum of window[j] * frame[j] for the size last prepared
   // (n >= 64), into the object's own work memory: returns the n / 2 + 1
-  // energies, valid until its next transform. Allocates nothing.
+  // energies, valid until its next transform; null for another split.
+  // Allocates nothing.
   const float* powerSpectrumOfFrame(const Frame& frame, const float* window);
   // The planned bins of window[j] * x[j] into `row`. Allocates nothing.
   void powerBins(const float* x, const float* window, float* row);
