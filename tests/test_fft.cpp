@@ -171,6 +171,16 @@ TEST(FftKernels, GiveTheSameBits) {
   }
 }
 
+// kAuto runs the widest kernel this processor has: AVX2 where x86-64 offers
+// it, else the 4-lane one (SSE2, NEON on aarch64, simd128). The one-lane
+// kernel is for processors without vectors, which run no test programs.
+TEST(FftKernels, AutoIsTheWidestThisProcessorRuns) {
+  CFFTOoura fft;
+  EXPECT_EQ(fft.Width(2048), CFFTOoura::KernelAvailable(Kernel::kAvx2) ? 8 : 4);
+  EXPECT_EQ(CFFTOoura(Kernel::kScalar).Width(2048), 1);
+  EXPECT_EQ(CFFTOoura(Kernel::kScalar).Width(32), 4) << "sizes below 64 go to the 4-lane kernel";
+}
+
 // Planned bins get exactly powerSpectrum's values where the plan puts them,
 // and row places outside the plan are never written.
 TEST(FftBins, PlannedBinsMatchThePowerSpectrum) {
