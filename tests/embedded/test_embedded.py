@@ -138,6 +138,16 @@ def scenes(q):
     return out
 
 
+def firmware(board, target):
+    """Builds `target` of the firmware for `board` (as scripts/embedded.sh does); its build directory."""
+    build = os.path.join(ROOT, "build-embedded-" + board)
+    cpu = {"an386": "cortex-m4", "an500": "cortex-m7"}[board]
+    subprocess.run(["cmake", "-S", ROOT, "-B", build, "--toolchain", os.path.join(ROOT, "cmake", "arm-none-eabi.cmake"),
+                    "-DQUORLAX_CPU=" + cpu, "-DCMAKE_BUILD_TYPE=Release"], check=True, capture_output=True)
+    subprocess.run(["cmake", "--build", build, "-j", "2", "--target", target], check=True, capture_output=True)
+    return build
+
+
 def run_embedded(path, board, mode):
     cmd = ["bash", os.path.join(ROOT, "scripts", "embedded.sh"), path, "--board", board, "--mode", mode, "--failed",
            "--exact"]
@@ -181,9 +191,7 @@ def group_study():
 
 def group_sender():
     q = quorlax()
-    build = os.path.join(ROOT, "build-embedded-an386")
-    elf = os.path.join(build, "embedded", "sender.elf")
-    subprocess.run(["cmake", "--build", build, "-j", "2", "--target", "sender"], check=True, capture_output=True)
+    elf = os.path.join(firmware("an386", "sender"), "embedded", "sender.elf")
     for mode in ("audible", "nonaudible", "compression", "all", "custom"):
         for rate in (22050, 44100, 48000):
             try:
@@ -238,8 +246,7 @@ def group_hostile():
 def group_freestanding():
     """The freestanding library asks nothing of an operating system."""
     for board in ("an386", "an500"):
-        build = os.path.join(ROOT, "build-embedded-" + board)
-        subprocess.run(["cmake", "--build", build, "-j", "2", "--target", "quorlax"], check=True, capture_output=True)
+        build = firmware(board, "quorlax")
         nm = subprocess.run(["arm-none-eabi-nm", "-u", os.path.join(build, "libquorlax.a")], capture_output=True,
                             text=True, check=True).stdout
         wanted = sorted({line.split()[-1] for line in nm.splitlines() if line.strip().startswith("U ")})
