@@ -122,7 +122,9 @@ int main(int argc, char** argv) {
   const int64_t bytes = QUORLAX_ListenerSize(&config);
   if (bytes < 0) {
     wav_close(&wav);
-    return error("this mode cannot be heard at this rate", QUORLAX_GetErrorText((int)bytes));
+    printf("quorlax-firmware: error: %s at %d Hz: %s\n", QUORLAX_GetModeName(mode), wav.rate,
+           QUORLAX_GetErrorText((int)bytes));
+    return kExitError;
   }
   if (bytes > POOL_BYTES) {
     wav_close(&wav);
