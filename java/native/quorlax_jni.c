@@ -498,6 +498,14 @@ static jlong JNICALL LiveObjects(JNIEnv* env, jclass cls) {
   return atomic_load(&live_objects);
 }
 
+/* A call the JIT cannot drop: the object passed stays reachable until here, so its
+ * handle is not released while a native call still uses it. */
+static void JNICALL KeepAlive(JNIEnv* env, jclass cls, jobject owner) {
+  (void)env;
+  (void)cls;
+  (void)owner;
+}
+
 /* ---- registration ----------------------------------------------------- */
 
 #define NATIVE(name, signature, function) {(char*)(name), (char*)(signature), (void*)(function)}
@@ -533,6 +541,7 @@ static const JNINativeMethod kMethods[] = {
     NATIVE("renderFloats", "(J[FII)I", RenderFloats),
     NATIVE("renderDirect", "(JLjava/nio/FloatBuffer;II)I", RenderDirect),
     NATIVE("liveObjects", "()J", LiveObjects),
+    NATIVE("keepAlive", "(Ljava/lang/Object;)V", KeepAlive),
 };
 
 static jclass GlobalClass(JNIEnv* env, const char* name) {

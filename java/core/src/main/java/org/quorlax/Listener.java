@@ -1,6 +1,5 @@
 package org.quorlax;
 
-import java.lang.ref.Reference;
 import java.nio.Buffer;
 import java.nio.ByteOrder;
 import java.nio.FloatBuffer;
@@ -52,11 +51,11 @@ public final class Listener extends NativeObject {
   }
 
   public synchronized void push(float[] samples, int offset, int count) {
-    Objects.checkFromIndexSize(offset, count, Objects.requireNonNull(samples, "samples").length);
+    checkRange(offset, count, Objects.requireNonNull(samples, "samples").length);
     try {
       Native.pushFloats(handle(), samples, offset, count);
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 
@@ -65,11 +64,11 @@ public final class Listener extends NativeObject {
   }
 
   public synchronized void push(short[] samples, int offset, int count) {
-    Objects.checkFromIndexSize(offset, count, Objects.requireNonNull(samples, "samples").length);
+    checkRange(offset, count, Objects.requireNonNull(samples, "samples").length);
     try {
       Native.pushShorts(handle(), samples, offset, count);
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 
@@ -83,7 +82,7 @@ public final class Listener extends NativeObject {
 
   /** Pushes {@code count} samples from {@code index} on; the buffer's position stays. */
   public synchronized void push(FloatBuffer samples, int index, int count) {
-    Objects.checkFromIndexSize(index, count, Objects.requireNonNull(samples, "samples").limit());
+    checkRange(index, count, Objects.requireNonNull(samples, "samples").limit());
     try {
       long listener = handle();
       if (samples.isDirect() && samples.order() == ByteOrder.nativeOrder()) {
@@ -103,7 +102,7 @@ public final class Listener extends NativeObject {
         }
       }
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 
@@ -117,7 +116,7 @@ public final class Listener extends NativeObject {
 
   /** Pushes {@code count} samples from {@code index} on; the buffer's position stays. */
   public synchronized void push(ShortBuffer samples, int index, int count) {
-    Objects.checkFromIndexSize(index, count, Objects.requireNonNull(samples, "samples").limit());
+    checkRange(index, count, Objects.requireNonNull(samples, "samples").limit());
     try {
       long listener = handle();
       if (samples.isDirect() && samples.order() == ByteOrder.nativeOrder()) {
@@ -136,7 +135,7 @@ public final class Listener extends NativeObject {
         }
       }
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 
@@ -148,7 +147,7 @@ public final class Listener extends NativeObject {
     try {
       Native.listenerFlush(handle());
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 
@@ -157,7 +156,7 @@ public final class Listener extends NativeObject {
     try {
       return Native.listenerNext(handle());
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 
@@ -166,7 +165,7 @@ public final class Listener extends NativeObject {
     try {
       return Native.listenerDropped(handle());
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 }

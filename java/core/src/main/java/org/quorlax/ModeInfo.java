@@ -1,7 +1,9 @@
 package org.quorlax;
 
 import java.util.ArrayList;
+import java.util.Collections;
 import java.util.List;
+import java.util.Objects;
 
 /**
  * What a mode is at one sample rate, as the library tells it.
@@ -18,7 +20,9 @@ import java.util.List;
 public record ModeInfo(Mode mode, Mode sends, List<Mode> hears, int tokenSamples, int transmissionSamples,
     int maxEncodedSamples, float lowHz, float highHz) {
   public ModeInfo {
-    hears = List.copyOf(hears);
+    List<Mode> copy = new ArrayList<>(hears);
+    for (Mode band : copy) Objects.requireNonNull(band, "hears holds null");
+    hears = Collections.unmodifiableList(copy);
   }
 
   /** Called by the JNI glue. */

@@ -85,4 +85,7 @@ final class Native {
 
   /** Listeners and senders the glue has created and not yet destroyed. */
   static native long liveObjects();
+
+  /** Does nothing; {@code owner} is reachable until it returns (Android has no reachabilityFence before API 28). */
+  static native void keepAlive(Object owner);
 }

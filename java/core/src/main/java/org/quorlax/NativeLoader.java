@@ -1,17 +1,19 @@
 package org.quorlax;
 
+import java.io.ByteArrayOutputStream;
+import java.io.File;
+import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.OutputStream;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.StandardCopyOption;
 import java.util.Locale;
 
 /**
  * Loads the JNI glue: the file named by the system property {@code quorlax.library.path} when it is
  * set; on Android, the app's own libquorlax_jni.so; otherwise the jar's copy for this platform,
- * extracted to a temporary file that is removed once loaded.
+ * extracted to a temporary file that is removed once loaded. Written with java.io alone, as Android
+ * has it from its first API.
  */
 final class NativeLoader {
   static final String LIBRARY = "quorlax_jni";
@@ -23,7 +25,7 @@ final class NativeLoader {
   static void load() {
     String path = System.getProperty(PATH_PROPERTY, "");
     if (!path.isEmpty()) {
-      System.load(Path.of(path).toAbsolutePath().toString());
+      System.load(new File(path).getAbsolutePath());
     } else if (System.getProperty("java.vm.vendor", "").contains("Android")) {
       System.loadLibrary(LIBRARY);
     } else {
@@ -55,7 +57,10 @@ final class NativeLoader {
   /** The platforms this jar carries a library for, one a line. */
   static String carried() {
     try (InputStream in = NativeLoader.class.getResourceAsStream(RESOURCES + "platforms")) {
-      return in == null ? "" : new String(in.readAllBytes(), StandardCharsets.UTF_8).trim();
+      if (in == null) return "";
+      ByteArrayOutputStream text = new ByteArrayOutputStream();
+      copy(in, text);
+      return new String(text.toByteArray(), StandardCharsets.UTF_8).trim();
     } catch (IOException e) {
       return "";
     }
@@ -69,21 +74,24 @@ final class NativeLoader {
             + carried().replace('\n', ' ') + "); build one with java/build-native.sh and name it with -D"
             + PATH_PROPERTY + "=FILE");
       }
-      Path file = Files.createTempFile(LIBRARY, ".so");
+      File file = File.createTempFile(LIBRARY, ".so");
       try {
-        Files.copy(in, file, StandardCopyOption.REPLACE_EXISTING);
-        System.load(file.toAbsolutePath().toString());
-      } finally {
-        try {
-          Files.deleteIfExists(file);
-        } catch (IOException e) {
-          file.toFile().deleteOnExit();
+        try (OutputStream out = new FileOutputStream(file)) {
+          copy(in, out);
         }
+        System.load(file.getAbsolutePath());
+      } finally {
+        if (!file.delete()) file.deleteOnExit();
       }
     } catch (IOException e) {
       UnsatisfiedLinkError error = new UnsatisfiedLinkError("cannot extract " + resource + ": " + e.getMessage());
       error.initCause(e);
       throw error;
     }
+  }
+
+  private static void copy(InputStream in, OutputStream out) throws IOException {
+    byte[] block = new byte[1 << 16];
+    for (int n; (n = in.read(block)) != -1; ) out.write(block, 0, n);
   }
 }

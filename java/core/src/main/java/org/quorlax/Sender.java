@@ -1,6 +1,5 @@
 package org.quorlax;
 
-import java.lang.ref.Reference;
 import java.nio.Buffer;
 import java.nio.ByteOrder;
 import java.nio.FloatBuffer;
@@ -49,7 +48,7 @@ public final class Sender extends NativeObject {
     try {
       Native.senderStart(handle(), text);
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 
@@ -59,11 +58,11 @@ public final class Sender extends NativeObject {
   }
 
   public synchronized int render(float[] out, int offset, int count) {
-    Objects.checkFromIndexSize(offset, count, Objects.requireNonNull(out, "out").length);
+    checkRange(offset, count, Objects.requireNonNull(out, "out").length);
     try {
       return Native.renderFloats(handle(), out, offset, count);
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
   }
 
@@ -90,7 +89,7 @@ public final class Sender extends NativeObject {
         }
       }
     } finally {
-      Reference.reachabilityFence(this);
+      keepAlive();
     }
     ((Buffer) out).position(at + written);
     return written;

@@ -45,14 +45,14 @@ class NativeMemoryTest {
     assertTrue(grown < 64L << 20, () -> "resident memory grew by " + (grown >> 20) + " MiB");
   }
 
-  /** Forgotten listeners and senders are released by the cleaner once unreachable. */
+  /** Forgotten listeners and senders are released by the release thread once unreachable. */
   @Test
   void forgottenObjectsAreCleaned() throws InterruptedException {
     System.gc();
     long live = Native.liveObjects();
     forget(2000);
     assertTrue(Native.liveObjects() >= live + 2000, "the forgotten objects are alive until collected");
-    // Bounded waiting for the collector and the cleaner thread, not a timing.
+    // Bounded waiting for the collector and the release thread, not a timing.
     for (int i = 0; i < 500 && Native.liveObjects() > live; i++) {
       System.gc();
       Thread.sleep(10);
