@@ -53,7 +53,7 @@ endif()
 # _quorlax_device: play and listen for the package, on the sound-device layer.
 if(TARGET quorlax_device)
   find_package(pybind11 CONFIG REQUIRED)
-  pybind11_add_module(_quorlax_device MODULE NO_EXTRAS ${PROJECT_SOURCE_DIR}/device/python_module.cpp)
+  pybind11_add_module(_quorlax_device MODULE NO_EXTRAS ${PROJECT_SOURCE_DIR}/python/device_module.cpp)
   target_link_libraries(_quorlax_device PRIVATE quorlax_device quorlax_flags)
   set_target_properties(_quorlax_device PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/python)

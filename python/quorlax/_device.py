@@ -15,7 +15,7 @@ from typing import Any, Iterator, List, Optional, Type, Union
 import numpy as np
 
 from ._codec import Decoder, Message, encode
-from ._modes import DEFAULT_BASE_HZ, DEFAULT_RATE, DEFAULT_SEPARATION, ModeLike, decoding_rate
+from ._modes import DEFAULT_BASE_HZ, DEFAULT_SEPARATION, ModeLike, decoding_rate
 
 __all__ = ["Device", "DeviceError", "InputOverflowWarning", "Listening", "devices", "listen", "play"]
 
@@ -142,13 +142,9 @@ def play(text: str, mode: ModeLike = "audible", rate: Optional[int] = None,
     wanted = _device_argument(device)
     with _Translated(native):
         if rate is None:
-            # The device's own rate where the mode works at it (the program's rule).
-            rate = DEFAULT_RATE
-            for d in native.devices():
-                if d["output_channels"] > 0 and (d["default_output"] if wanted == "default" else
-                                                  wanted in (str(d["index"]), d["name"])):
-                    rate = decoding_rate(mode, int(d["default_rate"]))
-                    break
+            # The device's own rate where the mode works at it, the device found as
+            # play finds it (the program's rule).
+            rate = decoding_rate(mode, int(native.find(wanted, False)["default_rate"]))
         one = encode(text, mode, rate)
         audio = one
         if repeat > 1:

@@ -146,6 +146,52 @@ def test_overflow_is_reported_and_listening_goes_on(server):
     assert listening.samples_read == 3 * listening.rate  # listening went on to the end
 
 
+@pytest.fixture
+def more_outputs(server):
+    """Two more outputs, at rates other than the default's 48000 Hz, with descriptions."""
+    modules = []
+    for name, rate, description in (("quorlax_deck_cd", 44100, "Compact-Disc-Deck"),
+                                     ("quorlax_deck_low", 22050, "Telephone-Line")):
+        loaded = subprocess.run(["pactl", "load-module", "module-null-sink", f"sink_name={name}", f"rate={rate}",
+                                 "channels=2", f"sink_properties=device.description={description}"],
+                                env=server.server_env, capture_output=True, text=True, timeout=10)
+        assert loaded.returncode == 0, loaded.stderr
+        modules.append(loaded.stdout.strip())
+    try:
+        yield
+    finally:
+        for m in modules:
+            subprocess.run(["pactl", "unload-module", m], env=server.server_env, timeout=10)
+
+
+@pytest.mark.parametrize("device, mode, rate", [
+    ("quorlax_deck_cd", "audible", 44100),      # the whole name
+    ("deck_c", "audible", 44100),               # part of the name
+    ("COMPACT-disc", "non-audible", 44100),     # part of the description, any case
+    ("deck_low", "audible", 22050),             # the device's rate where the mode works at it
+    ("telephone", "non-audible", 48000),        # else the default
+    ("telephone", "all", 48000),
+    (SINK, "audible", 48000),
+])
+def test_play_picks_the_rate_of_the_device_the_program_would(server, more_outputs, monkeypatch, device, mode, rate):
+    import _quorlax_device
+    played = []
+    monkeypatch.setattr(_quorlax_device, "play", lambda samples, r, d: played.append((len(samples), r, d)))
+    quorlax.play("r4te0k123", mode=mode, device=device)
+    assert played == [(len(quorlax.encode("r4te0k123", mode, rate)), rate, device)]
+    # The same device by its index.
+    (whole,) = [d for d in quorlax.devices() if d.output_channels > 0 and
+                (device.lower() in d.name.lower() or device.lower() in d.description.lower())]
+    quorlax.play("r4te0k123", mode=mode, device=whole.index)
+    assert played[-1][1:] == (rate, str(whole.index))
+
+
+def test_play_names_the_devices_a_partial_name_matches(server, more_outputs):
+    # Several matches are not guessed at, as in the program.
+    with pytest.raises(quorlax.DeviceError, match="matches several output devices"):
+        quorlax.play("r4te0k123", device="quorlax_deck")
+
+
 @pytest.mark.parametrize("call", [
     lambda: quorlax.listen(device="nosuchdevice"),
     lambda: quorlax.play("hello1234", device="nosuchdevice"),

@@ -44,6 +44,21 @@ py::list Devices() {
   return out;
 }
 
+// The device that play (input false) or Capture (input true) would open for
+// `device`, found by the rule the program uses: the default, an index, a whole
+// name, or the one device whose name or description contains it.
+py::dict Find(const std::string& device, bool input) {
+  std::unique_ptr<qd::Session> session;
+  {
+    py::gil_scoped_release nogil;
+    session.reset(new qd::Session);
+  }
+  py::dict out = Describe(session->Find(device, input));
+  py::gil_scoped_release nogil;
+  session.reset();
+  return out;
+}
+
 // Plays on a worker thread so that this one can take Ctrl-C.
 void Play(py::array_t<float, py::array::c_style | py::array::forcecast> samples, int rate,
           const std::string& device) {
@@ -126,6 +141,8 @@ PYBIND11_MODULE(_quorlax_device, m) {
   m.doc() = "Sound devices through PortAudio, for the quorlax package";
   py::register_exception<qd::DeviceError>(m, "DeviceError", PyExc_OSError);
   m.def("devices", &Devices, "Input and output devices as dicts.");
+  m.def("find", &Find, py::arg("device"), py::arg("input"),
+        "The device (a dict as devices() gives) that play or Capture would open for `device`.");
   m.def("play", &Play, py::arg("samples"), py::arg("rate"), py::arg("device") = "default",
         "Plays mono float32 samples and returns once they have been played.");
   py::class_<Capture>(m, "Capture")
