@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "Globals.h"
 #include "ZunCoreLib_api.h"
+#include "core/MultiToneBand.h"
 #include "audio_sources.h"
 #include "test_support.h"
 
@@ -183,6 +185,45 @@ TEST(Listener, TalkerThroughout) {
       }
     }
     EXPECT_EQ(heard, trials) << rate;
+  }
+}
+
+// A door that holds for longer than a token is still one transmission,
+// reported once whatever the lead-in: before the transmission and under its
+// first token, the first door tone with the second one weaker beside it (as
+// a talker's voice can make them).
+TEST(Listener, LongDoorIsReportedOnce) {
+  int tones[2];
+  QUORLAX::MultiToneBand::TonesOf(Globals::getIdxFromChar(Globals::frontDoorTokens[0]), tones);
+  const int tone1 = tones[0];
+  QUORLAX::MultiToneBand::TonesOf(Globals::getIdxFromChar(Globals::frontDoorTokens[1]), tones);
+  const int tone2 = tones[0];
+  for (float rate : {44100.0f, 48000.0f}) {
+    for (int band : {2, 4}) {
+      QUORLAX_BandInfoEx info{};
+      info.size = sizeof info;
+      ASSERT_EQ(QUORLAX_GetBandInfoEx(band, rate, 0.0f, 0, &info), 0);
+      const std::vector<float> tx = Transmission(band, rate, "longdoor1");
+      const float amplitude = std::sqrt(Power(tx));
+      const int token = TokenSamples(rate);
+      for (int sixteenths = 12; sixteenths <= 32; ++sixteenths) {
+        const size_t lead = static_cast<size_t>(token) * sixteenths / 16, at = static_cast<size_t>(0.2 * rate) + lead;
+        std::vector<float> audio(at, 0.0f);
+        Append(audio, tx);
+        Append(audio, Silence(static_cast<size_t>(0.2 * rate)));
+        for (size_t i = at - lead; i < at + token; ++i) {
+          const double t = static_cast<double>(i) / rate;
+          audio[i] += amplitude * static_cast<float>(std::sin(2 * M_PI * info.tone_hz[tone1] * t) +
+                                                     0.6 * std::sin(2 * M_PI * info.tone_hz[tone2] * t));
+        }
+        Listening l(QUORLAX_MODE_ALL, rate);
+        const std::vector<QUORLAX_Message> got = l.Hear(audio, {4096});
+        const std::string where =
+            std::to_string(rate) + " band " + std::to_string(band) + " lead " + std::to_string(sixteenths) + "/16";
+        EXPECT_EQ(got.size(), 1u) << where;
+        for (const QUORLAX_Message& m : got) EXPECT_EQ(std::string(m.text), "longdoor1") << where;
+      }
+    }
   }
 }
 

@@ -213,7 +213,12 @@ void Listener::StartReader(int band) {
       break;
     }
   int& open = openCluster_[band];
-  if (open >= 0 && frameCount_ - clusters_[open].anchorFrame > half_) open = -1;
+  // A cluster takes doors until a token has passed without one: a talker can
+  // make one transmission's door hold for longer than a token, and a cluster
+  // closed a token after its first door then let the later doors read the
+  // same transmission again.
+  if (open >= 0 && frameCount_ - clusters_[open].lastDoorFrame > half_) open = -1;
+  if (open >= 0) clusters_[open].lastDoorFrame = frameCount_;
   // Neighbouring doors of one transmission are read every few milliseconds,
   // not at every hop: a hop or two of misalignment costs a token nothing.
   if (open >= 0 && (frameCount_ - clusters_[open].anchorFrame) % doorStride_ != 0) return;
@@ -229,7 +234,7 @@ void Listener::StartReader(int band) {
     c.live = true;
     ++liveClusters_;
     c.band = band;
-    c.anchorFrame = frameCount_;
+    c.anchorFrame = c.lastDoorFrame = frameCount_;
     Queue<HeardDoor>& q = doorsOpened_;
     q.items[(q.head + q.count) % q.capacity] = HeardDoor{bandModes_[band], DoorStart()};
     if (q.count < q.capacity)
@@ -321,7 +326,7 @@ void Listener::ResolveClusters(bool force) {
   for (int i = 0; i < clusterCount_; ++i) {
     Cluster& c = clusters_[i];
     if (!c.live || c.readers > 0) continue;
-    const bool accepting = openCluster_[c.band] == i && frameCount_ - c.anchorFrame <= half_;
+    const bool accepting = openCluster_[c.band] == i && frameCount_ - c.lastDoorFrame <= half_;
     if (accepting && !force) continue;
     if (openCluster_[c.band] == i) openCluster_[c.band] = -1;
     c.live = false;

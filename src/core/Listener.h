@@ -116,11 +116,12 @@ class Listener {
     uint8_t values[20];
     bool active;
   };
-  // Readers of one band whose doors lie within a token of the first one.
+  // Readers of one band whose doors follow each other less than a token apart.
   struct Cluster {
     bool live;
     int band;
-    long long anchorFrame;
+    long long anchorFrame;    // its first door's frame: the readers' stride counts from it
+    long long lastDoorFrame;  // its latest door's
     int readers;
     bool haveOk, haveFailed;
     HeardMessage bestOk, bestFailed;
