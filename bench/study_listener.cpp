@@ -1,11 +1,19 @@
 // Studies of how transmissions are heard where people are: a talker speaking
 // throughout or stopping just before, two senders in different bands at once,
-// and white noise. Each trial is decoded by the listener and by the streaming
+// white noise, a sender whose speed, pitch or tempo is off, and a tilted
+// response. Each trial is decoded by the listener and by the streaming
 // decoder on the same audio. Prints one CSV row per condition:
 //   study,rate,band,level_db,trials,listener,decoder
-// scripts/study.sh runs it and draws docs/studies.png.
+// (level_db: the talker's level, the SNR, the offset in percent, or the tilt
+// in dB). scripts/study.sh runs it and draws docs/studies.png.
 //
-// Usage: study_listener [--trials N] [--seed S] [talker|pause|overlap|noise]...
+// Usage: study_listener [--trials N] [--seed S] [--rates 44100,48000]
+//   [--bands audible,nonaudible,compression] [--points p1,p2,...]
+//   [talker|pause|overlap|noise|speed|pitch|tempo|tilt]...
+// --points replaces the levels of the noise, offset and tilt studies.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +32,17 @@ namespace {
 
 const char* kVoices[] = {"en", "en-us+f3", "en-gb-scotland+m3", "en-us+f5"};
 const char kAlphabet[] = "0123456789abcdefghijklmnopqrstuv";
+
+struct Options {
+  int trials = 40;
+  uint32_t seed = 1;
+  std::vector<float> rates = {44100.0f, 48000.0f};
+  std::vector<int> bands = {QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_NONAUDIBLE, QUORLAX_MODE_COMPRESSION};
+  std::vector<double> points;  // empty: each study's own
+  double snr = 0.0;
+  bool snrGiven = false;
+  std::vector<double> PointsOr(std::vector<double> fallback) const { return points.empty() ? fallback : points; }
+};
 
 struct Sent {
   std::string text;
@@ -99,13 +118,15 @@ struct Speakers {
 
 // A talker at `levelDb` relative to the transmission, speaking throughout (or,
 // with `pause`, stopping 0 to 0.3 s before the transmission starts).
-void Talker(float rate, int trials, uint32_t seed, bool pause) {
+void Talker(const Options& o, float rate, bool pause) {
+  const int trials = o.trials;
+  const uint32_t seed = o.seed;
   Speakers speakers(rate);
   if (speakers.clips.empty()) {
     std::fprintf(stderr, "study: espeak-ng is missing\n");
     return;
   }
-  for (int band : {QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_NONAUDIBLE, QUORLAX_MODE_COMPRESSION}) {
+  for (int band : o.bands) {
     for (double levelDb : {-6.0, 0.0, 6.0}) {
       int heardL = 0, heardD = 0;
       std::mt19937 rng(seed + band * 100 + static_cast<int>(levelDb));
@@ -130,7 +151,9 @@ void Talker(float rate, int trials, uint32_t seed, bool pause) {
 }
 
 // Two senders in different bands, overlapping by 0.5 to 2 s.
-void Overlap(float rate, int trials, uint32_t seed) {
+void Overlap(const Options& o, float rate) {
+  const int trials = o.trials;
+  const uint32_t seed = o.seed;
   const int pairs[][2] = {{QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_NONAUDIBLE},
                           {QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_COMPRESSION},
                           {QUORLAX_MODE_NONAUDIBLE, QUORLAX_MODE_COMPRESSION}};
@@ -155,13 +178,14 @@ void Overlap(float rate, int trials, uint32_t seed) {
   }
 }
 
-// White noise at SNR (transmission power over noise power).
-void Noise(float rate, int trials, uint32_t seed) {
-  for (int band : {QUORLAX_MODE_AUDIBLE, QUORLAX_MODE_NONAUDIBLE, QUORLAX_MODE_COMPRESSION}) {
-    for (double snr = -22.0; snr <= -14.0; snr += 1.0) {
+// White noise at SNR (transmission power over noise power, the noise over
+// the whole trial).
+void Noise(const Options& o, float rate) {
+  for (int band : o.bands) {
+    for (double snr : o.PointsOr({-22, -21, -20, -19, -18, -17, -16, -15, -14})) {
       int heardL = 0, heardD = 0;
-      std::mt19937 rng(seed + band);
-      for (int t = 0; t < trials; ++t) {
+      std::mt19937 rng(o.seed + band);
+      for (int t = 0; t < o.trials; ++t) {
         const Sent s{RandomText(rng), band};
         const std::vector<float> tx = Transmission(band, rate, s.text);
         std::vector<float> audio(static_cast<size_t>(rate * (0.2 + 0.5 * (rng() % 1000) / 1000.0)), 0.0f);
@@ -170,23 +194,181 @@ void Noise(float rate, int trials, uint32_t seed) {
         AddNoise(audio, Power(tx), static_cast<float>(snr), rng());
         Decode(audio, rate, {s}, &heardL, &heardD);
       }
-      std::printf("noise,%d,%s,%g,%d,%d,%d\n", static_cast<int>(rate), BandName(band), snr, trials, heardL, heardD);
+      std::printf("noise,%d,%s,%g,%d,%d,%d\n", static_cast<int>(rate), BandName(band), snr, o.trials, heardL, heardD);
       std::fflush(stdout);
     }
   }
 }
 
+// Runs `audio` through sox with `effects` (and `rate` in and out: sox
+// resamples whatever an effect does to the rate). Exits on failure.
+std::vector<float> ThroughSox(const std::vector<float>& audio, float rate, const std::string& effects) {
+  char in[] = "/tmp/quorlax-study-XXXXXX", out[] = "/tmp/quorlax-study-XXXXXX";
+  const int fi = mkstemp(in), fo = mkstemp(out);
+  if (fi < 0 || fo < 0) {
+    std::perror("study: mkstemp");
+    std::exit(2);
+  }
+  FILE* f = fdopen(fi, "wb");
+  std::fwrite(audio.data(), sizeof(float), audio.size(), f);
+  std::fclose(f);
+  close(fo);
+  const std::string r = std::to_string(static_cast<int>(rate));
+  const std::string cmd = "sox -D -t f32 -r " + r + " -c 1 " + in + " -t f32 -r " + r + " -c 1 " + out + " " +
+                          effects + " 2>/dev/null";
+  const int rc = std::system(cmd.c_str());
+  std::vector<float> result;
+  f = std::fopen(out, "rb");
+  if (rc == 0 && f != nullptr) {
+    float buf[4096];
+    size_t got;
+    while ((got = std::fread(buf, sizeof(float), 4096, f)) > 0) result.insert(result.end(), buf, buf + got);
+  }
+  if (f != nullptr) std::fclose(f);
+  std::remove(in);
+  std::remove(out);
+  if (rc != 0 || result.empty()) {
+    std::fprintf(stderr, "study: sox failed: %s\n", cmd.c_str());
+    std::exit(2);
+  }
+  return result;
+}
+
+// The transmission with a little quiet on both sides, so that an effect's
+// delay or edges cannot cut into it.
+std::vector<float> Padded(const std::vector<float>& tx, float rate) {
+  std::vector<float> out = Silence(static_cast<size_t>(0.05 * rate));
+  Append(out, tx);
+  Append(out, Silence(static_cast<size_t>(0.05 * rate)));
+  return out;
+}
+
+// A sender whose speed (pitch and time), pitch alone or tempo alone is off
+// by `percent`, in white noise at `o.snr` dB (0 unless given).
+void Offset(const Options& o, float rate, const std::string& kind) {
+  for (int band : o.bands) {
+    for (double percent : o.PointsOr({-2, -1.5, -1, -0.5, 0, 0.5, 1, 1.5, 2})) {
+      const double factor = 1.0 + percent / 100.0;
+      char effect[64];
+      if (kind == "speed") std::snprintf(effect, sizeof effect, "speed %.6f", factor);
+      if (kind == "pitch") std::snprintf(effect, sizeof effect, "pitch %.4f", 1200.0 * std::log2(factor));
+      if (kind == "tempo") std::snprintf(effect, sizeof effect, "tempo %.6f", factor);
+      int heardL = 0, heardD = 0;
+      std::mt19937 rng(o.seed + band);
+      for (int t = 0; t < o.trials; ++t) {
+        const Sent s{RandomText(rng), band};
+        const std::vector<float> tx = Transmission(band, rate, s.text);
+        const std::vector<float> played = percent == 0.0 ? Padded(tx, rate) : ThroughSox(Padded(tx, rate), rate, effect);
+        std::vector<float> audio(static_cast<size_t>(rate * (0.2 + 0.5 * (rng() % 1000) / 1000.0)), 0.0f);
+        Append(audio, played);
+        audio.resize(audio.size() + static_cast<size_t>(0.3 * rate), 0.0f);
+        AddNoise(audio, Power(tx), static_cast<float>(o.snr), rng());
+        Decode(audio, rate, {s}, &heardL, &heardD);
+      }
+      std::printf("%s,%d,%s,%g,%d,%d,%d\n", kind.c_str(), static_cast<int>(rate), BandName(band), percent, o.trials,
+                  heardL, heardD);
+      std::fflush(stdout);
+    }
+  }
+}
+
+// Linear-phase FIR whose gain in dB rises linearly by `tiltDb` from lowHz to
+// highHz, through 0 dB halfway, and stays flat outside: frequency sampling,
+// Blackman window.
+std::vector<double> TiltFilter(float rate, double lowHz, double highHz, double tiltDb) {
+  const int taps = 1023, points = 4096;
+  std::vector<double> h(taps, 0.0);
+  const double pi = 3.14159265358979323846;
+  for (int k = 0; k <= points / 2; ++k) {
+    const double f = k * static_cast<double>(rate) / points;
+    const double x = std::min(1.0, std::max(0.0, (f - lowHz) / (highHz - lowHz)));
+    const double gain = std::pow(10.0, (x - 0.5) * tiltDb / 20.0) * ((k == 0 || k == points / 2) ? 1.0 : 2.0) / points;
+    for (int n = 0; n < taps; ++n) h[n] += gain * std::cos(2.0 * pi * k * (n - (taps - 1) / 2.0) / points);
+  }
+  for (int n = 0; n < taps; ++n)
+    h[n] *= 0.42 - 0.5 * std::cos(2.0 * pi * n / (taps - 1)) + 0.08 * std::cos(4.0 * pi * n / (taps - 1));
+  return h;
+}
+
+// A sender or microphone whose response tilts by `tiltDb` across the band
+// (negative: the top tone weakest), level at the band's middle, then white
+// noise at `o.snr` dB (-10 unless given) against the transmission as sent.
+void Tilt(const Options& o, float rate) {
+  for (int band : o.bands) {
+    QUORLAX_BandInfoEx info;
+    info.size = sizeof info;
+    if (QUORLAX_GetBandInfoEx(band, rate, QUORLAX_GetDefaultCustomBase(), QUORLAX_GetDefaultCustomSeparation(),
+                              &info) != 0)
+      continue;
+    for (double tilt : o.PointsOr({-30, 30})) {
+      const std::vector<double> h = TiltFilter(rate, info.low_hz, info.high_hz, tilt);
+      std::string coefs = "fir";
+      char c[32];
+      for (double v : h) {
+        std::snprintf(c, sizeof c, " %.9g", v);
+        coefs += c;
+      }
+      int heardL = 0, heardD = 0;
+      std::mt19937 rng(o.seed + band);
+      for (int t = 0; t < o.trials; ++t) {
+        const Sent s{RandomText(rng), band};
+        const std::vector<float> tx = Transmission(band, rate, s.text);
+        std::vector<float> audio(static_cast<size_t>(rate * (0.2 + 0.5 * (rng() % 1000) / 1000.0)), 0.0f);
+        Append(audio, ThroughSox(Padded(tx, rate), rate, coefs));
+        audio.resize(audio.size() + static_cast<size_t>(0.3 * rate), 0.0f);
+        AddNoise(audio, Power(tx), static_cast<float>(o.snr), rng());
+        Decode(audio, rate, {s}, &heardL, &heardD);
+      }
+      std::printf("tilt,%d,%s,%g,%d,%d,%d\n", static_cast<int>(rate), BandName(band), tilt, o.trials, heardL, heardD);
+      std::fflush(stdout);
+    }
+  }
+}
+
+// Comma-separated numbers.
+template <class T>
+std::vector<T> ListOf(const char* text) {
+  std::vector<T> out;
+  for (const char* p = text; *p != '\0';) {
+    char* end;
+    out.push_back(static_cast<T>(std::strtod(p, &end)));
+    if (end == p) break;
+    p = *end == ',' ? end + 1 : end;
+  }
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  int trials = 40;
-  uint32_t seed = 1;
+  Options o;
   std::vector<std::string> studies;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--trials") && i + 1 < argc) {
-      trials = std::atoi(argv[++i]);
-    } else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) {
-      seed = static_cast<uint32_t>(std::atoi(argv[++i]));
+    const bool more = i + 1 < argc;
+    if (!std::strcmp(argv[i], "--trials") && more) {
+      o.trials = std::atoi(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--seed") && more) {
+      o.seed = static_cast<uint32_t>(std::atoi(argv[++i]));
+    } else if (!std::strcmp(argv[i], "--rates") && more) {
+      o.rates = ListOf<float>(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--points") && more) {
+      o.points = ListOf<double>(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--snr") && more) {
+      o.snr = std::atof(argv[++i]);
+      o.snrGiven = true;
+    } else if (!std::strcmp(argv[i], "--bands") && more) {
+      o.bands.clear();
+      std::string names = argv[++i];
+      for (size_t at = 0; at <= names.size();) {
+        const size_t comma = std::min(names.find(',', at), names.size());
+        const int band = QUORLAX_ModeFromName(names.substr(at, comma - at).c_str());
+        if (band < 0) {
+          std::fprintf(stderr, "study: no band called %s\n", names.substr(at, comma - at).c_str());
+          return 2;
+        }
+        o.bands.push_back(band);
+        at = comma + 1;
+      }
     } else {
       studies.push_back(argv[i]);
     }
@@ -194,11 +376,21 @@ int main(int argc, char** argv) {
   if (studies.empty()) studies = {"talker", "pause", "overlap", "noise"};
   std::printf("study,rate,band,level_db,trials,listener,decoder\n");
   for (const std::string& s : studies)
-    for (float rate : {44100.0f, 48000.0f}) {
-      if (s == "talker") Talker(rate, trials, seed, false);
-      if (s == "pause") Talker(rate, trials, seed, true);
-      if (s == "overlap") Overlap(rate, trials, seed);
-      if (s == "noise") Noise(rate, trials, seed);
+    for (float rate : o.rates) {
+      if (s == "talker") Talker(o, rate, false);
+      if (s == "pause") Talker(o, rate, true);
+      if (s == "overlap") Overlap(o, rate);
+      if (s == "noise") Noise(o, rate);
+      if (s == "speed" || s == "pitch" || s == "tempo") {
+        Options at = o;
+        if (!o.snrGiven) at.snr = 0.0;
+        Offset(at, rate, s);
+      }
+      if (s == "tilt") {
+        Options at = o;
+        if (!o.snrGiven) at.snr = -10.0;
+        Tilt(at, rate);
+      }
     }
   return 0;
 }
