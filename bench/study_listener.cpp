@@ -1,7 +1,7 @@
 // Studies of how transmissions are heard where people are: a talker speaking
 // throughout or stopping just before, two senders in different bands at once,
-// white noise, a sender whose speed, pitch or tempo is off, and a tilted
-// response. Each trial is decoded by the listener and by the streaming
+// white noise, a sender whose speed, pitch or tempo is off (sox), and a
+// tilted response. Each trial is decoded by the listener and by the streaming
 // decoder on the same audio. Prints one CSV row per condition:
 //   study,rate,band,level_db,trials,listener,decoder
 // (level_db: the talker's level, the SNR, the offset in percent, or the tilt
@@ -178,26 +178,33 @@ void Overlap(const Options& o, float rate) {
   }
 }
 
-// White noise at SNR (transmission power over noise power, the noise over
-// the whole trial).
-void Noise(const Options& o, float rate) {
-  for (int band : o.bands) {
-    for (double snr : o.PointsOr({-22, -21, -20, -19, -18, -17, -16, -15, -14})) {
-      int heardL = 0, heardD = 0;
-      std::mt19937 rng(o.seed + band);
-      for (int t = 0; t < o.trials; ++t) {
-        const Sent s{RandomText(rng), band};
-        const std::vector<float> tx = Transmission(band, rate, s.text);
-        std::vector<float> audio(static_cast<size_t>(rate * (0.2 + 0.5 * (rng() % 1000) / 1000.0)), 0.0f);
-        Append(audio, tx);
-        audio.resize(audio.size() + static_cast<size_t>(0.3 * rate), 0.0f);
-        AddNoise(audio, Power(tx), static_cast<float>(snr), rng());
-        Decode(audio, rate, {s}, &heardL, &heardD);
-      }
-      std::printf("noise,%d,%s,%g,%d,%d,%d\n", static_cast<int>(rate), BandName(band), snr, o.trials, heardL, heardD);
-      std::fflush(stdout);
-    }
+// One point of a study: `trials` random transmissions of `band`, each passed
+// through `channel`, placed 0.2 to 0.7 s into the trial and followed by
+// 0.3 s, in white noise at `snr` dB (transmission power, as sent, over noise
+// power over the whole trial). Prints the row.
+template <class Channel>
+void Point(const Options& o, const char* study, float rate, int band, double level, double snr, Channel channel) {
+  int heardL = 0, heardD = 0;
+  std::mt19937 rng(o.seed + band);
+  for (int t = 0; t < o.trials; ++t) {
+    const Sent s{RandomText(rng), band};
+    const std::vector<float> tx = Transmission(band, rate, s.text);
+    const std::vector<float> played = channel(tx);
+    std::vector<float> audio(static_cast<size_t>(rate * (0.2 + 0.5 * (rng() % 1000) / 1000.0)), 0.0f);
+    Append(audio, played);
+    audio.resize(audio.size() + static_cast<size_t>(0.3 * rate), 0.0f);
+    AddNoise(audio, Power(tx), static_cast<float>(snr), rng());
+    Decode(audio, rate, {s}, &heardL, &heardD);
   }
+  std::printf("%s,%d,%s,%g,%d,%d,%d\n", study, static_cast<int>(rate), BandName(band), level, o.trials, heardL, heardD);
+  std::fflush(stdout);
+}
+
+// White noise at SNR.
+void Noise(const Options& o, float rate) {
+  for (int band : o.bands)
+    for (double snr : o.PointsOr({-23, -22, -21, -20, -19, -18, -17}))
+      Point(o, "noise", rate, band, snr, snr, [](const std::vector<float>& tx) { return tx; });
 }
 
 // Runs `audio` through sox with `effects` (and `rate` in and out: sox
@@ -253,41 +260,11 @@ void Offset(const Options& o, float rate, const std::string& kind) {
       if (kind == "speed") std::snprintf(effect, sizeof effect, "speed %.6f", factor);
       if (kind == "pitch") std::snprintf(effect, sizeof effect, "pitch %.4f", 1200.0 * std::log2(factor));
       if (kind == "tempo") std::snprintf(effect, sizeof effect, "tempo %.6f", factor);
-      int heardL = 0, heardD = 0;
-      std::mt19937 rng(o.seed + band);
-      for (int t = 0; t < o.trials; ++t) {
-        const Sent s{RandomText(rng), band};
-        const std::vector<float> tx = Transmission(band, rate, s.text);
-        const std::vector<float> played = percent == 0.0 ? Padded(tx, rate) : ThroughSox(Padded(tx, rate), rate, effect);
-        std::vector<float> audio(static_cast<size_t>(rate * (0.2 + 0.5 * (rng() % 1000) / 1000.0)), 0.0f);
-        Append(audio, played);
-        audio.resize(audio.size() + static_cast<size_t>(0.3 * rate), 0.0f);
-        AddNoise(audio, Power(tx), static_cast<float>(o.snr), rng());
-        Decode(audio, rate, {s}, &heardL, &heardD);
-      }
-      std::printf("%s,%d,%s,%g,%d,%d,%d\n", kind.c_str(), static_cast<int>(rate), BandName(band), percent, o.trials,
-                  heardL, heardD);
-      std::fflush(stdout);
+      Point(o, kind.c_str(), rate, band, percent, o.snr, [&](const std::vector<float>& tx) {
+        return percent == 0.0 ? Padded(tx, rate) : ThroughSox(Padded(tx, rate), rate, effect);
+      });
     }
   }
-}
-
-// Linear-phase FIR whose gain in dB rises linearly by `tiltDb` from lowHz to
-// highHz, through 0 dB halfway, and stays flat outside: frequency sampling,
-// Blackman window.
-std::vector<double> TiltFilter(float rate, double lowHz, double highHz, double tiltDb) {
-  const int taps = 1023, points = 4096;
-  std::vector<double> h(taps, 0.0);
-  const double pi = 3.14159265358979323846;
-  for (int k = 0; k <= points / 2; ++k) {
-    const double f = k * static_cast<double>(rate) / points;
-    const double x = std::min(1.0, std::max(0.0, (f - lowHz) / (highHz - lowHz)));
-    const double gain = std::pow(10.0, (x - 0.5) * tiltDb / 20.0) * ((k == 0 || k == points / 2) ? 1.0 : 2.0) / points;
-    for (int n = 0; n < taps; ++n) h[n] += gain * std::cos(2.0 * pi * k * (n - (taps - 1) / 2.0) / points);
-  }
-  for (int n = 0; n < taps; ++n)
-    h[n] *= 0.42 - 0.5 * std::cos(2.0 * pi * n / (taps - 1)) + 0.08 * std::cos(4.0 * pi * n / (taps - 1));
-  return h;
 }
 
 // A sender or microphone whose response tilts by `tiltDb` across the band
@@ -300,27 +277,10 @@ void Tilt(const Options& o, float rate) {
     if (QUORLAX_GetBandInfoEx(band, rate, QUORLAX_GetDefaultCustomBase(), QUORLAX_GetDefaultCustomSeparation(),
                               &info) != 0)
       continue;
-    for (double tilt : o.PointsOr({-30, 30})) {
+    for (double tilt : o.PointsOr({-40, -30, -20, 20, 30, 40})) {
       const std::vector<double> h = TiltFilter(rate, info.low_hz, info.high_hz, tilt);
-      std::string coefs = "fir";
-      char c[32];
-      for (double v : h) {
-        std::snprintf(c, sizeof c, " %.9g", v);
-        coefs += c;
-      }
-      int heardL = 0, heardD = 0;
-      std::mt19937 rng(o.seed + band);
-      for (int t = 0; t < o.trials; ++t) {
-        const Sent s{RandomText(rng), band};
-        const std::vector<float> tx = Transmission(band, rate, s.text);
-        std::vector<float> audio(static_cast<size_t>(rate * (0.2 + 0.5 * (rng() % 1000) / 1000.0)), 0.0f);
-        Append(audio, ThroughSox(Padded(tx, rate), rate, coefs));
-        audio.resize(audio.size() + static_cast<size_t>(0.3 * rate), 0.0f);
-        AddNoise(audio, Power(tx), static_cast<float>(o.snr), rng());
-        Decode(audio, rate, {s}, &heardL, &heardD);
-      }
-      std::printf("tilt,%d,%s,%g,%d,%d,%d\n", static_cast<int>(rate), BandName(band), tilt, o.trials, heardL, heardD);
-      std::fflush(stdout);
+      Point(o, "tilt", rate, band, tilt, o.snr,
+            [&](const std::vector<float>& tx) { return Filtered(Padded(tx, rate), h); });
     }
   }
 }
@@ -373,7 +333,7 @@ int main(int argc, char** argv) {
       studies.push_back(argv[i]);
     }
   }
-  if (studies.empty()) studies = {"talker", "pause", "overlap", "noise"};
+  if (studies.empty()) studies = {"talker", "pause", "overlap", "noise", "tilt", "speed", "pitch", "tempo"};
   std::printf("study,rate,band,level_db,trials,listener,decoder\n");
   for (const std::string& s : studies)
     for (float rate : o.rates) {

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   python3-dev python3-numpy python3-pytest python3-venv python3-pip
   python3-setuptools python3-matplotlib python3-soundfile pybind11-dev python3-distributed
-  libsndfile1-dev libsoxr-dev pkg-config valgrind libfftw3-dev libclang-rt-14-dev espeak-ng
+  libsndfile1-dev libsoxr-dev pkg-config valgrind libfftw3-dev libclang-rt-14-dev espeak-ng sox
   emscripten node-acorn chromium
   firefox-esr webkit2gtk-driver xvfb
   dpkg-dev file

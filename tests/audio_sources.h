@@ -170,4 +170,36 @@ class Speech : public Source {
   size_t pos_ = 0;
 };
 
+// A linear-phase FIR (frequency sampling, Blackman window, 1023 taps) whose
+// gain in dB rises linearly by `tiltDb` from lowHz to highHz, through 0 dB
+// halfway, and stays flat outside: a sender or microphone whose response
+// tilts across a band.
+inline std::vector<double> TiltFilter(float rate, double lowHz, double highHz, double tiltDb) {
+  const int taps = 1023, points = 4096;
+  const double pi = 3.14159265358979323846;
+  std::vector<double> h(taps, 0.0);
+  for (int k = 0; k <= points / 2; ++k) {
+    const double f = k * static_cast<double>(rate) / points;
+    const double x = std::min(1.0, std::max(0.0, (f - lowHz) / (highHz - lowHz)));
+    const double gain = std::pow(10.0, (x - 0.5) * tiltDb / 20.0) * ((k == 0 || k == points / 2) ? 1.0 : 2.0) / points;
+    for (int n = 0; n < taps; ++n) h[n] += gain * std::cos(2.0 * pi * k * (n - (taps - 1) / 2.0) / points);
+  }
+  for (int n = 0; n < taps; ++n)
+    h[n] *= 0.42 - 0.5 * std::cos(2.0 * pi * n / (taps - 1)) + 0.08 * std::cos(4.0 * pi * n / (taps - 1));
+  return h;
+}
+
+// x through the FIR h, delay removed: as long as x.
+inline std::vector<float> Filtered(const std::vector<float>& x, const std::vector<double>& h) {
+  const long half = static_cast<long>(h.size() / 2), n = static_cast<long>(x.size());
+  std::vector<float> y(x.size());
+  for (long i = 0; i < n; ++i) {
+    double acc = 0.0;
+    const long lo = std::max(0L, i + half - n + 1), hi = std::min(static_cast<long>(h.size()), i + half + 1);
+    for (long k = lo; k < hi; ++k) acc += h[k] * x[i + half - k];
+    y[i] = static_cast<float>(acc);
+  }
+  return y;
+}
+
 }  // namespace qtest
