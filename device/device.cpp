@@ -21,8 +21,22 @@
 #include "ring.h"
 #include "server_devices.h"
 
+#ifdef QUORLAX_DEVICE_PORTAUDIO_DIAGNOSTICS
+// PortAudio's hook for its diagnostics (pa_debugprint.h, which Debian does not install).
+extern "C" {
+typedef void (*PaUtilLogCallback)(const char* log);
+void PaUtil_SetDebugPrintFunction(PaUtilLogCallback cb);
+}
+#endif
+
 namespace quorlax_device {
 namespace {
+
+#ifdef QUORLAX_DEVICE_PORTAUDIO_DIAGNOSTICS
+// What PortAudio's threads say about a failing device ("Expression ... failed
+// in pa_linux_alsa.c") comes to us as a DeviceError from the reader instead.
+extern "C" void IgnorePortAudioDiagnostic(const char*) {}
+#endif
 
 using Clock = std::chrono::steady_clock;
 
@@ -191,6 +205,9 @@ Session::Session() {
   if (!AlsaHasDevices())
     throw DeviceError("no sound devices: ALSA's configuration defines none (is its alsa.conf installed?)");
 #endif
+#ifdef QUORLAX_DEVICE_PORTAUDIO_DIAGNOSTICS
+  PaUtil_SetDebugPrintFunction(IgnorePortAudioDiagnostic);
+#endif
   PaError e;
   {
     MutedStderr quiet;
@@ -287,10 +304,11 @@ namespace {
 
 struct PlayState {
   const float* samples;
-  size_t count;
+  size_t count;   // samples of one copy
+  size_t period;  // one copy and the silence after it
+  size_t total;   // every copy, without silence after the last
   int rate;
   size_t pos = 0;  // callback only
-  std::atomic<size_t> played{0};
   // Stream time at which the last sample reaches the speaker, once known
   // (0 when the host gives no times); set with `handed`.
   std::atomic<double> dac_end{0.0};
@@ -298,19 +316,23 @@ struct PlayState {
   int channels = 1;
 };
 
-// Plays the samples, then silence until the caller stops the stream: the
-// caller waits for the last sample to be heard rather than handed over.
+// Plays the copies, then silence until the caller stops the stream: the
+// caller waits for the last sample to be heard rather than handed over. The
+// copies are read from the one, so any number of them costs no memory.
 int PlayCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                  PaStreamCallbackFlags, void* user) {
   auto* p = static_cast<PlayState*>(user);
   float* out = static_cast<float*>(output);
   const size_t before = p->pos;
   for (unsigned long i = 0; i < frames; ++i) {
-    const float v = p->pos < p->count ? p->samples[p->pos++] : 0.0f;
+    float v = 0.0f;
+    if (p->pos < p->total) {
+      const size_t within = p->pos++ % p->period;
+      if (within < p->count) v = p->samples[within];
+    }
     for (int c = 0; c < p->channels; ++c) *out++ = v;
   }
-  p->played.store(p->pos, std::memory_order_release);
-  if (p->pos == p->count && !p->handed.load(std::memory_order_relaxed)) {
+  if (p->pos == p->total && !p->handed.load(std::memory_order_relaxed)) {
     const double dac = time != nullptr ? time->outputBufferDacTime : 0.0;
     p->dac_end.store(dac > 0.0 ? dac + static_cast<double>(p->pos - before) / p->rate : 0.0);
     p->handed.store(true, std::memory_order_release);
@@ -321,9 +343,13 @@ int PlayCallback(const void*, void* output, unsigned long frames, const PaStream
 }  // namespace
 
 void Play(const Session& session, const DeviceInfo& device, const float* samples, size_t count, int rate,
-          const std::atomic<bool>* stop) {
+          const std::atomic<bool>* stop, int repeat, size_t gap) {
+  if (repeat < 1 || repeat > kMaxRepeat || static_cast<double>(gap) > kMaxGapSeconds * rate)
+    throw std::invalid_argument("play repeats 1 to " + std::to_string(kMaxRepeat) + " times with gaps of 0 to " +
+                                std::to_string(static_cast<int>(kMaxGapSeconds)) + " seconds");
   if (count == 0) return;
-  PlayState state{samples, count, rate};
+  const size_t period = count + gap;
+  PlayState state{samples, count, period, period * static_cast<size_t>(repeat) - gap, rate};
   PaStream* stream =
       OpenStream(device, session.portaudio_count_, false, rate, PlayCallback, &state, &state.channels);
   struct Closer {
@@ -339,7 +365,7 @@ void Play(const Session& session, const DeviceInfo& device, const float* samples
       "output device " + Quoted(device) + " stopped playing (unplugged, or its sound server went away)";
   // The sound lasts count / rate; allow for the device's buffers and a slow start.
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                                           static_cast<double>(count) / rate + latency + 5.0));
+                                           static_cast<double>(state.total) / rate + latency + 5.0));
   Clock::time_point handed_at{};
   for (;;) {
     const PaError active = Pa_IsStreamActive(stream);
@@ -379,7 +405,12 @@ struct Capture::State {
   bool running = false;
   int64_t seen_dropped = 0;
   int64_t burst = 0;
-  Clock::time_point opened, last_data, last_drop;
+  Clock::time_point last_drop;
+  // Seconds the reader has waited for audio since the last came, counted in
+  // the small steps it watches in: a stopped process (Ctrl-Z) or a machine
+  // asleep adds one step, not the time it was away.
+  double waited = 0.0;
+  Clock::time_point last_look;
 
   static int Callback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                       PaStreamCallbackFlags flags, void* user) {
@@ -420,7 +451,7 @@ Capture::Capture(const Session& session, const DeviceInfo& device, int rate, dou
     s_->stream = nullptr;
     throw DeviceError("cannot start input device " + Quoted(device) + ": " + Pa_GetErrorText(e));
   }
-  s_->opened = s_->last_data = Clock::now();
+  s_->last_look = Clock::now();
 }
 
 Capture::~Capture() { Close(); }
@@ -438,27 +469,32 @@ const std::string& Capture::DeviceName() const { return s_->name; }
 bool Capture::Running() const { return s_->running; }
 int64_t Capture::Delivered() const { return s_->delivered.load(std::memory_order_acquire); }
 
+// The longest step between two looks at the ring that counts as waiting.
+constexpr double kLookStep = 0.1;
+
 size_t Capture::Read(float* out, size_t max, double timeout_s, const std::atomic<bool>* stop) {
   State& s = *s_;
   if (s.stream == nullptr) throw DeviceError("input device '" + s.name + "' is closed");
   const auto start = Clock::now();
+  s.last_look = start;
   for (;;) {
     const size_t n = s.ring.Read(out, max);
     const auto now = Clock::now();
     if (n > 0) {
       s.running = true;
-      s.last_data = now;
+      s.waited = 0.0;
       return n;
     }
     if (stop != nullptr && stop->load()) return 0;
     const PaError active = Pa_IsStreamActive(s.stream);
     if (active != 1)
       throw DeviceError("input device '" + s.name + "' stopped (unplugged, or its sound server went away)");
+    s.waited += std::min(Seconds(now - s.last_look), kLookStep);
+    s.last_look = now;
     // A sound server may take a second or two to send its first block.
-    const double quiet = Seconds(now - s.last_data);
-    if (quiet > (s.running ? 3.0 : 10.0))
-      throw DeviceError("input device '" + s.name + "' sent no audio for " + std::to_string(static_cast<int>(quiet)) +
-                        " s (unplugged, or its sound server is stuck)");
+    if (s.waited > (s.running ? 3.0 : 10.0))
+      throw DeviceError("input device '" + s.name + "' sent no audio for " +
+                        std::to_string(static_cast<int>(s.waited)) + " s (unplugged, or its sound server is stuck)");
     if (Seconds(now - start) >= timeout_s) return 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

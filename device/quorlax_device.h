@@ -52,14 +52,21 @@ class Session {
   std::vector<DeviceInfo> devices_;
   int portaudio_count_ = 0;  // devices_ below this index are PortAudio's own
   friend class Capture;
-  friend void Play(const Session&, const DeviceInfo&, const float*, size_t, int, const std::atomic<bool>*);
+  friend void Play(const Session&, const DeviceInfo&, const float*, size_t, int, const std::atomic<bool>*, int,
+                   size_t);
 };
 
-// Plays mono samples at `rate` Hz and returns once the device has played
-// them, or early when `*stop` turns true. Throws DeviceError when the device
-// cannot be opened at that rate or stops playing.
+// The most copies Play sends, and the longest silence between two.
+constexpr int kMaxRepeat = 10000;
+constexpr double kMaxGapSeconds = 3600.0;
+
+// Plays mono samples at `rate` Hz, `repeat` times with `gap` samples of
+// silence between copies, and returns once the device has played them, or
+// early when `*stop` turns true. Throws std::invalid_argument for a repeat or
+// gap beyond the bounds above, DeviceError when the device cannot be opened
+// at that rate or stops playing.
 void Play(const Session& session, const DeviceInfo& device, const float* samples, size_t count, int rate,
-          const std::atomic<bool>* stop = nullptr);
+          const std::atomic<bool>* stop = nullptr, int repeat = 1, size_t gap = 0);
 
 // Captures mono audio into a ring buffer filled by PortAudio's callback.
 // The callback only copies into the ring; a full ring drops the newest input

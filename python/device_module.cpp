@@ -61,11 +61,14 @@ py::dict Find(const std::string& device, bool input) {
 
 // Plays on a worker thread so that this one can take Ctrl-C.
 void Play(py::array_t<float, py::array::c_style | py::array::forcecast> samples, int rate,
-          const std::string& device) {
+          const std::string& device, int repeat, double gap_seconds) {
   if (samples.ndim() != 1) throw py::value_error("samples must be one-dimensional");
   if (rate <= 0) throw py::value_error("rate must be positive");
+  if (repeat < 1 || repeat > qd::kMaxRepeat) throw py::value_error("repeat is out of range");
+  if (!(gap_seconds >= 0.0 && gap_seconds <= qd::kMaxGapSeconds)) throw py::value_error("gap is out of range");
   const float* data = samples.data();
   const size_t count = static_cast<size_t>(samples.size());
+  const size_t gap = static_cast<size_t>(gap_seconds * rate);
   std::atomic<bool> stop{false}, done{false};
   std::exception_ptr failure;
   bool interrupted = false;
@@ -74,7 +77,7 @@ void Play(py::array_t<float, py::array::c_style | py::array::forcecast> samples,
     std::thread worker([&] {
       try {
         qd::Session session;
-        qd::Play(session, session.Find(device, false), data, count, rate, &stop);
+        qd::Play(session, session.Find(device, false), data, count, rate, &stop, repeat, gap);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -143,8 +146,11 @@ PYBIND11_MODULE(_quorlax_device, m) {
   m.def("devices", &Devices, "Input and output devices as dicts.");
   m.def("find", &Find, py::arg("device"), py::arg("input"),
         "The device (a dict as devices() gives) that play or Capture would open for `device`.");
-  m.def("play", &Play, py::arg("samples"), py::arg("rate"), py::arg("device") = "default",
-        "Plays mono float32 samples and returns once they have been played.");
+  m.def("play", &Play, py::arg("samples"), py::arg("rate"), py::arg("device") = "default", py::arg("repeat") = 1,
+        py::arg("gap") = 0.0,
+        "Plays mono float32 samples `repeat` times, `gap` seconds apart, and returns once they have been played.");
+  m.attr("MAX_REPEAT") = qd::kMaxRepeat;
+  m.attr("MAX_GAP_SECONDS") = qd::kMaxGapSeconds;
   py::class_<Capture>(m, "Capture")
       .def(py::init<const std::string&, int, double>(), py::arg("device") = "default", py::arg("rate") = 0,
            py::arg("ring_seconds") = 8.0)

@@ -470,6 +470,12 @@ QUORLAX_EXPORT int32_t QUORLAX_SetSynthMode(int synthMode, void* zuningObject);
  * [configuring; no allocation] */
 QUORLAX_EXPORT int32_t QUORLAX_SetSynthVolume(float synthVolume, void* zuningObject);
 
+/* The gains our front ends accept for the melody, dB. At 0 (the default) it
+ * is as loud as the tones; above, it buries them and leaves -1..1; below -60
+ * it is lost under the tones. */
+#define QUORLAX_SYNTH_VOLUME_MIN_DB (-60.0f)
+#define QUORLAX_SYNTH_VOLUME_MAX_DB (0.0f)
+
 #ifdef __cplusplus
 }
 #endif

@@ -122,6 +122,52 @@ int BytesPerSample(int format) {
   }
 }
 
+// libsndfile's MPEG decoder prints notes of its own about frames it cannot
+// read; the program says what went wrong in a line of its own instead.
+class QuietStderr {
+ public:
+  explicit QuietStderr(bool on) {
+    if (!on) return;
+    std::fflush(stderr);
+    saved_ = ::dup(STDERR_FILENO);
+    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ < 0 || null_fd < 0 || ::dup2(null_fd, STDERR_FILENO) < 0) {
+      if (saved_ >= 0) ::close(saved_);
+      saved_ = -1;
+    }
+    if (null_fd >= 0) ::close(null_fd);
+  }
+  ~QuietStderr() {
+    if (saved_ < 0) return;
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+// libsndfile's answer when no decoder took a file it could open ("File does
+// not exist or is not a regular file"): by then the file is known to exist.
+constexpr int kNoDecoderTookIt = 7;
+
+std::string SecondsText(double t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f s", t);
+  return buf;
+}
+
+// libsndfile's own words for an error, without its "Error : " in front.
+std::string ErrorText(SNDFILE* file) {
+  std::string text = sf_strerror(file);
+  const std::string prefix = "Error : ";
+  if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
+  while (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
 class SoundFileSource : public SampleSource {
  public:
   explicit SoundFileSource(const std::string& path) {
@@ -133,6 +179,7 @@ class SoundFileSource : public SampleSource {
       bool ended = false;
       const std::string magic = regular ? "" : PeekPipe(STDIN_FILENO, 4, &ended);
       if (ended) throw Error("standard input holds no audio");
+      QuietStderr quiet(true);
       if (!regular && magic == "fLaC") {
         stream_.reset(new ForwardStream(STDIN_FILENO));
         io_ = SF_VIRTUAL_IO{ForwardStream::Length, ForwardStream::Seek, ForwardStream::Read, ForwardStream::Write,
@@ -144,16 +191,25 @@ class SoundFileSource : public SampleSource {
       }
       pipe_ = !regular;
     } else {
-      // libsndfile words a missing file poorly; ask the system first.
+      // libsndfile words a missing file, a folder or an empty one poorly; ask the system first.
       std::FILE* probe = std::fopen(path.c_str(), "rb");
       if (probe == nullptr) throw Error("cannot read " + name_ + ": " + std::strerror(errno));
+      const bool got_stat = ::fstat(fileno(probe), &st) == 0;
       std::fclose(probe);
+      if (got_stat && S_ISDIR(st.st_mode))
+        throw Error(name_ + " is a folder: decode reads one file (quorlax scan decodes every sound file in folders)");
+      if (got_stat && S_ISREG(st.st_mode) && st.st_size == 0) throw Error(name_ + " is empty: it holds no audio");
+      QuietStderr quiet(true);
       file_ = sf_open(path.c_str(), SFM_READ, &info);
     }
     if (file_ == nullptr) {
-      if (sf_error(nullptr) == SF_ERR_UNRECOGNISED_FORMAT)
+      const int code = sf_error(nullptr);
+      if (code == SF_ERR_UNRECOGNISED_FORMAT)
         throw Error("cannot read " + name_ + ": not a sound file libsndfile knows (raw float32 samples "
                     "need --raw -r RATE)");
+      if (code == kNoDecoderTookIt)
+        throw Error("cannot read " + name_ + ": no decoder of libsndfile could read it (damaged, or not the "
+                    "format its name says)");
       throw Error("cannot read " + name_ + ": " + sf_strerror(nullptr));
     }
     rate_ = info.samplerate;
@@ -171,8 +227,12 @@ class SoundFileSource : public SampleSource {
   }
 
   size_t Read(float* out, size_t max) override {
+    QuietStderr quiet((format_ & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG);
     const sf_count_t got = sf_readf_float(file_, out, static_cast<sf_count_t>(max));
-    if (got <= 0) return 0;
+    if (got <= 0) {
+      if (sf_error(file_) != SF_ERR_NO_ERROR && error_.empty()) error_ = ErrorText(file_);
+      return 0;
+    }
     read_ += got;
     return static_cast<size_t>(got);
   }
@@ -182,22 +242,30 @@ class SoundFileSource : public SampleSource {
   bool Rewind() override {
     if (pipe_ || sf_seek(file_, 0, SEEK_SET) != 0) return false;
     read_ = 0;
+    error_.clear();
     return true;
   }
 
-  double PromisedSeconds() const override {
-    const int64_t frames = Promised();
-    return frames > 0 ? static_cast<double>(frames) / rate_ : -1.0;
+  std::string Damage() const override {
+    const int64_t promised = Promised();
+    const std::string why = error_.empty() ? "" : " (" + error_ + ")";
+    if (promised > read_)
+      return "ends after " + SecondsText(static_cast<double>(read_) / rate_) + ", short of the " +
+             SecondsText(static_cast<double>(promised) / rate_) + " its header announces: it was cut off" +
+             (error_.empty() ? "" : " or damaged" + why);
+    if (!error_.empty()) return "is damaged after " + SecondsText(static_cast<double>(read_) / rate_) + why;
+    return "";
   }
 
  private:
+  // Frames the header promised when fewer were there to read; -1 otherwise.
   int64_t Promised() const {
     if (pipe_) {
       // Streamed WAVs announce a length of about 2 or 4 GB to mean "unknown".
       const int64_t bytes = frames_ * channels_ * BytesPerSample(format_);
       return read_ < frames_ && bytes < 0x7f000000 ? frames_ : -1;
     }
-    // A file cut short: libsndfile reads what is there and logs what the
+    // A WAV cut short: libsndfile reads what is there and logs what the
     // header said, "data : <header's bytes> (should be <bytes present>)".
     char log[4096] = {0};
     sf_command(file_, SFC_GET_LOG_INFO, log, sizeof log);
@@ -209,7 +277,8 @@ class SoundFileSource : public SampleSource {
       line = std::strchr(line, '\n');
       if (line != nullptr) ++line;
     }
-    return -1;
+    // Other formats (FLAC) keep the header's count and stop reading early.
+    return read_ < frames_ ? frames_ : -1;
   }
 
   std::string name_;
@@ -222,6 +291,7 @@ class SoundFileSource : public SampleSource {
   int format_ = 0;
   int64_t frames_ = 0;
   int64_t read_ = 0;
+  std::string error_;  // libsndfile's words for a read that failed
 };
 
 // Reads with read(2) so a live stream is handed on as soon as it arrives.
@@ -406,8 +476,7 @@ sf_count_t OutTell(void* user) { return ::lseek(static_cast<OutputFile*>(user)->
 
 }  // namespace
 
-void WriteSoundFile(const std::string& path, const std::vector<float>& samples, int rate,
-                    bool float_wav) {
+int SoundFormatFor(const std::string& path, int rate, bool float_samples) {
   const size_t dot = path.find_last_of('.');
   const size_t slash = path.find_last_of('/');
   const std::string ext =
@@ -417,13 +486,13 @@ void WriteSoundFile(const std::string& path, const std::vector<float>& samples, 
   if (ext.empty() || ext == "wav") {
     // Float data in plain WAV gets a format chunk without its size field;
     // the extensible header is complete.
-    format = float_wav ? SF_FORMAT_WAVEX | SF_FORMAT_FLOAT : SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    format = float_samples ? SF_FORMAT_WAVEX | SF_FORMAT_FLOAT : SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   } else if (ext == "flac") {
     format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
   } else if (ext == "ogg" || ext == "oga") {
     format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
   } else if (ext == "aif" || ext == "aiff") {
-    format = SF_FORMAT_AIFF | (float_wav ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
+    format = SF_FORMAT_AIFF | (float_samples ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
   } else {
     throw Error("cannot tell the audio format of '" + path + "' (use .wav, .flac, .ogg or .aiff)");
   }
@@ -433,6 +502,15 @@ void WriteSoundFile(const std::string& path, const std::vector<float>& samples, 
   info.format = format;
   if (!sf_format_check(&info))
     throw Error("this libsndfile cannot write ." + ext + " files at " + std::to_string(rate) + " Hz");
+  return format;
+}
+
+void WriteSoundFile(const std::string& path, const std::vector<float>& samples, int rate,
+                    bool float_wav) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = SoundFormatFor(path, rate, float_wav);
   OutputFile out(path);
   SF_VIRTUAL_IO io{OutLength, OutSeek, OutRead, OutWrite, OutTell};
   SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &out);

@@ -22,9 +22,10 @@ class SampleSource {
   virtual int64_t Length() const = 0;
   // Starts again from the first frame; false when the input cannot go back.
   virtual bool Rewind() { return false; }
-  // Seconds of audio a file's header promised when its data ended before
-  // them (a file cut short); -1 otherwise. Meaningful once it was read.
-  virtual double PromisedSeconds() const { return -1.0; }
+  // Once read to its end: what went wrong with a file cut short or damaged
+  // on the way ("ends after 1.20 s, short of the 2.00 s its header
+  // announces: ..."), to follow its name; empty for a whole file.
+  virtual std::string Damage() const { return ""; }
 };
 
 // Every channel of a sound file, or of standard input for "-" (read as it
@@ -41,9 +42,13 @@ std::unique_ptr<SampleSource> Resample(std::unique_ptr<SampleSource> inner, int 
 // Mono `samples` at `from` Hz converted to `to` Hz, as a whole.
 std::vector<float> ResampleAll(const std::vector<float>& samples, int from, int to);
 
-// Writes mono samples in the format the extension names (.wav, .flac, .ogg,
-// .aiff; none means WAV) through a temporary file, so a failed write leaves
-// nothing behind. WAV is 16-bit unless `float_wav`. Throws Error.
+// libsndfile's format for a file of mono samples named `path`: the
+// extension says which (.wav, .flac, .ogg, .aiff; none means WAV), 16-bit
+// unless `float_samples` (WAV and AIFF). Throws Error naming the choices.
+int SoundFormatFor(const std::string& path, int rate, bool float_samples);
+
+// Writes mono samples in the format SoundFormatFor names through a
+// temporary file, so a failed write leaves nothing behind. Throws Error.
 void WriteSoundFile(const std::string& path, const std::vector<float>& samples, int rate,
                     bool float_wav);
 

@@ -66,4 +66,8 @@ std::string RateRefusal(const ModeChoice& choice, int rate);
 // The bands a mode hears, as the library lists them.
 std::vector<int> BandsOf(int mode);
 
+// Empty when some band `choice` hears is carried at `rate`; otherwise one line
+// naming the rate each band needs.
+std::string NoBandFitsAt(const ModeChoice& choice, int rate);
+
 }  // namespace cli

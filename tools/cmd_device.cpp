@@ -127,6 +127,7 @@ struct DeviceOptions {
   std::string format;  // listen on stdin: "", "f32", "s16", "wav"
   std::string save;
   double seconds = 0.0;  // 0: until stopped
+  int count = 0;         // 0: no limit; else stop once this many messages passed
   bool json = false;
   bool all = false;
   bool quiet = false;
@@ -149,10 +150,11 @@ DeviceOptions FromOptions(const Options& given) {
     if (o.device.empty()) throw Error("--device needs a NAME or INDEX (see quorlax devices)");
     o.device_given = true;
   }
-  if (given.Has("--repeat")) o.repeat = ParseInt("--repeat", given.given.at("--repeat"), 1, 10000);
+  if (given.Has("--repeat")) o.repeat = ParseInt("--repeat", given.given.at("--repeat"), 1, qd::kMaxRepeat);
   if (given.Has("--gap")) {
     o.gap_s = ParseFloat("--gap", given.given.at("--gap"));
-    if (o.gap_s < 0.0 || o.gap_s > 3600.0) throw Error("--gap is from 0 to 3600 seconds");
+    if (o.gap_s < 0.0 || o.gap_s > qd::kMaxGapSeconds)
+      throw Error("--gap is from 0 to " + std::to_string(static_cast<int>(qd::kMaxGapSeconds)) + " seconds");
   }
   if (given.Has("--format")) {
     o.format = given.given.at("--format");
@@ -162,7 +164,9 @@ DeviceOptions FromOptions(const Options& given) {
   if (given.Has("--save")) {
     o.save = given.given.at("--save");
     if (o.save.empty()) throw Error("--save needs a file name");
+    SoundFormatFor(o.save, kDefaultRate, true);  // a name that says no format is refused before listening
   }
+  if (given.Has("--count")) o.count = ParseInt("--count", given.given.at("--count"), 1, 1000000);
   if (given.Has("--seconds")) {
     o.seconds = ParseFloat("--seconds", given.given.at("--seconds"));
     // Bounded so that seconds times any rate still counts in 64-bit samples.
@@ -192,16 +196,10 @@ int RunPlay(const DeviceOptions& o) {
   const qd::DeviceInfo& device = session->Find(o.device_given ? o.device : "default", false);
   const int rate = PlayRate(o, choice, device);
   const std::vector<float> one = EncodeMessage(o.args[0], choice, rate);
-  std::vector<float> audio;
   const size_t gap = static_cast<size_t>(o.gap_s * rate);
-  audio.reserve(o.repeat * (one.size() + gap));
-  for (int i = 0; i < o.repeat; ++i) {
-    if (i > 0) audio.insert(audio.end(), gap, 0.0f);
-    audio.insert(audio.end(), one.begin(), one.end());
-  }
   watch.reset();
   try {
-    qd::Play(*session, device, audio.data(), audio.size(), rate, &g_stop);
+    qd::Play(*session, device, one.data(), one.size(), rate, &g_stop, o.repeat, gap);
   } catch (const qd::DeviceError& e) {
     Fatal(e.what());
   }
@@ -213,6 +211,17 @@ int RunPlay(const DeviceOptions& o) {
 // ---------------------------------------------------------------------------
 // devices
 
+// One device as a JSON object, with the fields of the Python package's Device.
+std::string DeviceJson(const qd::DeviceInfo& d) {
+  auto flag = [](bool b) { return b ? "true" : "false"; };
+  return "{\"index\":" + std::to_string(d.index) + ",\"name\":" + JsonString(d.name) +
+         ",\"description\":" + JsonString(d.description) + ",\"host\":" + JsonString(d.host) +
+         ",\"input_channels\":" + std::to_string(d.input_channels) +
+         ",\"output_channels\":" + std::to_string(d.output_channels) +
+         ",\"default_rate\":" + std::to_string(d.default_rate) + ",\"default_input\":" + flag(d.default_input) +
+         ",\"default_output\":" + flag(d.default_output) + ",\"server_default\":" + flag(d.server_default) + "}";
+}
+
 int RunDevices(const DeviceOptions& o) {
   if (!o.args.empty()) throw Error("devices takes no arguments");
   g_diag = qd::QuietLibraryOutput();
@@ -221,6 +230,10 @@ int RunDevices(const DeviceOptions& o) {
   const auto& all = session.Devices();
   if (all.empty())
     throw qd::DeviceError("no sound device found (no sound card, or its sound server is not running)");
+  if (o.json) {
+    for (const qd::DeviceInfo& d : all) PrintLine(DeviceJson(d));
+    return kExitFound;
+  }
   for (bool input : {true, false}) {
     std::printf("%s devices (* = used when --device is not given):\n", input ? "Input" : "Output");
     bool any = false;
@@ -243,18 +256,22 @@ int RunDevices(const DeviceOptions& o) {
 // ---------------------------------------------------------------------------
 // listen
 
-// Appends what was heard to a WAV file, so a session can be looked at later.
+// Appends what was heard to a sound file in the format its name says (float
+// samples where the format has them), so a session can be looked at later.
 class Recorder {
  public:
   Recorder(const std::string& path, int rate) : path_(path) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    info.format = SoundFormatFor(path, rate, true);
     file_ = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) throw Error("cannot write '" + path + "': " + sf_strerror(nullptr));
-    // Keep the header current, so the file is whole even if the program is cut short.
-    sf_command(file_, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
+    // Keep a WAV or AIFF header current, so the file is whole even if the
+    // program is cut short (Ogg has no such header, and is spoilt by trying).
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    if (major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_AIFF)
+      sf_command(file_, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
   }
   ~Recorder() { sf_close(file_); }
   void Write(const float* x, size_t n) {
@@ -347,12 +364,18 @@ bool WaitForStdin() {
   }
 }
 
+// Without a sound device named, listen reads standard input; where that holds
+// nothing (nohup, a service), this says how to name one.
+const char kNameADevice[] = "to listen to a sound device, name it: --device default (see quorlax devices)";
+
 // Reads standard input with read(2) so samples are handed on as they come.
 ssize_t ReadStdin(void* buf, size_t size) {
   for (;;) {
     if (!WaitForStdin()) return 0;
     const ssize_t n = ::read(STDIN_FILENO, buf, size);
     if (n >= 0) return n;
+    // nohup leaves a terminal's standard input open for writing only.
+    if (errno == EBADF) throw Error(std::string("standard input cannot be read; ") + kNameADevice);
     if (errno != EINTR && errno != EAGAIN)
       throw Error(std::string("cannot read standard input: ") + std::strerror(errno));
   }
@@ -439,6 +462,7 @@ class WavStdinSource : public LiveSource {
     }
     rate_ = info.samplerate;
     channels_ = info.channels;
+    format_ = info.format;
     if (rate_ <= 0 || channels_ <= 0) {
       Stop();
       throw Error("the WAV stream on standard input holds no audio");
@@ -458,6 +482,7 @@ class WavStdinSource : public LiveSource {
     return static_cast<size_t>(std::max<sf_count_t>(got, 0));
   }
   int Rate() const override { return rate_; }
+  int Format() const { return format_; }
   int64_t Length() const override { return -1; }
   const std::string& What() const override { return what_; }
   double ReachedInput() const override { return static_cast<double>(read_); }
@@ -497,12 +522,10 @@ class WavStdinSource : public LiveSource {
   }
   void Stop() {
     quit_.store(true);
-    if (file_ != nullptr) {
-      sf_close(file_);  // closes read_fd_, so a pump blocked in write() sees EPIPE
-      file_ = nullptr;
-    } else if (read_fd_ >= 0) {
-      ::close(read_fd_);
-    }
+    if (file_ != nullptr) sf_close(file_);  // opened without taking read_fd_ over
+    file_ = nullptr;
+    // Closing the read end makes a pump blocked in write() see EPIPE.
+    if (read_fd_ >= 0) ::close(read_fd_);
     read_fd_ = -1;
     if (pump_.joinable()) {
       OnStopSignal(0);  // wake a pump waiting for input
@@ -514,7 +537,7 @@ class WavStdinSource : public LiveSource {
   std::thread pump_;
   std::atomic<bool> quit_{false};
   SNDFILE* file_ = nullptr;
-  int rate_ = 0, channels_ = 0;
+  int rate_ = 0, channels_ = 0, format_ = 0;
   std::vector<float> frames_;
   int64_t limit_ = -1;
   int64_t read_ = 0;
@@ -571,10 +594,21 @@ class Listener {
   int rate_;
 };
 
-// Decodes until the source ends, printing each message as it completes.
-int Decode(LiveSource* live, const DeviceOptions& o) {
+ModeChoice ListenMode(const DeviceOptions& o) {
   ModeChoice choice = o.mode;
   if (!o.mode_given) choice.mode = QUORLAX_MODE_ALL;
+  return choice;
+}
+
+// Listening at a rate where no band fits would hear nothing, for ever.
+void CheckListenRate(const DeviceOptions& o, int rate) {
+  const std::string no_band = NoBandFitsAt(ListenMode(o), rate);
+  if (!no_band.empty()) throw Error("cannot listen: " + no_band);
+}
+
+// Decodes until the source ends, printing each message as it completes.
+int Decode(LiveSource* live, const DeviceOptions& o) {
+  const ModeChoice choice = ListenMode(o);
   const int rate = DecodingRateFor(choice, live->Rate());
   std::unique_ptr<SampleSource> input = Resample(std::unique_ptr<SampleSource>(new Tap(live)), rate);
   Listener listener(choice, rate, o.all);
@@ -590,8 +624,7 @@ int Decode(LiveSource* live, const DeviceOptions& o) {
       m.level_db = q.level_db;
       m.time_s = static_cast<double>(q.start) / rate;
       if (m.ok) ++passed;
-      std::printf("%s\n", FormatMessage(m, o.json).c_str());
-      std::fflush(stdout);
+      PrintLine(FormatMessage(m, o.json));
       if (o.verbose) {
         // In the input's own samples, so they compare with --save.
         const double scale = static_cast<double>(live->Rate()) / rate;
@@ -602,14 +635,34 @@ int Decode(LiveSource* live, const DeviceOptions& o) {
       }
     }
   };
+  const auto counted = [&] { return o.count > 0 && passed >= o.count; };
   std::vector<float> buf(4096);
-  while (const size_t n = input->Read(buf.data(), buf.size())) {
+  while (!counted()) {
+    const size_t n = input->Read(buf.data(), buf.size());
+    if (n == 0) break;
     listener.Push(buf.data(), n);
     drain();
   }
-  listener.Flush();
-  drain();
+  if (!counted()) {
+    listener.Flush();
+    drain();
+  }
   return passed > 0 ? kExitFound : kExitNothing;
+}
+
+// -r and --format given with a WAV stream must say what its header says.
+void CheckWavAgrees(const DeviceOptions& o, const WavStdinSource& wav) {
+  if (o.rate > 0 && o.rate != wav.Rate())
+    throw Error("-r " + std::to_string(o.rate) + " disagrees with the WAV stream on standard input, which runs at " +
+                std::to_string(wav.Rate()) + " Hz (a WAV stream names its own rate: leave -r out)");
+  const int subtype = wav.Format() & SF_FORMAT_SUBMASK;
+  const bool agrees = o.format.empty() || o.format == "wav" ||
+                      (o.format == "s16" && subtype == SF_FORMAT_PCM_16) ||
+                      (o.format == "f32" && subtype == SF_FORMAT_FLOAT);
+  if (!agrees)
+    throw Error("--format " + o.format + " disagrees with the WAV stream on standard input, which holds " +
+                (subtype == SF_FORMAT_PCM_16 ? std::string("16-bit") : subtype == SF_FORMAT_FLOAT ? "float32" : "other") +
+                " samples (a WAV stream names its own format: leave --format out)");
 }
 
 int RunListen(const DeviceOptions& o) {
@@ -618,6 +671,7 @@ int RunListen(const DeviceOptions& o) {
   CatchStopSignals();
   if (from_device) {
     if (!o.format.empty()) throw Error("--format describes standard input; it does not apply to a device");
+    if (o.rate > 0) CheckListenRate(o, o.rate);
     g_diag = qd::QuietLibraryOutput();
     std::unique_ptr<Watchdog> watch(new Watchdog(20.0, "the sound system"));
     std::unique_ptr<qd::Session> session(new qd::Session);
@@ -625,6 +679,7 @@ int RunListen(const DeviceOptions& o) {
     std::unique_ptr<qd::Capture> owned(new qd::Capture(*session, device, o.rate));
     qd::Capture& capture = *owned;
     watch.reset();
+    CheckListenRate(o, capture.Rate());
     std::unique_ptr<Recorder> recorder;
     if (!o.save.empty()) recorder.reset(new Recorder(o.save, capture.Rate()));
     if (o.verbose) {
@@ -653,19 +708,22 @@ int RunListen(const DeviceOptions& o) {
     if (n <= 0) break;
     head.append(buf, static_cast<size_t>(n));
   }
+  if (head.empty() && !g_stop.load())
+    throw Error(std::string("standard input holds no audio; ") + kNameADevice);
+  // A WAV stream names itself (arecord writes one to a pipe); -r and --format
+  // may describe it as well, as long as they agree with it.
   const bool wav_header = head.compare(0, 4, "RIFF") == 0 || head.compare(0, 4, "RF64") == 0;
-  std::string format = o.format;
-  if (format.empty()) format = wav_header ? "wav" : "f32";
   std::unique_ptr<LiveSource> source;
-  if (format == "wav") {
-    if (o.rate > 0) throw Error("-r applies to raw input; a WAV stream names its own rate");
-    source.reset(new WavStdinSource(head, o.seconds));
+  if (wav_header || o.format == "wav") {
+    std::unique_ptr<WavStdinSource> wav(new WavStdinSource(head, o.seconds));
+    CheckWavAgrees(o, *wav);
+    source = std::move(wav);
   } else {
     const int rate = o.rate > 0 ? o.rate : kDefaultRate;
     const int64_t limit = o.seconds > 0.0 ? static_cast<int64_t>(o.seconds * rate) : -1;
-    source.reset(new RawStdinSource(rate, format == "s16", head, limit));
+    source.reset(new RawStdinSource(rate, o.format == "s16", head, limit));
   }
-  if (head.empty() && !g_stop.load()) throw Error("standard input holds no audio");
+  CheckListenRate(o, source->Rate());
   return Decode(source.get(), o);
 }
 
@@ -673,7 +731,9 @@ int RunListen(const DeviceOptions& o) {
 // by then the sound libraries' chatter may have been sent to /dev/null.
 int RunGuarded(int (*run)(const DeviceOptions&), const Options& given) {
   try {
-    return run(FromOptions(given));
+    const int status = run(FromOptions(given));
+    CheckStdout();  // results that did not arrive are no success
+    return status;
   } catch (const std::exception& e) {
     std::fflush(stdout);
     Say(e.what());

@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -102,6 +103,13 @@ ScanOptions FromOptions(const Options& o) {
   return s;
 }
 
+// The paths as the user gave them, quoted, for a message.
+std::string Joined(const std::vector<std::string>& paths) {
+  std::string out;
+  for (const std::string& p : paths) out += (out.empty() ? "'" : ", '") + p + "'";
+  return out;
+}
+
 int CoreCount() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
@@ -113,17 +121,24 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// Extensions of the formats this libsndfile reads, and their usual spellings.
-// Raw has no header to read, and .mat names data of every kind.
+// Extensions of the formats this libsndfile reads, with the usual spellings
+// of those it names otherwise. Raw has no header to read, and .mat names data
+// of every kind.
 std::set<std::string> SoundExtensions() {
-  std::set<std::string> ext = {"aif", "aifc", "ogg", "opus", "snd", "wave"};
+  const std::multimap<int, std::string> spellings = {
+      {SF_FORMAT_AIFF, "aif"}, {SF_FORMAT_AIFF, "aifc"}, {SF_FORMAT_OGG, "ogg"}, {SF_FORMAT_OGG, "opus"},
+      {SF_FORMAT_AU, "snd"},   {SF_FORMAT_WAV, "wave"},  {SF_FORMAT_MPEG, "mp1"}, {SF_FORMAT_MPEG, "mp2"},
+      {SF_FORMAT_MPEG, "mp3"}, {SF_FORMAT_MPEG, "mpga"}};
+  std::set<std::string> ext;
   int count = 0;
   sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
   for (int i = 0; i < count; ++i) {
     SF_FORMAT_INFO info{};
     info.format = i;
-    if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension != nullptr)
-      ext.insert(Lower(info.extension));
+    if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) != 0) continue;
+    if (info.extension != nullptr) ext.insert(Lower(info.extension));
+    const auto same = spellings.equal_range(info.format);
+    for (auto it = same.first; it != same.second; ++it) ext.insert(it->second);
   }
   ext.erase("raw");
   ext.erase("mat");
@@ -345,6 +360,7 @@ std::string ScanFile(const std::string& file, const ScanOptions& o, int progress
   std::string lines;
   int messages = 0;
   std::unique_ptr<SampleSource> source = OpenSoundFile(file);
+  const SampleSource& read = *source;
   FileSummary summary;
   summary.rate = source->Rate();
   summary.channels = source->Channels();
@@ -375,6 +391,9 @@ std::string ScanFile(const std::string& file, const ScanOptions& o, int progress
     };
   DecodeChannels(*input, o.choice, sinks, report);
   if (frames == 0) throw Error("'" + file + "' holds no audio");
+  // What was heard before the damage stands; the file itself is an error.
+  const std::string damage = read.Damage();
+  if (!damage.empty()) return lines + ErrorRecord(file, "'" + file + "' " + damage);
   summary.seconds = static_cast<double>(frames) / summary.rate;
   return lines + FileRecord(file, summary, messages);
 }
@@ -567,6 +586,10 @@ int RunScan(const Options& options) {
     WriteAll(STDOUT_FILENO, out, "standard output");
     return walker.problems() > 0 ? kExitUsage : 0;
   }
+
+  if (files.empty() && walker.problems() == 0)
+    std::fprintf(stderr, "quorlax: no sound files to decode under %s (see quorlax scan -h for what counts)\n",
+                 Joined(o.paths).c_str());
 
   Results results(o);
   std::vector<std::string> todo;

@@ -191,8 +191,7 @@ class Printer {
       return;
     }
     if (progress_ != nullptr) progress_->Clear();
-    std::printf("%s\n", FormatMessage(m, o_.json).c_str());
-    std::fflush(stdout);
+    PrintLine(FormatMessage(m, o_.json));
   }
   void Note(const std::string& line) {
     if (progress_ != nullptr) progress_->Clear();
@@ -218,41 +217,17 @@ struct FileCloser {
   }
 };
 
-std::string Seconds(double t) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2f s", t);
-  return buf;
-}
-
 // Why nothing was heard, when a cause is known; empty otherwise.
 std::string Hint(const Options& o, const ModeChoice& choice, int file_rate, const std::string& name,
-                 const SampleSource* file, double seconds_read, const std::vector<int>& others_heard) {
-  std::vector<std::pair<int, int>> lowest;  // rate each band needs, band
-  for (int band : BandsOf(choice.mode)) {
-    ModeChoice one = choice;
-    one.mode = band;
-    lowest.emplace_back(LowestRateFor(one), band);
-  }
-  std::stable_sort(lowest.begin(), lowest.end(), [](auto a, auto b) { return a.first < b.first; });
-  std::string needs;
-  bool some_fits = false;
-  for (const auto& [rate, band] : lowest) {
-    some_fits = some_fits || (rate > 0 && rate <= file_rate);
-    needs += (needs.empty() ? "" : ", ") + BandName(band) + " needs " + std::to_string(rate) + " Hz";
-  }
-  if (!some_fits)
-    return "at " + std::to_string(file_rate) + " Hz no band fits: " + needs + " or more";
+                 const SampleSource* file, const std::vector<int>& others_heard) {
+  const std::string no_band = NoBandFitsAt(choice, file_rate);
+  if (!no_band.empty()) return no_band;
   for (size_t c = 0; c < others_heard.size(); ++c)
     if (others_heard[c] > 0)
       return "nothing heard on channel " + std::to_string(o.channel) + ", but channel " + std::to_string(c + 1) +
              " holds a transmission: try --channel " + std::to_string(c + 1);
-  if (file != nullptr) {
-    const double promised = file->PromisedSeconds();
-    if (promised > 0)
-      return name + " ends after " + Seconds(seconds_read) + ", short of the " + Seconds(promised) +
-             " its header announces: it was cut off";
-  }
-  return "";
+  const std::string damage = file != nullptr ? file->Damage() : "";
+  return damage.empty() ? "" : name + " " + damage;
 }
 
 int RunEncode(const Options& o) {
@@ -265,6 +240,12 @@ int RunEncode(const Options& o) {
   const int rate = o.rate > 0 ? o.rate : kDefaultRate;
   if (o.melody_given && o.synth) throw Error("choose either --melody or --synth, not both");
   if (o.volume_given && !o.synth) throw Error("--volume sets the gain of the --synth melody; add --synth");
+  if (o.volume_given && !(o.volume_db >= QUORLAX_SYNTH_VOLUME_MIN_DB && o.volume_db <= QUORLAX_SYNTH_VOLUME_MAX_DB)) {
+    char range[64];
+    std::snprintf(range, sizeof range, "%g to %g dB", static_cast<double>(QUORLAX_SYNTH_VOLUME_MIN_DB),
+                  static_cast<double>(QUORLAX_SYNTH_VOLUME_MAX_DB));
+    throw Error("--volume needs a gain from " + std::string(range) + ", not '" + o.given.at("--volume") + "'");
+  }
   if (o.melody_given) {
     if (o.melody.empty()) throw Error("--melody needs at least one note (0-9, a-v)");
     CheckAlphabet(o.melody, "melody");
@@ -342,8 +323,7 @@ int RunDecode(const Options& o) {
   if (frames == 0) throw Error(name + " holds no audio");
   if (printer.passed() > 0) return kExitFound;
   if (!alongside && !others.empty() && input->Rewind()) DecodeChannels(*input, choice, others, nullptr);
-  const std::string hint =
-      Hint(o, choice, file_rate, name, file, static_cast<double>(frames) / input->Rate(), others_heard);
+  const std::string hint = Hint(o, choice, file_rate, name, file, others_heard);
   if (!hint.empty()) std::fprintf(stderr, "quorlax: hint: %s\n", hint.c_str());
   return kExitNothing;
 }
@@ -438,7 +418,8 @@ const char kEncodeHelp[] =
     "                       samples to stdout:  quorlax encode hello1234 -o - | aplay -f FLOAT_LE -r 48000\n"
     "  --float              32-bit float samples in .wav and .aiff files\n"
     "  --melody NOTES       blend a melody in, one note per character (0-9, a-v)\n"
-    "  --synth              blend a random melody in; --volume DB sets its gain\n"
+    "  --synth              blend a random melody in; --volume DB sets its gain, from -60\n"
+    "                       to 0 dB (0, the default: as loud as the tones)\n"
     "\n"
     "A file appears only once it is complete; a failed write leaves nothing behind.\n";
 

@@ -23,35 +23,43 @@ const char kPlayHelp[] =
 
 const char kListenHelp[] =
     "Usage: quorlax listen [-m MODE] [--device NAME|INDEX] [-r RATE] [--format f32|s16|wav]\n"
-    "                      [--json] [--failed] [--seconds S] [--save FILE] [-q] [-v]\n"
+    "                      [--json] [--failed] [--count N] [--seconds S] [--save FILE] [-q] [-v]\n"
     "\n"
     "Prints each message as soon as it is complete, in decode's formats, until Ctrl-C, SIGTERM,\n"
     "--seconds S or the end of its input. It captures from the default input device when stdin\n"
-    "is a terminal or --device is given; otherwise it reads stdin: a WAV stream, or raw\n"
-    "little-endian mono samples, float32 unless --format s16:\n"
+    "is a terminal or --device is given; otherwise it reads stdin: a WAV stream (as arecord\n"
+    "writes to a pipe), or raw little-endian mono samples, float32 unless --format s16:\n"
     "  arecord -f S16_LE -c 1 -r 48000 | quorlax listen --format s16\n"
     "\n"
     "  -m, --mode MODE          as for decode (default all); --base and --separation for custom\n"
     "  -d, --device NAME|INDEX  capture from this device (--device default names the default)\n"
     "  -r, --rate RATE          rate of raw input (default 48000); for a device, a rate to ask\n"
-    "                           for instead of its own\n"
+    "                           for instead of its own. A WAV stream names its own rate and\n"
+    "                           format: -r and --format may repeat them, not differ\n"
     "  --format f32|s16|wav     what stdin holds (a WAV stream is recognised by itself)\n"
     "  --json                   one JSON object per message\n"
     "  --failed                 also print messages that failed their check\n"
+    "  --count N                stop once N messages have passed their check\n"
     "  --seconds S              stop after S seconds of input\n"
-    "  --save FILE              also record what the device heard (WAV, float32)\n"
+    "  --save FILE              also record what the device heard: .wav or .aiff (float32),\n"
+    "                           .flac (16-bit) or .ogg, as the name says\n"
     "  -q, --quiet              no status line\n"
     "  -v, --verbose            say when each message was printed\n"
     "\n"
+    "A rate at which no band of the mode fits is refused, naming the rates that work.\n"
     "Dropped input (overflow) is reported on stderr with the samples lost, and listening goes on.\n"
-    "Exit status: 0 a message passed its check, 1 none did, 2 usage errors or a device fault.\n";
+    "Exit status: 0 a message passed its check, 1 none did, 2 usage errors, a device fault or\n"
+    "output that could not be written.\n";
 
 const char kDevicesHelp[] =
-    "Usage: quorlax devices   (or quorlax --list-devices)\n"
+    "Usage: quorlax devices [--json]   (or quorlax --list-devices)\n"
     "\n"
     "Lists input and output devices: index, name, channels and default rate; * marks the\n"
     "default. --device of play and listen takes an index, a name or a unique part of a name\n"
-    "or description.\n";
+    "or description.\n"
+    "\n"
+    "  --json   one JSON object per device: index, name, description, host, input_channels,\n"
+    "           output_channels, default_rate, default_input, default_output, server_default\n";
 
 }  // namespace
 
@@ -64,7 +72,11 @@ const Command kListenCommand = {
     kListenHelp,
     {"-m", "-r", "--base", "--separation", "--json", "--failed", "-q", "-v"},
     RunListenCommand,
-    {{"-d", "--device", true}, {"--format", nullptr, true}, {"--save", nullptr, true}, {"--seconds", nullptr, true}}};
-const Command kDevicesCommand = {"devices", "list the sound devices", kDevicesHelp, {}, RunDevicesCommand};
+    {{"-d", "--device", true},
+     {"--format", nullptr, true},
+     {"--save", nullptr, true},
+     {"--seconds", nullptr, true},
+     {"--count", nullptr, true}}};
+const Command kDevicesCommand = {"devices", "list the sound devices", kDevicesHelp, {"--json"}, RunDevicesCommand};
 
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "report.h"
 
 int main(int argc, char** argv) {
   // Past a file size limit, writes then fail with EFBIG and the half-written
@@ -18,7 +19,10 @@ int main(int argc, char** argv) {
   char devices[] = "devices";
   if (argc > 1 && std::strcmp(argv[1], "--list-devices") == 0) argv[1] = devices;
   try {
-    return cli::Main(argc, argv, commands);
+    const int status = cli::Main(argc, argv, commands);
+    // Results that did not arrive are no success (a status of 2 was explained already).
+    if (status != cli::kExitUsage) cli::CheckStdout();
+    return status;
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "quorlax: %s\n", e.what());

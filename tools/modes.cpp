@@ -138,6 +138,22 @@ std::vector<int> BandsOf(int mode) {
   return std::vector<int>(info.hears, info.hears + info.num_hears);
 }
 
+std::string NoBandFitsAt(const ModeChoice& choice, int rate) {
+  std::vector<std::pair<int, int>> lowest;  // rate each band needs, band
+  for (int band : BandsOf(choice.mode)) {
+    ModeChoice one = choice;
+    one.mode = band;
+    lowest.emplace_back(LowestRateFor(one), band);
+  }
+  std::stable_sort(lowest.begin(), lowest.end(), [](auto a, auto b) { return a.first < b.first; });
+  std::string needs;
+  for (const auto& [needed, band] : lowest) {
+    if (needed > 0 && needed <= rate) return "";
+    needs += (needs.empty() ? "" : ", ") + BandName(band) + " needs " + std::to_string(needed) + " Hz";
+  }
+  return "at " + std::to_string(rate) + " Hz no band fits: " + needs + " or more";
+}
+
 std::string ConfigureErrorText(int code, const ModeChoice& choice, int rate) {
   std::string text = What(choice) + " at " + std::to_string(rate) + " Hz: " + QUORLAX_GetErrorText(code);
   if (choice.mode != QUORLAX_MODE_CUSTOM || code != QUORLAX_ERROR_UNSUPPORTED) return text;

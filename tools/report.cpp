@@ -1,7 +1,11 @@
 #include "report.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+
+#include "cli.h"
 
 namespace cli {
 namespace {
@@ -15,6 +19,16 @@ std::string Fixed(double v, int digits) {
 }
 
 }  // namespace
+
+void PrintLine(const std::string& line) {
+  if (std::fputs(line.c_str(), stdout) < 0 || std::fputc('\n', stdout) == EOF || std::fflush(stdout) != 0)
+    throw Error(std::string("cannot write standard output: ") + std::strerror(errno));
+}
+
+void CheckStdout() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    throw Error(std::string("cannot write standard output: ") + std::strerror(errno != 0 ? errno : EIO));
+}
 
 std::string JsonNumber(double v, int digits) { return std::isfinite(v) ? Fixed(v, digits) : "null"; }
 

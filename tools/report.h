@@ -15,4 +15,12 @@ std::string JsonNumber(double v, int digits);
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& s);
 
+// Writes `line` and a newline to stdout at once, so a reader sees it as it is
+// found. Throws Error naming the cause when it cannot be written (a full disk,
+// a closed pipe): results that go nowhere are no success.
+void PrintLine(const std::string& line);
+
+// Throws Error when something written to stdout earlier did not arrive.
+void CheckStdout();
+
 }  // namespace cli

@@ -457,6 +457,17 @@ def group_output():
                            timeout=60)
     check(p.returncode == 2 and b"No space left on device" in p.stderr, "raw output to a full device",
           p.stderr.decode())
+    # Messages that cannot be written are no success, whichever command prints them.
+    run("encode", "full12345", "-o", "full.wav")
+    wav = open("full.wav", "rb").read()
+    for args, data in ((["decode", "full.wav"], None), (["decode", "full.wav", "--json"], None),
+                       (["listen"], wav), (["listen", "--json"], wav)):
+        with open("/dev/full", "wb") as full:
+            p = subprocess.run([QUORLAX, *args], input=data, stdin=None if data else subprocess.DEVNULL,
+                               stdout=full, stderr=subprocess.PIPE, timeout=60)
+        check(p.returncode == 2 and p.stderr.decode() == "quorlax: cannot write standard output: No space left on "
+              "device\n", "%s > /dev/full: exit 2 with the cause" % " ".join(args),
+              "rc=%d %r" % (p.returncode, p.stderr))
 
     # A disk that really fills up: a 64 KB tmpfs (needs root and mount rights).
     os.mkdir("small")
@@ -575,6 +586,48 @@ def group_streams():
     run("encode", "oggpiped1", "-m", "audible", "-o", "piped.ogg")
     expect_one(run("decode", "-", input_bytes=open("piped.ogg", "rb").read()), "oggpiped1", "Ogg on a pipe")
 
+    # arecord writes a WAV header to a pipe: -r and --format may say what it says, not differ.
+    run("encode", "head12345", "--float", "-o", "f32.wav")
+    run("encode", "head12345", "-o", "s16.wav")
+    f32, s16 = open("f32.wav", "rb").read(), open("s16.wav", "rb").read()
+    for data, args, agrees in ((f32, ["-r", "48000"], True), (s16, ["--format", "s16", "-r", "48000"], True),
+                               (f32, ["--format", "f32"], True), (f32, ["--format", "wav"], True),
+                               (f32, ["-r", "44100"], False), (s16, ["--format", "f32"], False),
+                               (f32, ["--format", "s16", "-r", "48000"], False)):
+        what = "listen %s on a %s WAV stream" % (" ".join(args), "float" if data is f32 else "16-bit")
+        p = run("listen", *args, input_bytes=data)
+        if agrees:
+            expect_one(p, "head12345", what, at=0.0)
+        else:
+            text = p.stderr.decode()
+            check(p.returncode == 2 and "disagrees with the WAV stream on standard input" in text
+                  and text.count("\n") == 1, what + " is refused", text)
+
+    # --count N: listening ends by itself once N messages passed, although the stream stays open.
+    x = encode("count1111", "audible", 48000)
+    y = encode("count2222", "audible", 48000)
+    both = np.concatenate([np.zeros(4800), x, np.zeros(24000), y, np.zeros(24000)]).astype("<f4").tobytes()
+    for count, texts in ((1, ["count1111"]), (2, ["count1111", "count2222"])):
+        proc = subprocess.Popen([QUORLAX, "listen", "--count", str(count), "--json"], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            proc.stdin.write(both)
+            proc.stdin.flush()
+        except BrokenPipeError:
+            pass  # it stopped reading once it had heard enough
+        try:
+            rc = proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            rc = None
+        got = [json.loads(l)["text"] for l in proc.stdout.read().decode().splitlines()]
+        try:
+            proc.stdin.close()
+        except BrokenPipeError:
+            pass
+        check(rc == 0 and got == texts, "listen --count %d ends after %d message(s) with the input still open"
+              % (count, count), "rc=%r %r %s" % (rc, got, proc.stderr.read().decode()))
+
 
 def hint_of(p):
     err = p.stderr.decode()
@@ -612,6 +665,16 @@ def group_hints():
               and re.search(r"ends after 1\.\d\d s, short of the 2\.\d\d s its header announces", h),
               "truncated WAV (%s): hint says it was cut off" % how, p.stderr.decode())
     expect_one(run("decode", "whole.wav"), "chan22222", "the whole file decodes, no hint")
+    run("encode", "cutflac12", "-o", "whole.flac")
+    flac = open("whole.flac", "rb").read()
+    open("cut.flac", "wb").write(flac[:len(flac) // 2])
+    for how, kw in (("file", {"args": ["cut.flac"]}), ("file, -v", {"args": ["cut.flac", "-v"]}),
+                    ("pipe", {"args": ["-"], "input_bytes": flac[:len(flac) // 2]})):
+        p = run("decode", *kw["args"], input_bytes=kw.get("input_bytes"))
+        h = [l for l in p.stderr.decode().splitlines() if l.startswith("quorlax: hint: ")]
+        check(p.returncode == 1 and len(h) == 1 and re.search(r"ends after 1\.\d\d s, short of the 2\.\d\d s its "
+                                                             r"header announces: it was cut off", h[0]),
+              "truncated FLAC (%s): hint says it was cut off" % how, p.stderr.decode())
 
     # Rates too low for every band: which rate each band needs.
     for low in (8000, 16000):
@@ -750,6 +813,56 @@ def group_errors():
     err(["play", "hello1234", "--gap", "-1"], 2, "--gap is from 0 to 3600", "play --gap below 0")
     p = run()
     check(p.returncode == 2 and b"Usage" in p.stderr, "no arguments: usage on stderr, exit 2")
+
+    # What is not a sound file says what it is, in one line.
+    os.mkdir("a-folder")
+    open("nothing.wav", "wb").close()
+    with open("junk.mp3", "wb") as f:
+        f.write(b"not an mp3 at all, only text\n" * 200)
+    err(["decode", "a-folder"], 2, "'a-folder' is a folder", "a folder: says so and names scan")
+    err(["decode", "nothing.wav"], 2, "'nothing.wav' is empty", "an empty file: says it is empty")
+    err(["decode", "junk.mp3"], 2, "cannot read 'junk.mp3': no decoder of libsndfile could read it",
+        "junk .mp3: one line, no decoder notes")
+    p = run("scan", "a-folder")
+    check(p.returncode == 1 and not p.stdout and p.stderr.decode() == "quorlax: no sound files to decode under "
+          "'a-folder' (see quorlax scan -h for what counts)\n", "scan of an empty folder says so",
+          "rc=%d %r" % (p.returncode, p.stderr))
+
+    # The synth melody's gain has a range; outside it, a clear error and no audio.
+    help_text = run("encode", "-h").stdout.decode()
+    check("from -60\n" in help_text and "to 0 dB" in help_text, "encode -h names the --volume range", help_text)
+    for volume, accepted in (("-60", True), ("0", True), ("-12.5", True), ("-60.5", False), ("0.5", False),
+                             ("1e9", False), ("-1e9", False)):
+        p = run("encode", "hello1234", "--synth", "--volume", volume, "-o", "-")
+        x = np.frombuffer(p.stdout, dtype="<f4")
+        if accepted:
+            check(p.returncode == 0 and x.size > 0 and np.isfinite(x).all() and np.max(np.abs(x)) < 2.0,
+                  "--volume %s is in range: finite audio" % volume, p.stderr.decode())
+        else:
+            text = p.stderr.decode()
+            check(p.returncode == 2 and x.size == 0 and text == "quorlax: --volume needs a gain from -60 to 0 dB, "
+                  "not '%s'\n" % volume, "--volume %s refused, naming the range" % volume, text)
+
+    # listen at a rate where no band fits would hear nothing for ever: refused, naming what works.
+    for args, data in ((["listen", "-r", "8000"], noise(8000, 0.1, 5).astype("<f4").tobytes()),
+                       (["listen"], wav_header(8000, 8000) + pcm16(noise(8000, 0.1, 5)))):
+        p = run(*args, input_bytes=data)
+        text = p.stderr.decode()
+        check(p.returncode == 2 and re.fullmatch(r"quorlax: cannot listen: at 8000 Hz no band fits: audible needs "
+                                                 r"2\d\d00 Hz, compression needs 3\d\d00 Hz, nonaudible needs "
+                                                 r"4\d\d00 Hz or more\n", text),
+              "%s at 8000 Hz is refused, naming the rates" % " ".join(args), text)
+
+    # Under nohup, standard input is /dev/null: the message says how to name a device.
+    master, slave = os.openpty()
+    try:
+        p = subprocess.run(["nohup", QUORLAX, "listen"], stdin=slave, capture_output=True, timeout=60)
+    finally:
+        os.close(master)
+        os.close(slave)
+    mine = [l for l in p.stderr.decode().splitlines() if l.startswith("quorlax:")]
+    check(p.returncode == 2 and len(mine) == 1 and "--device default" in mine[0],
+          "nohup quorlax listen: one line naming --device", p.stderr.decode())
 
     write_wav("quiet.wav", noise(44100 * 3, 0.1, 3), 44100)
     p = run("decode", "quiet.wav")

@@ -221,6 +221,66 @@ def test_listen_ends_on_signals_with_the_right_status(server):
         assert run.out == [], run.detail()
 
 
+def test_a_stopped_and_continued_listen_goes_on_listening(server):
+    # Ctrl-Z and fg (or a laptop asleep): the time away is no silence of the device.
+    run = start_listening(server, "--json")
+    run.proc.send_signal(signal.SIGSTOP)
+    time.sleep(6.0)  # longer than the device may stay silent while the process runs
+    run.proc.send_signal(signal.SIGCONT)
+    time.sleep(1.0)
+    assert run.proc.poll() is None, run.detail()
+    play(server, "c0nt1nue0", "-m", "audible")
+    assert run.wait_for(run.out, "c0nt1nue0", 15), run.detail()
+    assert run.finish() == 0, run.detail()
+    assert [line for line in run.err if "listening on" not in line and "overflow" not in line] == [], run.detail()
+
+
+def test_count_ends_listening_once_enough_messages_passed(server):
+    run = start_listening(server, "--json", "--count", "1")
+    play(server, "c0unt1111", "-m", "audible")
+    rc = run.finish(sig=None, timeout=20)  # ends by itself
+    assert rc == 0 and [json.loads(line)["text"] for line in run.out] == ["c0unt1111"], run.detail()
+
+
+def test_devices_json_lists_what_the_table_lists(server):
+    table = subprocess.run([QUORLAX, "devices"], env=server.env, capture_output=True, timeout=60)
+    p = subprocess.run([QUORLAX, "devices", "--json"], env=server.env, capture_output=True, timeout=60)
+    assert p.returncode == 0 and p.stderr == b"", p.stderr.decode()
+    devices = [json.loads(line) for line in p.stdout.decode().splitlines()]
+    fields = {"index", "name", "description", "host", "input_channels", "output_channels", "default_rate",
+              "default_input", "default_output", "server_default"}
+    assert devices and all(set(d) == fields for d in devices), devices
+    assert [d["index"] for d in devices] == list(range(len(devices)))
+    by_name = {d["name"]: d for d in devices}
+    monitor = by_name[SINK + ".monitor"]
+    assert (monitor["input_channels"], monitor["output_channels"], monitor["default_rate"], monitor["host"]) == \
+        (2, 0, 48000, "PulseAudio"), monitor
+    assert by_name[SINK]["output_channels"] == 2 and by_name[SINK]["input_channels"] == 0
+    assert sum(d["default_input"] for d in devices) == 1 and sum(d["default_output"] for d in devices) == 1
+    listed = re.findall(r"^\s+\*?\s+(\d+)\s+(\S+)", table.stdout.decode(), re.M)
+    assert {(int(i), name) for i, name in listed} == {(d["index"], d["name"]) for d in devices}
+
+
+@pytest.mark.parametrize("name, fmt, subtype", [("heard.wav", "WAVEX", "FLOAT"), ("heard.flac", "FLAC", "PCM_16"),
+                                                ("heard.ogg", "OGG", "VORBIS"), ("heard.aiff", "AIFF", "FLOAT")])
+def test_save_writes_the_format_its_name_says(server, tmp_path, name, fmt, subtype):
+    path = tmp_path / name
+    p = subprocess.run([QUORLAX, "listen", "--device", "default", "--seconds", "1", "-q", "--save", str(path)],
+                       env=server.env, capture_output=True, timeout=60)
+    assert p.returncode == 1, p.stderr.decode()
+    info = soundfile.info(str(path))
+    assert (info.format, info.subtype, info.channels) == (fmt, subtype, 1), info
+    assert abs(info.frames / info.samplerate - 1.0) < 0.1, info
+
+
+def test_save_refuses_a_name_that_says_no_format_before_listening(server, tmp_path):
+    p = subprocess.run([QUORLAX, "listen", "--device", "default", "--seconds", "1", "--save",
+                        str(tmp_path / "heard.mp9")], env=server.env, capture_output=True, timeout=60)
+    assert p.returncode == 2 and p.stderr.decode().splitlines() == [
+        "quorlax: cannot tell the audio format of '%s' (use .wav, .flac, .ogg or .aiff)" % (tmp_path / "heard.mp9")]
+    assert os.listdir(tmp_path) == []
+
+
 def test_seconds_limits_listening(server):
     began = time.monotonic()
     p = subprocess.run([QUORLAX, "listen", "--device", "default", "--seconds", "1", "-q"], env=server.env,
@@ -351,3 +411,41 @@ def test_a_wav_stream_is_decoded_as_it_arrives_and_ends_on_sigint(clip):
 def test_stdin_faults(args, data, pattern):
     p = stdin_listen(data, *args)
     assert p.returncode == 2 and re.search(pattern, p.stderr.decode()), p.stderr.decode()
+
+
+@pytest.mark.parametrize("args, sig, status", [
+    ([], signal.SIGINT, 1),                                    # stopped while the stream keeps coming
+    (["-m", "custom", "--base", "30000"], None, 2),            # a grid that cannot work: refused at once
+    (["-r", "22050"], None, 2),                                # disagrees with the stream's header
+])
+def test_listen_ends_while_a_wav_stream_fills_its_pipe(args, sig, status):
+    # The stream comes faster than it is decoded: the thread that reads it may be waiting on a full pipe.
+    header = bytearray(wav_header(44100))
+    noise = np.random.default_rng(9).normal(0.0, 0.01, 44100 * 10)
+    block = np.round(noise * 32767).astype("<i2").tobytes()
+    run = Run(["listen", *args], {**os.environ}, stdin=subprocess.PIPE)
+
+    def feed():
+        try:
+            run.proc.stdin.write(bytes(header))
+            while run.proc.poll() is None:
+                run.proc.stdin.write(block)
+        except (BrokenPipeError, ValueError, OSError):
+            pass
+
+    writer = threading.Thread(target=feed, daemon=True)
+    writer.start()
+    if sig is not None:
+        time.sleep(2.0)
+        assert run.proc.poll() is None, run.detail()
+    rc = run.finish(sig, timeout=10)
+    writer.join(timeout=10)
+    assert rc == status, run.detail()
+
+
+def wav_header(rate):
+    """A 16-bit mono WAV header of unknown length, as a recorder writes to a pipe."""
+    return (b"RIFF" + (0xFFFFFFFF).to_bytes(4, "little") + b"WAVEfmt " + (16).to_bytes(4, "little")
+            + (1).to_bytes(2, "little") + (1).to_bytes(2, "little") + rate.to_bytes(4, "little")
+            + (rate * 2).to_bytes(4, "little") + (2).to_bytes(2, "little") + (16).to_bytes(2, "little")
+            + b"data" + (0xFFFFFFFF - 36).to_bytes(4, "little"))

@@ -5,6 +5,7 @@ from __future__ import annotations
 import json
 import os
 import random
+import re
 import signal
 import subprocess
 import sys
@@ -12,6 +13,7 @@ import time
 from collections import Counter
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -84,10 +86,57 @@ def test_every_file_has_one_line_of_its_own(folder, full):
         assert "error" not in r, r
         assert (r["rate"], r["channels"], r["messages"]) == (rec.rate, rec.channels, len(rec.sent)), r
         assert abs(r["duration"] - sf_seconds(path)) < 1e-5, r
-    for name, why in [(corpus.CORRUPT, "malformed"), (corpus.EMPTY, "not a sound file"),
+    for name, why in [(corpus.CORRUPT, "malformed"), (corpus.EMPTY, "is empty"),
                       (corpus.NO_FRAMES, "holds no audio")]:
         r = by_file[str(root / name)]
         assert set(r) == {"file", "error"} and why in r["error"].lower(), r
+
+
+# (extension, libsndfile format, subtype): every kind of file decode reads, under the names it goes by.
+FORMATS = [("wav", "WAV", "PCM_16"), ("wave", "WAV", "PCM_16"), ("flac", "FLAC", "PCM_16"), ("ogg", "OGG", "VORBIS"),
+           ("oga", "OGG", "VORBIS"), ("aiff", "AIFF", "PCM_16"), ("aif", "AIFF", "FLOAT"), ("au", "AU", "PCM_16"),
+           ("snd", "AU", "PCM_16"), ("caf", "CAF", "PCM_16"), ("w64", "W64", "PCM_16"), ("rf64", "RF64", "PCM_16"),
+           ("mp3", "MP3", "MPEG_LAYER_III")]
+
+
+def test_every_format_the_decoder_reads_is_scanned(tmp_path):
+    import soundfile as sf
+    rate = 48000
+    clip = corpus.encode("f0rmat123", "audible", rate)
+    audio = np.concatenate([np.zeros(rate // 2), 0.5 * clip, np.zeros(rate // 2)])
+    names = []
+    for ext, fmt, subtype in FORMATS:
+        name = str(tmp_path / f"x.{ext}")
+        sf.write(name, audio, rate, format=fmt, subtype=subtype)
+        decoded = subprocess.run([corpus.program(), "decode", name], capture_output=True, timeout=60)
+        assert decoded.returncode == 0 and decoded.stdout.startswith(b"f0rmat123\tok"), (ext, decoded.stderr)
+        names.append(name)
+    p = run_scan(tmp_path)
+    own = {r["file"]: r for r in parse(p.stdout.decode()) if "text" not in r}
+    assert p.returncode == 0 and sorted(own) == sorted(names), p.stderr.decode()
+    assert all(r.get("messages") == 1 for r in own.values()), own
+
+
+def test_a_damaged_file_is_an_error_record_after_what_was_heard(tmp_path):
+    import soundfile as sf
+    rate = 48000
+    clip = corpus.encode("be4ored4m", "audible", rate)
+    # Noise after it, so that FLAC spreads its bytes over the whole file.
+    tail = np.random.default_rng(corpus.SEED).normal(0.0, 0.01, 4 * rate)
+    audio = np.concatenate([np.zeros(rate // 2), 0.5 * clip, tail])
+    for ext in ("flac", "wav"):
+        whole = tmp_path / f"whole.{ext}"
+        sf.write(str(whole), audio, rate, subtype="PCM_16")
+        data = whole.read_bytes()
+        cut = tmp_path / f"cut.{ext}"
+        cut.write_bytes(data[:len(data) * 2 // 3])
+        p = run_scan(cut)
+        lines = parse(p.stdout.decode())
+        assert p.returncode == 0 and [r.get("text") for r in lines] == ["be4ored4m", None], p.stdout.decode()
+        assert set(lines[1]) == {"file", "error"}, lines[1]
+        assert re.fullmatch(r"'%s' ends after \d\.\d\d s, short of the 6\.\d\d s its header announces: it was "
+                            r"cut off.*" % re.escape(str(cut)), lines[1]["error"]), lines[1]
+        assert b"1 of 1 files could not be read" in p.stderr
 
 
 def sf_seconds(path):
