@@ -330,6 +330,8 @@ PYBIND11_MODULE(_native, m) {
       .def("flush", &Listener::Flush);
   m.def("version", [] { return std::string(QUORLAX_GetVersion()); });
   m.def("error_text", [](int code) { return std::string(QUORLAX_GetErrorText(code)); }, py::arg("code"));
+  m.attr("SYNTH_VOLUME_MIN_DB") = QUORLAX_SYNTH_VOLUME_MIN_DB;
+  m.attr("SYNTH_VOLUME_MAX_DB") = QUORLAX_SYNTH_VOLUME_MAX_DB;
   m.def("encode", &Encode, py::arg("message"), py::arg("mode"), py::arg("rate"), py::arg("type") = 0,
         py::arg("melody") = "", py::arg("volume_db") = std::nullopt, py::arg("base_hz") = base,
         py::arg("separation") = separation,

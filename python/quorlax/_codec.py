@@ -10,7 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _native
-from ._errors import raise_for_code
+from ._errors import raise_for_code, shown
 from ._modes import (
     ALPHABET,
     DEFAULT_BASE_HZ,
@@ -29,6 +29,9 @@ from ._modes import (
 __all__ = ["Message", "Decoder", "encode", "decode", "decode_file", "as_mono"]
 
 _FloatArray = npt.NDArray[np.float32]
+
+# decode_file's largest block: a block is held in memory at once.
+_MAX_BLOCK = 1 << 22
 
 
 @dataclass(frozen=True)
@@ -76,8 +79,12 @@ def as_mono(audio: npt.ArrayLike, what: str = "audio") -> _FloatArray:
         For several channels (pick one: ``audio[:, k]``), channels-first arrays,
         scalars and arrays of more than two dimensions.
     """
-    if isinstance(audio, (str, bytes, os.PathLike)):
-        raise TypeError(f"{what} must be samples (a 1-D array), not the file name {audio!r}: read the file "
+    if isinstance(audio, (bytes, bytearray, memoryview)):
+        raise TypeError(f"{what} must be samples (a 1-D array of numbers), not {len(audio)} bytes: a file name "
+                        f"is read with quorlax.read() or decode_file(); raw little-endian float32 samples are "
+                        f"numpy.frombuffer(data, '<f4')")
+    if isinstance(audio, (str, os.PathLike)):
+        raise TypeError(f"{what} must be samples (a 1-D array), not the file name {shown(audio)}: read the file "
                         f"with quorlax.read(), or decode it with quorlax.decode_file()")
     a = np.asarray(audio)
     if a.ndim == 2 and a.shape[1] == 1:
@@ -104,7 +111,7 @@ def _check_alphabet(text: str, what: str) -> None:
         raise TypeError(f"{what} must be a str, not {type(text).__name__}")
     for i, c in enumerate(text):
         if not c.isascii() or c.lower() not in ALPHABET:
-            raise ValueError(f"invalid character '{_shown(c)}' at position {i} in {what} (allowed: 0-9, a-v)")
+            raise ValueError(f"invalid character '{_shown(c)}' at position {i + 1} in {what} (allowed: 0-9, a-v)")
 
 
 def check_message(message: str) -> str:
@@ -114,11 +121,13 @@ def check_message(message: str) -> str:
     ------
     ValueError
         Naming the first character outside ``0``-``9``/``a``-``v`` (either
-        case) and its position (counted from 0), or the wrong length.
+        case) and its position (counted from 1, as the quorlax program counts),
+        or the wrong length.
     """
     _check_alphabet(message, "message")
     if len(message) != MESSAGE_LENGTH:
-        raise ValueError(f"message '{message}' has {len(message)} characters; it needs exactly {MESSAGE_LENGTH}")
+        raise ValueError(f"message {shown(message)} has {len(message)} characters; it needs exactly "
+                         f"{MESSAGE_LENGTH}")
     return message.lower()
 
 
@@ -141,7 +150,8 @@ def encode(message: str, mode: ModeLike = "audible", rate: int = 44100, *,
     synth : bool
         Blend a random melody in instead.
     volume_db : float, optional
-        Gain of the `synth` melody in dB. The library keeps it process-wide.
+        Gain of the `synth` melody in dB, from -60 to 0 (0, the library's
+        default, makes it as loud as the tones). The library keeps it process-wide.
     base_hz, separation : float, int
         Custom mode grid: lowest tone and separation.
 
@@ -162,6 +172,10 @@ def encode(message: str, mode: ModeLike = "audible", rate: int = 44100, *,
         raise ValueError("choose either melody or synth, not both")
     if volume_db is not None and not synth:
         raise ValueError("volume_db sets the gain of the synth melody; pass synth=True")
+    low, high = _native.SYNTH_VOLUME_MIN_DB, _native.SYNTH_VOLUME_MAX_DB
+    if volume_db is not None and (isinstance(volume_db, bool) or not isinstance(volume_db, (int, float, np.number))
+                                  or not low <= volume_db <= high):
+        raise ValueError(f"volume_db must be a gain from {low:g} to {high:g} dB, not {shown(volume_db)}")
     notes = b""
     if melody is not None:
         if melody == "":
@@ -176,7 +190,7 @@ def encode(message: str, mode: ModeLike = "audible", rate: int = 44100, *,
     if isinstance(out, tuple):
         code, step = out
         if step == "volume":
-            raise ValueError(f"volume_db {volume_db!r}: {_native.error_text(code)}")
+            raise ValueError(f"volume_db {shown(volume_db)}: {_native.error_text(code)}")
         if step == "encode" and kind == 2 and code == _native.ERROR_INVALID_ARGUMENT:
             info = mode_info(value, rate, base_hz, separation)
             most = int(info["max_encoded_samples"]) // int(info["token_samples"])
@@ -355,22 +369,37 @@ def decode_file(path: Union[str, "os.PathLike[str]", Any], mode: ModeLike = "all
     base_hz, separation : float, int
         Custom mode grid.
     blocksize : int
-        Frames read at a time.
+        Frames read at a time, 1 to 4194304 (2**22).
 
     Returns
     -------
     list of Message
         As `decode`; times count from the file's first sample.
-    """
-    from ._audio import _soundfile
 
+    Raises
+    ------
+    ValueError
+        A channel the file does not have, or a blocksize out of range.
+    soundfile.LibsndfileError
+        The file cannot be read (not a sound file, missing, cut off or damaged, ...).
+    """
+    from ._audio import _soundfile, damaged
+
+    if isinstance(blocksize, bool) or not isinstance(blocksize, (int, np.integer)) or \
+            not 1 <= blocksize <= _MAX_BLOCK:
+        raise ValueError(f"blocksize must be a whole number of frames from 1 to {_MAX_BLOCK}, not {shown(blocksize)}")
     sf = _soundfile()
     with sf.SoundFile(path) as f:
         if isinstance(channel, bool) or not isinstance(channel, (int, np.integer)) or \
                 not 1 <= channel <= f.channels:
-            raise ValueError(f"channel {channel!r} does not exist: the file has {f.channels} (counted from 1)")
+            raise ValueError(f"channel {shown(channel)} does not exist: the file has {f.channels} (counted from 1)")
         dec = Decoder(f.samplerate, mode, base_hz=base_hz, separation=separation)
-        for block in f.blocks(blocksize, dtype="float32", always_2d=True):
-            dec.feed(block[:, int(channel) - 1])
+        frames = 0
+        try:
+            for block in f.blocks(int(blocksize), dtype="float32", always_2d=True):
+                dec.feed(block[:, int(channel) - 1])
+                frames += len(block)
+        except sf.LibsndfileError as e:
+            raise damaged(sf, path, f, f.tell() if f.seekable() else frames, e) from e
     dec.close()
     return dec.messages

@@ -15,7 +15,8 @@ from typing import Any, Iterator, List, Optional, Type, Union
 import numpy as np
 
 from ._codec import Decoder, Message, encode
-from ._modes import DEFAULT_BASE_HZ, DEFAULT_SEPARATION, ModeLike, decoding_rate
+from ._errors import shown
+from ._modes import DEFAULT_BASE_HZ, DEFAULT_SEPARATION, ModeLike, check_rate, decoding_rate
 
 __all__ = ["Device", "DeviceError", "InputOverflowWarning", "Listening", "devices", "listen", "play"]
 
@@ -134,23 +135,20 @@ def play(text: str, mode: ModeLike = "audible", rate: Optional[int] = None,
     DeviceError
         No such device, a rate it refuses, or it stopped playing.
     """
-    if isinstance(repeat, bool) or not isinstance(repeat, int) or repeat < 1:
-        raise ValueError(f"repeat must be a positive int, not {repeat!r}")
-    if not np.isfinite(gap) or gap < 0:
-        raise ValueError(f"gap must be 0 or more seconds, not {gap!r}")
     native = _native()
+    if isinstance(repeat, bool) or not isinstance(repeat, (int, np.integer)) or \
+            not 1 <= repeat <= native.MAX_REPEAT:
+        raise ValueError(f"repeat must be a whole number from 1 to {native.MAX_REPEAT}, not {shown(repeat)}")
+    if isinstance(gap, bool) or not isinstance(gap, (int, float, np.integer, np.floating)) or \
+            not 0 <= gap <= native.MAX_GAP_SECONDS:
+        raise ValueError(f"gap must be from 0 to {native.MAX_GAP_SECONDS:g} seconds, not {shown(gap)}")
     wanted = _device_argument(device)
     with _Translated(native):
         if rate is None:
             # The device's own rate where the mode works at it, the device found as
             # play finds it (the program's rule).
             rate = decoding_rate(mode, int(native.find(wanted, False)["default_rate"]))
-        one = encode(text, mode, rate)
-        audio = one
-        if repeat > 1:
-            silence = np.zeros(int(gap * rate), np.float32)
-            audio = np.concatenate([one] + [np.concatenate([silence, one]) for _ in range(repeat - 1)])
-        native.play(audio, rate, wanted)
+        native.play(encode(text, mode, rate), rate, wanted, int(repeat), float(gap))
 
 
 class Listening:
@@ -175,9 +173,11 @@ class Listening:
                  failed: bool = False, buffer_seconds: float = 8.0,
                  base_hz: float = DEFAULT_BASE_HZ, separation: int = DEFAULT_SEPARATION) -> None:
         if seconds is not None and not (np.isfinite(seconds) and seconds > 0):
-            raise ValueError(f"seconds must be above 0, not {seconds!r}")
+            raise ValueError(f"seconds must be above 0, not {shown(seconds)}")
         if not (np.isfinite(buffer_seconds) and 0 < buffer_seconds <= 600):
-            raise ValueError(f"buffer_seconds must be above 0 and at most 600, not {buffer_seconds!r}")
+            raise ValueError(f"buffer_seconds must be above 0 and at most 600, not {shown(buffer_seconds)}")
+        if rate is not None:
+            rate = check_rate(rate)
         self._native = _native()
         self._capture: Any = None
         with _Translated(self._native):
@@ -304,7 +304,7 @@ def listen(mode: ModeLike = "all", device: Union[None, int, str] = None, seconds
     seconds : float, optional
         Stop after this much captured audio; None listens until the loop ends.
     **options
-        ``rate`` (capture rate; default the device's own), ``failed``
+        ``rate`` (capture rate in Hz, a whole number; default the device's own), ``failed``
         (also yield messages that failed their check), ``buffer_seconds``
         (input kept while the loop body runs, at most 600; more is dropped
         with an `InputOverflowWarning`), ``base_hz`` and ``separation`` (custom mode).
@@ -316,6 +316,8 @@ def listen(mode: ModeLike = "all", device: Union[None, int, str] = None, seconds
 
     Raises
     ------
+    TypeError, ValueError
+        A rate that is no whole number of samples per second above 0, and other bad values.
     DeviceError
         No such device, a rate it refuses, or it stopped sending audio.
     """

@@ -6,6 +6,7 @@ from typing import Dict, NoReturn, Optional, Type
 from . import _native
 
 __all__ = [
+    "shown",
     "QuorlaxError",
     "InvalidArgumentError",
     "NotConfiguredError",
@@ -14,6 +15,13 @@ __all__ = [
     "OutOfMemoryError",
     "raise_for_code",
 ]
+
+
+def shown(value: object, limit: int = 60) -> str:
+    """`value` as an error message quotes it: its repr, cut short when long
+    (a whole recording passed by mistake must not make a megabyte message)."""
+    text = repr(value)
+    return text if len(text) <= limit else f"{text[:limit - 15]}... ({len(text)} characters)"
 
 
 class QuorlaxError(Exception):

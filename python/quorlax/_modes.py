@@ -8,7 +8,7 @@ from typing import Dict, List, Optional, Tuple, Union
 import numpy as np
 
 from . import _native
-from ._errors import UnsupportedError, raise_for_code
+from ._errors import UnsupportedError, raise_for_code, shown
 
 MODES: Dict[str, int] = {name: value for value, name in _native.modes()}
 MODE_NAMES: Dict[int, str] = {v: k for k, v in MODES.items()}
@@ -45,7 +45,7 @@ def mode_value(mode: ModeLike) -> int:
     elif isinstance(mode, (int, np.integer)) and not isinstance(mode, bool) and int(mode) in MODE_NAMES:
         return int(mode)
     names = list(MODES)
-    raise ValueError(f"unknown mode {mode!r} (choose {', '.join(names[:-1])} or {names[-1]})")
+    raise ValueError(f"unknown mode {shown(mode)} (choose {', '.join(names[:-1])} or {names[-1]})")
 
 
 def mode_name(band_mode: int) -> str:
@@ -65,7 +65,7 @@ def check_rate(rate: Union[int, float]) -> int:
     if isinstance(rate, bool) or not isinstance(rate, (int, float, np.integer, np.floating)):
         raise TypeError(f"rate must be a number of samples per second, not {type(rate).__name__}")
     if not math.isfinite(float(rate)) or float(rate) != int(rate) or int(rate) <= 0:
-        raise ValueError(f"rate must be a whole number of samples per second above 0, not {rate!r}")
+        raise ValueError(f"rate must be a whole number of samples per second above 0, not {shown(rate)}")
     return int(rate)
 
 

@@ -9,20 +9,16 @@ from __future__ import annotations
 import json
 import os
 import subprocess
-from typing import Any, Dict, Iterable, Iterator, List, Optional, Sequence, Union
+from typing import Any, Dict, Iterable, Iterator, List, Optional, Union
 
+from . import _program
 from ._modes import MODE_NAMES, ModeLike, mode_value
+from ._program import program
 
 __all__ = ["scan"]
 
 PathLike = Union[str, "os.PathLike[str]"]
 Record = Dict[str, Any]
-
-
-def program() -> str:
-    # Imported here: importing quorlax.__main__ with the package would upset `python -m quorlax`.
-    from .__main__ import program as find
-    return find()
 
 
 def _paths(paths: Union[PathLike, Iterable[PathLike]]) -> List[str]:
@@ -49,13 +45,6 @@ def _mode_args(mode: ModeLike, failed: bool, base_hz: Optional[float], separatio
     return args
 
 
-def _run(args: Sequence[str]) -> List[Record]:
-    p = subprocess.run([program(), "scan", "-q", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    if p.returncode not in (0, 1):
-        raise RuntimeError(f"quorlax scan failed ({p.returncode}): {p.stderr.decode(errors='replace').strip()}")
-    return [json.loads(line) for line in p.stdout.decode("utf-8", "surrogateescape").splitlines() if line]
-
-
 def scan(paths: Union[PathLike, Iterable[PathLike]], mode: ModeLike = "all", client: Any = None, *,
          jobs: Optional[int] = None, failed: bool = False, base_hz: Optional[float] = None,
          separation: Optional[int] = None) -> Iterator[Record]:
@@ -72,10 +61,12 @@ def scan(paths: Union[PathLike, Iterable[PathLike]], mode: ModeLike = "all", cli
         or ``"custom"`` (with `base_hz` and `separation`).
     client : dask.distributed.Client, optional
         Run each file as a task on this cluster. Paths must name the same files
-        on the workers (a shared file system), and each worker needs the
-        quorlax package. Dask schedules the tasks and re-runs those of a worker
-        that died. Without a client, the program's own worker processes run
-        on this machine (`jobs` of them, default one per core).
+        on the workers (a shared file system; relative paths are made absolute
+        here first), and each worker needs the quorlax package (its program):
+        the files of a worker without it get an ``error`` record saying so.
+        Dask schedules the tasks and re-runs those of a worker that died.
+        Without a client, the program's own worker processes run on this
+        machine (`jobs` of them, default one per core).
     failed : bool
         Also report messages that failed their check.
 
@@ -118,27 +109,32 @@ def _scan_here(files: List[str], args: List[str], jobs: Optional[int]) -> Iterat
 
 
 def _list(files: List[str]) -> List[str]:
-    return [r["file"] for r in _run(["--list", "--", *files])]
+    return [r["file"] for r in _program.scan_records(["--list", "--", *files])]
 
 
 def _scan_on(client: Any, files: List[str], args: List[str]) -> Iterator[Record]:
+    import cloudpickle
     from distributed import as_completed
 
-    futures = client.map(_scan_task, _list(files), options=args, pure=False)
-    pending = {f.key: f for f in futures}
+    # The task goes to the workers as code, not as a name of this package, so
+    # a worker without the package fails its files with a reason instead of
+    # failing to read the task (which leaves the caller waiting for ever).
+    cloudpickle.register_pickle_by_value(_program)
+    # Workers know nothing of this process's current folder.
+    paths = _list([os.path.abspath(f) for f in files])
+    futures = client.map(_program.scan_task, paths, options=args, pure=False)
+    pending = {f.key: (f, path) for f, path in zip(futures, paths)}
     try:
         for future in as_completed(futures):
-            records = future.result()
-            del pending[future.key]
+            _, path = pending.pop(future.key)
+            try:
+                records = future.result()
+            except Exception as e:  # the task's own error, or its worker died too often
+                records = [{"file": path, "error": f"{type(e).__name__}: {e}"}]
             future.release()
             yield from records
     finally:
         # Only what the caller left unread: cancelling finished keys makes the
         # scheduler look for them again for a second.
         if pending:
-            client.cancel(list(pending.values()))
-
-
-def _scan_task(path: str, options: List[str]) -> List[Record]:
-    """One file on a worker: its messages, then its own record."""
-    return _run(["-j", "1", *options, "--", path])
+            client.cancel([f for f, _ in pending.values()])

@@ -203,6 +203,22 @@ def test_device_faults_raise(server, call):
         call()
 
 
+@pytest.mark.parametrize("call, error", [
+    (lambda: quorlax.listen(rate=-1), ValueError),
+    (lambda: quorlax.listen(rate=0), ValueError),
+    (lambda: quorlax.listen(rate=48000.5), ValueError),
+    (lambda: quorlax.listen(rate="48000"), TypeError),
+    (lambda: quorlax.play("hello1234", gap=1e12), ValueError),
+    (lambda: quorlax.play("hello1234", gap="1"), ValueError),
+    (lambda: quorlax.play("hello1234", repeat=10 ** 9), ValueError),
+])
+def test_bad_rates_gaps_and_repeats_raise_at_once(call, error):
+    began = time.monotonic()
+    with pytest.raises(error) as e:
+        call()
+    assert len(str(e.value)) < 200 and time.monotonic() - began < 5, str(e.value)
+
+
 @pytest.mark.parametrize("call", [
     lambda: quorlax.listen(seconds=0),
     lambda: quorlax.listen(seconds=float("nan")),
@@ -228,6 +244,33 @@ def test_no_alsa_configuration_raises(tmp_path):
                        capture_output=True, text=True, timeout=60)
     assert p.returncode == 0 and p.stderr == "", p.stderr
     assert p.stdout.splitlines() == ["no sound devices: ALSA's configuration defines none (is its alsa.conf installed?)"] * 3
+
+
+VANISHING = """
+import sys
+import quorlax
+with quorlax.listen(device=None) as listening:
+    assert listening.wait_started(timeout=30.0)
+    print("running", flush=True)
+    try:
+        for m in listening:
+            pass
+    except quorlax.DeviceError as e:
+        print("raised:", e, flush=True)
+"""
+
+
+def test_a_vanishing_server_is_an_exception_and_nothing_printed():
+    with SoundServer() as s:
+        env = dict(os.environ, **{k: s.env[k] for k in ("PULSE_SERVER", "HOME", "XDG_RUNTIME_DIR",
+                                                        "PULSE_RUNTIME_PATH")})
+        proc = subprocess.Popen([sys.executable, "-c", VANISHING], env=env, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+        assert proc.stdout.readline() == "running\n", proc.stderr.read()
+        s.kill()
+        out, err = proc.communicate(timeout=30)
+    assert proc.returncode == 0 and out.startswith("raised: input device") and "stopped" in out, (out, err)
+    assert err == "", err  # nothing of PortAudio's own (pa_linux_alsa.c ...)
 
 
 def test_no_server_raises(tmp_path, monkeypatch):

@@ -8,6 +8,7 @@ import importlib
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import threading
@@ -239,9 +240,11 @@ def test_arrays_that_are_not_mono_and_file_names_are_refused(tmp_path):
     with pytest.raises(ValueError, match="channels-first"):
         quorlax.Decoder(44100).feed(stereo.T[:, :1000])
     quorlax.write(tmp_path / "m.wav", audio, 44100)
-    for path in (str(tmp_path / "m.wav"), tmp_path / "m.wav", b"m.wav"):
+    for path in (str(tmp_path / "m.wav"), tmp_path / "m.wav"):
         with pytest.raises(TypeError, match=r"not the file name.*decode_file"):
             quorlax.decode(path, 44100)
+    with pytest.raises(TypeError, match=r"not 5 bytes: a file name is read with quorlax.read\(\) or decode_file"):
+        quorlax.decode(b"m.wav", 44100)
     with pytest.raises(TypeError, match="not the file name"):
         quorlax.inspect(str(tmp_path / "m.wav"), 44100, tmp_path / "x.png")
     with pytest.raises(ValueError, match="channels-first"):
@@ -280,9 +283,11 @@ def test_rates_that_are_no_rates(rate):
 
 
 @pytest.mark.parametrize("message, pattern", [
-    ("hellow234", r"invalid character 'w' at position 5 in message \(allowed: 0-9, a-v\)"),
-    ("hel o1234", r"invalid character ' ' at position 3"),
-    ("hellé1234", r"invalid character 'é' at position 4"),
+    # Positions count from 1, as the quorlax program counts them.
+    ("hellow234", r"invalid character 'w' at position 6 in message \(allowed: 0-9, a-v\)"),
+    ("hel o1234", r"invalid character ' ' at position 4"),
+    ("hellé1234", r"invalid character 'é' at position 5"),
+    ("w23456789", r"invalid character 'w' at position 1 in message"),
     ("hello", r"message 'hello' has 5 characters; it needs exactly 9"),
     ("hello12345", r"has 10 characters"),
     ("", r"has 0 characters"),
@@ -304,7 +309,7 @@ def test_bad_arguments():
         quorlax.encode("hello1234", melody="abc", synth=True)
     with pytest.raises(ValueError, match="synth=True"):
         quorlax.encode("hello1234", volume_db=-3.0)
-    with pytest.raises(ValueError, match="invalid character 'z' at position 1 in melody"):
+    with pytest.raises(ValueError, match="invalid character 'z' at position 2 in melody"):
         quorlax.encode("hello1234", melody="az")
     with pytest.raises(ValueError, match="too long"):
         quorlax.encode("hello1234", melody="a" * 500)
@@ -317,6 +322,53 @@ def test_bad_arguments():
     assert dec.close() == []
     with pytest.raises(ValueError, match="closed"):
         dec.feed(np.zeros(10))
+
+
+@pytest.mark.parametrize("volume, accepted", [(-60, True), (0, True), (-12.5, True), (-60.5, False), (0.5, False),
+                                               (1e9, False), (float("nan"), False), ("-6", False), (True, False)])
+def test_synth_volume_has_a_range(volume, accepted):
+    if accepted:
+        audio = quorlax.encode("hello1234", synth=True, volume_db=volume)
+        assert np.isfinite(audio).all() and np.max(np.abs(audio)) < 2.0
+        assert "hello1234" in [m.text for m in quorlax.decode(audio, 44100) if m.ok]
+    else:
+        with pytest.raises(ValueError, match=r"^volume_db must be a gain from -60 to 0 dB, not "):
+            quorlax.encode("hello1234", synth=True, volume_db=volume)
+
+
+HUGE = "4" * 1_000_000
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda: quorlax.decode(np.zeros(300_000, np.float32).tobytes(), 44100), TypeError),
+    (lambda: quorlax.Decoder(44100).feed(bytearray(1_000_000)), TypeError),
+    (lambda: quorlax.decode(HUGE, 44100), TypeError),
+    (lambda: quorlax.encode(HUGE), ValueError),
+    (lambda: quorlax.encode("hello1234", HUGE), ValueError),
+    (lambda: quorlax.decode(np.zeros(10), 44100, mode=HUGE), ValueError),
+    (lambda: quorlax.decode(np.zeros(10), float(HUGE)), ValueError),
+    (lambda: quorlax.encode("hello1234", synth=True, volume_db=float(HUGE)), ValueError),
+    (lambda: quorlax.decode_file("x.wav", blocksize=int(HUGE)), ValueError),
+    (lambda: quorlax.read("x.wav", channel=int(HUGE)), (ValueError, RuntimeError)),
+])
+def test_hostile_values_give_short_messages(call, error):
+    tracemalloc.start()
+    try:
+        with pytest.raises(error) as e:
+            call()
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert len(str(e.value)) < 300, str(e.value)[:300]
+    assert peak < 20e6  # refused before anything is allocated for them
+
+
+def test_one_convention_for_positions_with_the_program(quorlax_program):
+    for message in ("hewlo1234", "w23456789", "hellé1234", "hel o1234", "hello", "hello12345"):
+        with pytest.raises(ValueError) as e:
+            quorlax.encode(message)
+        said = subprocess.run([str(quorlax_program), "encode", message, "-o", "-"], capture_output=True, text=True)
+        assert said.stderr == f"quorlax: {e.value}\n", (message, said.stderr, str(e.value))
 
 
 # ---------------------------------------------------------------------------
@@ -406,6 +458,97 @@ def test_write_refuses_what_it_would_spoil(tmp_path, capsys):
     with pytest.raises(RuntimeError):  # soundfile's LibsndfileError
         quorlax.read(tmp_path / "not.wav")
     assert capsys.readouterr() == ("", "")
+
+
+WRITE_PROBE = """
+import resource, sys
+import numpy as np
+import quorlax
+limit = int(sys.argv[2])
+resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+try:
+    quorlax.write(sys.argv[1], np.random.default_rng(3).uniform(-0.5, 0.5, 441000), 44100)
+except OSError as e:
+    print(type(e).__name__, e.errno, e)
+"""
+
+
+@pytest.mark.parametrize("ext", ["wav", "flac", "ogg", "aiff"])
+def test_a_failed_write_leaves_nothing_and_names_the_cause(tmp_path, ext):
+    # Past a file size limit: EFBIG.
+    name = str(tmp_path / f"big.{ext}")
+    run = run_python("-c", WRITE_PROBE, name, "16384")
+    assert run.stdout.strip() == f"OSError 27 [Errno 27] File too large: '{name}'" and run.stderr == "", run
+    assert os.listdir(tmp_path) == []
+    # Over an old file: it stays as it was.
+    old = tmp_path / f"old.{ext}"
+    quorlax.write(old, quorlax.encode("keep12345", "audible", 44100), 44100)
+    before = old.read_bytes()
+    run = run_python("-c", WRITE_PROBE, str(old), "16384")
+    assert "File too large" in run.stdout and old.read_bytes() == before and os.listdir(tmp_path) == [old.name]
+
+
+def test_a_full_disk_leaves_nothing_and_names_the_cause(tmp_path):
+    small = tmp_path / "small"
+    small.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(small)],
+                      capture_output=True).returncode != 0:
+        pytest.skip("cannot mount a tmpfs here (the file size limit test covers the same path)")
+    try:
+        audio = np.random.default_rng(3).uniform(-0.5, 0.5, 441000)  # too much for 64 KB in any format
+        for ext in ("wav", "flac", "ogg", "aiff"):
+            with pytest.raises(OSError) as e:
+                quorlax.write(small / f"full.{ext}", audio, 44100)
+            assert e.value.errno == 28 and str(e.value) == f"[Errno 28] No space left on device: '{small}/full.{ext}'"
+            assert os.listdir(small) == []
+        quorlax.write(small / "fits.wav", audio[:4410], 44100)  # what fits is written, with the usual mode
+        mask = os.umask(0)
+        os.umask(mask)
+        assert os.listdir(small) == ["fits.wav"] and os.stat(small / "fits.wav").st_mode & 0o777 == 0o666 & ~mask
+    finally:
+        subprocess.run(["umount", str(small)])
+
+
+def test_writing_through_a_link_and_to_a_device(tmp_path):
+    audio = quorlax.encode("link12345", "audible", 44100)
+    quorlax.write(tmp_path / "real.wav", audio, 44100)
+    os.symlink("real.wav", tmp_path / "link.wav")
+    quorlax.write(tmp_path / "link.wav", quorlax.encode("l1nked000", "audible", 44100), 44100)
+    assert (tmp_path / "link.wav").is_symlink()
+    assert [m.text for m in quorlax.decode_file(tmp_path / "real.wav")] == ["l1nked000"]
+    quorlax.write("/dev/null", audio, 44100, format="WAV")  # written in place, not replaced
+    assert not os.path.isfile("/dev/null")
+
+
+def cut_flac(tmp_path):
+    rate = 48000
+    tail = np.random.default_rng(5).normal(0.0, 0.01, 4 * rate).astype(np.float32)
+    audio = np.concatenate([silence(0.5, rate), 0.5 * quorlax.encode("cutfl4c00", "audible", rate), tail])
+    quorlax.write(tmp_path / "whole.flac", audio, rate)
+    data = (tmp_path / "whole.flac").read_bytes()
+    (tmp_path / "cut.flac").write_bytes(data[:len(data) * 2 // 3])
+    return tmp_path / "cut.flac"
+
+
+def test_a_damaged_file_says_how_far_it_got(tmp_path):
+    cut = cut_flac(tmp_path)
+    for call in (lambda: quorlax.read(cut), lambda: quorlax.decode_file(cut)):
+        with pytest.raises(soundfile.LibsndfileError) as e:
+            call()
+        assert re.match(r"cannot read '.*cut\.flac' past \d\.\d\d s of the 6\.59 s its header announces \(cut off "
+                        r"or damaged\): ", str(e.value)), str(e.value)
+
+
+@pytest.mark.parametrize("blocksize", [0, -1, 2 ** 22 + 1, 1.5, True, "4096", None])
+def test_decode_file_refuses_blocksizes_it_cannot_use(tmp_path, blocksize):
+    quorlax.write(tmp_path / "b.wav", quorlax.encode("blocks123", "audible", 44100), 44100)
+    with pytest.raises(ValueError, match=r"blocksize must be a whole number of frames from 1 to 4194304"):
+        quorlax.decode_file(tmp_path / "b.wav", blocksize=blocksize)
+
+
+def test_decode_file_in_small_blocks(tmp_path):
+    quorlax.write(tmp_path / "b.wav", quorlax.encode("blocks123", "audible", 44100), 44100)
+    assert [m.text for m in quorlax.decode_file(tmp_path / "b.wav", blocksize=333)] == ["blocks123"]
 
 
 # ---------------------------------------------------------------------------
@@ -633,6 +776,33 @@ def test_inspect_through_the_program(tmp_path, quorlax_program):
         assert "pip install" in run.stderr and run.stderr.count("\n") == 1
     else:  # a quorlax package installed on this machine answered
         assert run.returncode in (0, 1), run.stderr
+
+
+def test_inspect_from_a_venv_that_is_not_activated(tmp_path, quorlax_program):
+    """The program beside a venv's Python, and `.venv/bin/python -m quorlax inspect`, with PATH as it was
+    before the venv: the picture is drawn by the venv's Python, which alone has the package."""
+    pytest.importorskip("matplotlib", reason="matplotlib (python3-matplotlib) is not installed")
+    if PACKAGE_ROOT in quorlax_program.resolve().parents:
+        pytest.skip("an installed package runs its program through its launcher (tests/wheel)")
+    # The build's modules are used as they are (sanitizer runtimes preloaded, if any).
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    env["PATH"] = "/usr/bin:/bin"
+    venv = tmp_path / ".venv"
+    made = subprocess.run(["/usr/bin/python3", "-m", "venv", "--system-site-packages", "--without-pip", str(venv)],
+                          env=env, capture_output=True, text=True, timeout=120)
+    if made.returncode != 0:
+        pytest.skip(f"cannot make a venv here: {made.stderr.strip()[-300:]}")
+    # The package in the venv's site-packages only, the program beside the venv's Python.
+    site = subprocess.run([str(venv / "bin" / "python"), "-c", "import sysconfig; print(sysconfig.get_path('purelib'))"],
+                          env=env, capture_output=True, text=True, timeout=60).stdout.strip()
+    Path(site, "quorlax-build.pth").write_text(str(PACKAGE_ROOT) + "\n")
+    shutil.copy2(quorlax_program, venv / "bin" / "quorlax")
+    quorlax.write(tmp_path / "hello.wav", quorlax.encode("hello1234", "audible", 44100), 44100)
+    for command in ([".venv/bin/quorlax", "inspect", "hello.wav", "-o", "a.png"],
+                    [".venv/bin/python", "-m", "quorlax", "inspect", "hello.wav", "-o", "b.png"]):
+        drawn = subprocess.run(command, env=env, capture_output=True, text=True, cwd=tmp_path, timeout=120)
+        assert drawn.returncode == 0 and drawn.stderr == "", (command, drawn.stderr)
+        assert (tmp_path / command[-1]).read_bytes()[:4] == b"\x89PNG"
 
 
 if __name__ == "__main__":

@@ -4,7 +4,9 @@ of a file costs nothing."""
 from __future__ import annotations
 
 import os
+import shutil
 import signal
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -78,6 +80,39 @@ def test_cluster_gives_the_local_pools_records(folder):
         while client.run_on_scheduler(_task_count) and time.monotonic() < deadline:
             time.sleep(0.05)
         assert client.run_on_scheduler(_task_count) == 0
+
+
+def test_cluster_resolves_relative_paths_here(folder, monkeypatch):
+    local = canon(quorlax.scan(folder))
+    monkeypatch.chdir(folder.parent)
+    with cluster(1) as c, distributed.Client(c) as client:
+        got = list(quorlax.scan(folder.name, client=client))
+    assert canon(got) == local  # the records name the files as absolute paths
+
+
+def test_a_worker_without_the_package_fails_its_files_at_once(folder):
+    """Its files get error records that say why, in bounded time, instead of a client left waiting."""
+    bare_path = "/usr/bin:/bin"
+    if shutil.which("quorlax", path=bare_path):
+        pytest.skip("a quorlax program is installed for every Python here")
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_PRELOAD")}
+    env["PATH"] = bare_path
+    with distributed.LocalCluster(n_workers=0, dashboard_address=":0") as c, distributed.Client(c) as client:
+        worker = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", c.scheduler_address,
+                                   "--nthreads", "1", "--no-nanny", "--no-dashboard"], env=env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            client.wait_for_workers(1, timeout=60)
+            began = time.monotonic()
+            got = list(quorlax.scan(folder, client=client))
+            took = time.monotonic() - began
+        finally:
+            worker.terminate()
+            worker.wait(timeout=30)
+    files = sorted(r["file"] for r in quorlax.scan(folder) if "text" not in r)
+    assert sorted(r["file"] for r in got) == files and all(set(r) == {"file", "error"} for r in got), got
+    assert all("cannot decode" in r["error"] and "quorlax program is not installed" in r["error"] for r in got)
+    assert took < 60, took
 
 
 def _task_count(dask_scheduler=None):
