@@ -129,9 +129,10 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuorlaxConfigVersion.cmak
 install(FILES cmake/QuorlaxConfig.cmake ${PROJECT_BINARY_DIR}/QuorlaxConfigVersion.cmake
   DESTINATION ${QUORLAX_CMAKE_DIR})
 
-# quorlax.pc finds its prefix from where it lies.
+# quorlax.pc finds its prefix from where it lies, except under /usr, where it
+# names /usr as the system's own do (pkg-config then leaves out /usr/include).
 set(_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-if(IS_ABSOLUTE ${CMAKE_INSTALL_LIBDIR} OR IS_ABSOLUTE ${CMAKE_INSTALL_INCLUDEDIR})
+if(IS_ABSOLUTE ${CMAKE_INSTALL_LIBDIR} OR IS_ABSOLUTE ${CMAKE_INSTALL_INCLUDEDIR} OR CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   set(QUORLAX_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
 else()
   file(RELATIVE_PATH _up /prefix/${_pc_dir} /prefix)

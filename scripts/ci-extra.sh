@@ -2,8 +2,8 @@
 # Extra CI stages after scripts/test.sh: valgrind memcheck over the C API
 # tests, ThreadSanitizer over tests/test_threads.cpp, the ARM stages
 # (scripts/test-arm.sh), a minute of each libFuzzer target (clang), and the
-# .deb installed with apt (then removed) with programs built against it.
-# Meant for a fresh Debian 12 machine as root.
+# .deb (built for /usr) installed with apt, used and built against, then
+# removed. Meant for a fresh Debian 12 machine as root.
 # QUORLAX_FUZZ_SECONDS changes the minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,20 +28,31 @@ vg=(valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=defini
 "${vg[@]}" build/tests/test_listener --gtest_brief=1 \
   --gtest_filter='Listener.HostileCallsAnswerWithCodes:Listener.FlushStartsANewStream:Listener.CustomGridOfItsOwn:Modes/ListenerRoundTrip.*/mode5_44100'
 
-stage "the .deb: apt install, programs built against /usr, apt purge"
+stage "the .deb: built for /usr as the README says (build-deb/), apt install, used, apt purge"
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: installing a package needs root"
 else
-  cmake --build build -j "$jobs"
-  rm -rf build/deb && cpack -G DEB --config build/CPackConfig.cmake -B build/deb >/dev/null
-  debs=(build/deb/quorlax_*.deb)
+  cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DQUORLAX_BUILD_TESTS=OFF \
+    -DQUORLAX_BUILD_PYTHON=OFF -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
+  cmake --build build-deb -j "$jobs"
+  # Fields, file list (multiarch folder, program, man page, completion), quorlax.pc, unpacked consumers.
+  bash tests/package/check.sh deb "$PWD/build-deb" "$PWD/build-deb/check"
+  debs=(build-deb/check/quorlax_*.deb)
   trap 'apt-get purge -y -qq quorlax >/dev/null' EXIT
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o Dpkg::Use-Pty=0 "./${debs[0]}"
-  ldconfig -p | grep 'libquorlax\.so\.1 '
+  ldconfig -p | grep "libquorlax\.so\.1 .*/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/"
   pkg-config --modversion quorlax  # found with no PKG_CONFIG_PATH
-  for c in exports cmake-c-shared cmake-c-static cmake-c-use-static cmake-cxx pkg-config pkg-config-static; do
-    bash tests/package/check.sh "$c" /usr "build/deb/check/$c"
+  [ -z "$(pkg-config --cflags quorlax | tr -d ' ')" ] || { echo "pkg-config --cflags: $(pkg-config --cflags quorlax)"; exit 1; }
+  for c in exports cmake-c-shared cmake-c-static cmake-c-use-static cmake-cxx pkg-config pkg-config-static program; do
+    bash tests/package/check.sh "$c" /usr "$PWD/build-deb/check/$c"
   done
+  # What a user of the package types: the program on PATH, its man page, its completion.
+  (cd build-deb && quorlax encode hello1234 -o installed.wav && quorlax decode installed.wav)
+  MANWIDTH=80 man quorlax | grep -q "quorlax listen" || { echo "man quorlax shows no listen"; exit 1; }
+  [ "$(bash -c 'source /usr/share/bash-completion/completions/quorlax; COMP_WORDS=(quorlax enc); COMP_CWORD=1
+               _quorlax quorlax enc quorlax; echo "${COMPREPLY[*]}"')" = encode ] || { echo "bash completion"; exit 1; }
+  [ "$(zsh -fc 'autoload -Uz compinit; compinit -u; print $_comps[quorlax]')" = _quorlax ] ||
+    { echo "zsh does not find _quorlax"; exit 1; }
   apt-get purge -y -qq quorlax >/dev/null
   trap - EXIT
 fi

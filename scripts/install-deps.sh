@@ -11,7 +11,9 @@ packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   portaudio19-dev libpulse-dev pybind11-dev python3-soundfile
   pulseaudio pulseaudio-utils libasound2-plugins
   debootstrap
-  openjdk-17-jdk-headless maven g++-aarch64-linux-gnu)
+  openjdk-17-jdk-headless maven g++-aarch64-linux-gnu
+  # the README's shell lines (arecord, aplay, sox, jq), shell completion and the man page
+  alsa-utils sox libsox-fmt-mp3 jq zsh man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -158,7 +158,8 @@ DeviceOptions FromOptions(const Options& given) {
   }
   if (given.Has("--format")) {
     o.format = given.given.at("--format");
-    if (o.format != "f32" && o.format != "s16" && o.format != "wav")
+    const std::vector<std::string>& formats = ListenFormats();
+    if (std::find(formats.begin(), formats.end(), o.format) == formats.end())
       throw Error("--format is f32, s16 or wav, not '" + o.format + "'");
   }
   if (given.Has("--save")) {
@@ -742,6 +743,11 @@ int RunGuarded(int (*run)(const DeviceOptions&), const Options& given) {
 }
 
 }  // namespace
+
+const std::vector<std::string>& ListenFormats() {
+  static const std::vector<std::string> formats = {"f32", "s16", "wav"};
+  return formats;
+}
 
 int RunPlayCommand(const Options& o) { return RunGuarded(RunPlay, o); }
 int RunListenCommand(const Options& o) { return RunGuarded(RunListen, o); }

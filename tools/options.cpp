@@ -78,7 +78,9 @@ void Apply(const std::string& name, const std::string& value, Options* o) {
 }
 
 void PrintUsage(std::FILE* out, const std::vector<const Command*>& commands) {
-  std::fputs("Usage: quorlax COMMAND [ARGUMENTS] [OPTIONS]\n\nCommands:\n", out);
+  std::fputs("Usage: quorlax COMMAND [ARGUMENTS] [OPTIONS]\n"
+             "Data over sound: nine-character messages sent and received as chord sequences.\n\nCommands:\n",
+             out);
   for (const Command* c : commands) std::fprintf(out, "  %-8s %s\n", c->name, c->summary);
   std::fputs(
       "\n"
@@ -91,6 +93,15 @@ void PrintUsage(std::FILE* out, const std::vector<const Command*>& commands) {
 }
 
 }  // namespace
+
+std::vector<const OptionSpec*> OptionsOf(const Command& command) {
+  std::vector<const OptionSpec*> out;
+  for (const OptionSpec& option : command.own_options) out.push_back(&option);
+  for (const OptionSpec& option : kCatalogue)
+    for (const std::string& allowed : command.options)
+      if (allowed == option.name) out.push_back(&option);
+  return out;
+}
 
 int ParseInt(const std::string& opt, const std::string& v, long lo, long hi) {
   char* end = nullptr;
@@ -169,6 +180,7 @@ int Main(int argc, char** argv, const std::vector<const Command*>& commands) {
     std::printf("quorlax %s\n%s\n", QUORLAX_CLI_VERSION, QUORLAX_GetVersion());
     return kExitFound;
   }
+  if (name == "--complete") return Complete(argc - 2, argv + 2, commands);
   const bool help_for = name == "help";
   const std::string wanted = help_for ? argv[2] : name;
   const Command* command = nullptr;

@@ -64,6 +64,15 @@ std::string ExpandHelp(const char* help);
 // Parses the arguments after the command name. Throws Error.
 Options ParseOptions(const Command& command, int argc, char** argv);
 
+// Every option `command` accepts, its own and the catalogue's.
+std::vector<const OptionSpec*> OptionsOf(const Command& command);
+
+// `quorlax --complete CWORD WORD...`: prints the words that complete
+// WORD[CWORD] of the command line WORD... (WORD 0 the program), one a line;
+// a line ":files" asks the shell for file names. The bash and zsh
+// completion scripts hand the line over and show what comes back.
+int Complete(int argc, char** argv, const std::vector<const Command*>& commands);
+
 // Whole numbers and finite numbers for option values; throw Error naming `opt`.
 int ParseInt(const std::string& opt, const std::string& value, long lo, long hi);
 float ParseFloat(const std::string& opt, const std::string& value);

@@ -12,7 +12,9 @@ import os
 import re
 import resource
 import select
+import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import threading
@@ -330,6 +332,17 @@ def mixed_transmission(rate=44100):
     return np.concatenate([np.zeros(rate // 10), a[:7 * token], b[7 * token:], np.zeros(rate // 10)])
 
 
+def options_named_in(help_text):
+    """The options a command's help names in its usage and option lines."""
+    named = set()
+    for line in help_text.splitlines():
+        if line.startswith("Usage:") or line.startswith("       quorlax"):
+            named |= set(re.findall(r"[\[|] ?(--?[a-z][a-z-]*)", line))
+        elif re.match(r"  -", line):
+            named |= set(re.findall(r"(--?[a-z][a-z-]*)", line.split("  ")[1]))
+    return named
+
+
 def group_conventions():
     helps = {}
     for c in COMMANDS:
@@ -347,12 +360,7 @@ def group_conventions():
               if c != "decode"), "each command's help is its own")
     # Every option a help names is one the command accepts; other commands' options are refused.
     for c, h in helps.items():
-        named = set()
-        for line in h.splitlines():
-            if line.startswith("Usage:") or line.startswith("       quorlax"):
-                named |= set(re.findall(r"[\[|] ?(--?[a-z][a-z-]*)", line))
-            elif re.match(r"  -", line):
-                named |= set(re.findall(r"(--?[a-z][a-z-]*)", line.split("  ")[1]))
+        named = options_named_in(h)
         check(len(named) >= 3 or c in ("demo", "devices"), "%s's help names its options" % c, repr(named))
         for flag in sorted(named):
             p = run(c, flag, input_bytes=b"")
@@ -918,11 +926,378 @@ def group_listen():
     expect_one(p, "listen333", "listen -m audible -r 44100, stream starting with a transmission", at=0.0)
 
 
+COMPLETION_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "tools", "completion")
+
+
+def completions(*words, at=None):
+    """What `quorlax --complete` offers for the last of `words` (or words[at])."""
+    at = len(words) - 1 if at is None else at
+    return run("--complete", at, "quorlax", *words[1:]).stdout.decode().split("\n")[:-1]
+
+
+def group_completion():
+    # The program completes its own command line from the table that parses it.
+    for words, want in ((("quorlax", "en"), ["encode"]), (("quorlax", "de"), ["decode", "devices", "demo"]),
+                        (("quorlax", "help", "sc"), ["scan"]), (("quorlax", "encode", "-m", "n"), ["nonaudible"]),
+                        (("quorlax", "decode", "-m", ""), ["audible", "nonaudible", "compression", "all", "custom"]),
+                        (("quorlax", "listen", "--format", ""), ["f32", "s16", "wav"]),
+                        (("quorlax", "decode", "--channel", ""), ["all"]),
+                        (("quorlax", "play", "--re"), ["--repeat"]), (("quorlax", "listen", "--c"), ["--count"]),
+                        (("quorlax", "decode", "rec"), [":files"]), (("quorlax", "scan", ""), [":files"]),
+                        (("quorlax", "listen", "--save", "x"), [":files"]), (("quorlax", "encode", "hel"), []),
+                        (("quorlax", "frobnicate", "-"), []), (("quorlax", "encode", "-r", ""), [])):
+        got = completions(*words)
+        check(got == want, "completes %r" % " ".join(words), repr(got))
+    # Offered options are the ones each command accepts and its help names, all of them.
+    for c in COMMANDS:
+        offered = set(completions("quorlax", c, "-")) - {"-h", "--help"}
+        helped = options_named_in(run(c, "-h").stdout.decode()) - {"-h", "--help"}
+        refused = [o for o in offered if b"unknown option" in run(c, o, input_bytes=b"").stderr]
+        check(not refused and offered >= helped and (offered or not helped), "%s: completion offers its options" % c,
+              "offered %s, help names %s, refused %s" % (sorted(offered), sorted(helped - offered), refused))
+
+    os.makedirs("files", exist_ok=True)
+    open("files/only-one.wav", "wb").close()
+    env = dict(os.environ, PATH=os.path.dirname(QUORLAX) + os.pathsep + os.environ.get("PATH", ""))
+    # bash: the function the completion script registers fills COMPREPLY.
+    script = os.path.join(COMPLETION_DIR, "quorlax.bash")
+    for line, want in (("quorlax enc", "encode"), ("quorlax listen --form", "--format"),
+                       ("quorlax encode -m nona", "nonaudible"), ("quorlax decode files/only", "files/only-one.wav")):
+        words = line.split(" ")
+        probe = ('source "$1"; COMP_WORDS=(%s); COMP_CWORD=%d; _quorlax quorlax "${COMP_WORDS[-1]}"; '
+                 'printf "%%s\\n" "${COMPREPLY[@]}"' % (" ".join(words), len(words) - 1))
+        p = subprocess.run(["bash", "-c", probe, "bash", script], env=env, capture_output=True, timeout=60)
+        check(p.stdout.decode() == want + "\n", "bash completes %r" % line, p.stdout.decode() + p.stderr.decode())
+    # zsh: typed into an interactive shell, completed by compsys with the _quorlax function.
+    if shutil.which("zsh") is None:
+        check(False, "zsh is installed (scripts/install-deps.sh installs it)")
+        return
+    lines = ["quorlax enc", "quorlax encode -m nona", "quorlax listen --form", "quorlax decode files/only"]
+    check(zsh_completed(lines, env) == ["quorlax encode ", "quorlax encode -m nonaudible ", "quorlax listen --format ",
+                                        "quorlax decode files/only-one.wav "], "zsh completes what bash does",
+          repr(zsh_completed(lines, env)))
+
+    # The man page is the program's help: every command's usage is in it.
+    page = subprocess.run(["man", "-l", os.path.join(os.path.dirname(QUORLAX), "quorlax.1.gz")],
+                          env=dict(env, MANWIDTH="100"), capture_output=True, timeout=60)
+    text = page.stdout.decode()
+    check(page.returncode == 0 and text.startswith("QUORLAX(1)")
+          and all(run(c, "-h").stdout.decode().splitlines()[0] in text for c in COMMANDS),
+          "the man page holds every command's help", text[:500] + page.stderr.decode())
+
+
+def zsh_completed(lines, env):
+    """Each line typed into `zsh -i` and completed (complete-word); the buffers afterwards."""
+    out = os.path.abspath("zsh-buffers.txt")
+    if os.path.exists(out):
+        os.remove(out)
+    master, slave = os.openpty()
+    proc = subprocess.Popen(["zsh", "-f", "-i"], stdin=slave, stdout=slave, stderr=slave, start_new_session=True,
+                            env=dict(env, HOME=os.getcwd(), TERM="dumb"))
+    os.close(slave)
+
+    def send(text, wait):
+        os.write(master, text.encode())
+        end = time.monotonic() + wait
+        while time.monotonic() < end:
+            if select.select([master], [], [], 0.05)[0]:
+                try:
+                    os.read(master, 65536)
+                except OSError:
+                    break
+
+    try:
+        send("fpath=(%s $fpath); autoload -Uz compinit; compinit -u -D; probe() { zle complete-word; "
+             "print -r -- \"$BUFFER\" >> %s; BUFFER=''; }; zle -N probe; bindkey '^T' probe\n"
+             % (COMPLETION_DIR, out), 2.0)
+        for line in lines:
+            send(line + "\x14", 1.0)
+        send("exit\n", 0.5)
+        proc.wait(timeout=10)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        os.close(master)
+    return open(out).read().splitlines() if os.path.exists(out) else []
+
+
+# ---------------------------------------------------------------------------
+# The README's shell lines, run as written: ./build/tools/quorlax is the program under test, /archive a
+# folder of recordings made here, and the sound devices those of a private PulseAudio server.
+
+REPO = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
+LISTEN_SETTLE_S = 2.0  # a pipe from arecord gives no sign of running; this is long enough
+
+
+def readme_commands():
+    """Command lines of the README's ```sh blocks, comments cut off; in a transcript ($ ...), the commands."""
+    blocks, block = [], None
+    with open(os.path.join(REPO, "README.md"), encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            if block is None and line.strip() == "```sh":
+                block = []
+            elif block is not None and line.startswith("```"):
+                blocks.append(block)
+                block = None
+            elif block is not None and line.strip():
+                block.append(line)
+    commands = []
+    for b in blocks:
+        transcript = any(line.startswith("$ ") for line in b)
+        for line in b:
+            if transcript and not line.startswith("$ "):
+                continue
+            commands.append(re.sub(r"\s+# .*$", "", line[2:] if transcript else line).strip())
+    return commands
+
+
+class Line:
+    """A README line running in the background, in its own process group, as typed into a terminal."""
+
+    def __init__(self, line, env, terminal=False):
+        self.master = None
+        stdin = subprocess.DEVNULL
+        if terminal:
+            self.master, stdin = os.openpty()
+        self.proc = subprocess.Popen(["bash", "-c", line], env=env, stdin=stdin, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, start_new_session=True)
+        if terminal:
+            os.close(stdin)
+        self.out, self.err = [], []
+        self.threads = [threading.Thread(target=self._pump, args=(self.proc.stdout, self.out), daemon=True),
+                        threading.Thread(target=self._pump, args=(self.proc.stderr, self.err), daemon=True)]
+        for t in self.threads:
+            t.start()
+
+    @staticmethod
+    def _pump(stream, lines):
+        for raw in stream:
+            lines.append(raw.decode(errors="replace").rstrip("\n"))
+
+    def wait_for(self, lines, pattern, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(re.search(pattern, l) for l in list(lines)):
+                return True
+            if self.proc.poll() is not None:
+                time.sleep(0.2)
+                return any(re.search(pattern, l) for l in list(lines))
+            time.sleep(0.05)
+        return False
+
+    def finish(self, ctrl_c=True, timeout=30):
+        """Ctrl-C (SIGINT to the whole pipeline), or wait for it to end by itself; its exit status."""
+        if ctrl_c and self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGINT)
+        try:
+            rc = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            rc = self.proc.wait()
+        for t in self.threads:
+            t.join(timeout=5)
+        if self.master is not None:
+            os.close(self.master)
+        return rc
+
+    def detail(self):
+        return "rc=%s\nstdout: %s\nstderr: %s" % (self.proc.returncode, "\n".join(self.out), "\n".join(self.err))
+
+
+# The lines the README shows a scan writing, whose fields a scan of the archive here must have.
+README_RECORDS = [l for l in open(os.path.join(REPO, "README.md"), encoding="utf-8").read().splitlines()
+                  if l.startswith('{"file":"/archive/')]
+
+
+def readme_runner(server, archive):
+    env = server.env
+    program = shlex.quote(QUORLAX)
+
+    def mapped(line):
+        return line.replace("./build/tools/quorlax", program).replace("/archive", shlex.quote(archive))
+
+    def play(text="hello1234", *args):
+        p = subprocess.run([QUORLAX, "play", text, *args], env=env, capture_output=True, timeout=60)
+        assert p.returncode == 0, p.stderr.decode()
+
+    def heard(out, text="hello1234", band=None):
+        return [l for l in out if l.startswith(text) or '"text":"%s"' % text in l
+                if band is None or "band=" + band in l or '"band":"%s"' % band in l]
+
+    def runs(line, predicate, what):
+        p = subprocess.run(["bash", "-c", mapped(line)], env=env, capture_output=True, timeout=240)
+        out = p.stdout.decode()
+        check(p.returncode == 0 and predicate(out), "README: %s (%s)" % (line, what),
+              "rc=%d\nstdout: %s\nstderr: %s" % (p.returncode, out, p.stderr.decode()))
+
+    def hears_while_listening(line, what, ready=r"listening on", terminal=False, band=None):
+        """Runs a line that listens, plays a message, and ends it with Ctrl-C."""
+        bg = Line(mapped(line), env, terminal)
+        started = bg.wait_for(bg.err, ready, 30) if ready else (time.sleep(LISTEN_SETTLE_S) or True)
+        if started:
+            play("hello1234", *(["-m", band] if band else []))
+        got = started and bg.wait_for(bg.out, "hello1234", 20)
+        rc = bg.finish()
+        check(got and rc == 0 and heard(bg.out), "README: %s (%s)" % (line, what), bg.detail())
+
+    def played_is_heard(line, what, band, copies=1, at_least_s=0.0):
+        """Runs a line that plays, with a listener on the sink's monitor."""
+        listener = Line("%s listen --device default --json -m %s" % (program, band), env)
+        ok = listener.wait_for(listener.err, r"listening on", 30)
+        began = time.monotonic()
+        p = subprocess.run(["bash", "-c", mapped(line)], env=env, capture_output=True, timeout=120)
+        took = time.monotonic() - began
+        ok = ok and p.returncode == 0 and listener.wait_for(listener.out, "hello1234", 15)
+        time.sleep(1.0)
+        listener.finish()
+        got = heard(listener.out, band=band)
+        check(ok and 1 <= len(got) <= copies and len(got) == len(listener.out) and took >= at_least_s,
+              "README: %s (%s)" % (line, what), "played for %.1f s\n%s\n%s" % (took, p.stderr.decode(),
+                                                                             listener.detail()))
+
+    def saved(line):
+        bg = Line(mapped(line), env, terminal=True)
+        if bg.wait_for(bg.err, r"listening on", 30):
+            play()
+        rc = bg.finish(ctrl_c=False, timeout=40)
+        decoded = subprocess.run([QUORLAX, "decode", "heard.flac"], capture_output=True, timeout=60)
+        check(rc == 0 and heard(bg.out) and json.loads(bg.out[0])["text"] == "hello1234"
+              and open("heard.flac", "rb").read(4) == b"fLaC" and decoded.stdout.startswith(b"hello1234\tok"),
+              "README: %s (JSON, and the FLAC it saved holds the message)" % line, bg.detail())
+
+    def counted(line):
+        bg = Line(mapped(line), env, terminal=True)
+        if bg.wait_for(bg.err, r"listening on", 30):
+            play()
+        rc = bg.finish(ctrl_c=False, timeout=30)
+        check(rc == 0 and len(bg.out) == 1 and heard(bg.out), "README: %s (ends by itself)" % line, bg.detail())
+
+    def devices(line):
+        p = subprocess.run(["bash", "-c", mapped(line)], env=env, capture_output=True, timeout=60)
+        out = p.stdout.decode().splitlines()
+        row = re.compile(r'^  [* ] +\d+  \S+(  "[^"]*")?  \(\w+, \d+ ch, \d+ Hz(, sound server\'s default)?\)$')
+        shown = [l for l in open(os.path.join(REPO, "README.md"), encoding="utf-8").read().splitlines()
+                 if re.match(r"^  [* ] +\d+  ", l)]
+        check(p.returncode == 0 and out[0] == "Input devices (* = used when --device is not given):"
+              and all(row.match(l) for l in out if l[:3] in ("  *", "   ")) and shown and all(row.match(l) for l in shown)
+              and any("Monitor of Built-in Audio" in l for l in out),
+              "README: %s (the rows as the README shows them)" % line, "\n".join(out) + p.stderr.decode())
+
+    def skipped(where):
+        return lambda line: print("     README line checked elsewhere (%s): %s" % (where, line))
+
+    def wav_rate(path):
+        with wave.open(path) as w:
+            return w.getframerate()
+
+    set_up = skipped(".ci/run runs scripts/test.sh, which builds and runs this suite")
+    return {
+        "bash scripts/demo.sh": set_up,
+        "bash scripts/test.sh": set_up,
+        "./build/tools/quorlax encode hello1234 -o hello.wav":
+            lambda l: runs(l, lambda out: wav_rate("hello.wav") == 48000, "48000 Hz WAV"),
+        "./build/tools/quorlax decode hello.wav":
+            lambda l: runs(l, lambda out: out.startswith("hello1234\tok\tband=audible\t"), "the line it shows"),
+        "./build/tools/quorlax encode hello1234 -m nonaudible -r 48000 -o - | aplay -f FLOAT_LE -r 48000 -c 1":
+            lambda l: played_is_heard(l, "heard on the sink's monitor", "nonaudible"),
+        "./build/tools/quorlax encode hello1234 -r 32000 -o low.wav":
+            lambda l: runs(l, lambda out: wav_rate("low.wav") == 32000, "32000 Hz WAV"),
+        "arecord -f FLOAT_LE -r 48000 -c 1 | ./build/tools/quorlax listen -r 48000":
+            lambda l: hears_while_listening(l, "a played message heard, Ctrl-C ends it with 0", ready=None),
+        "sox recording.mp3 -t wav - | ./build/tools/quorlax decode -":
+            lambda l: runs(l, lambda out: out.startswith("hello1234\tok\t"), "the message in the MP3"),
+        "./build/tools/quorlax listen":
+            lambda l: hears_while_listening(l, "from a terminal: the default input", terminal=True),
+        "./build/tools/quorlax play hello1234":
+            lambda l: played_is_heard(l, "heard once", "audible"),
+        "./build/tools/quorlax play hello1234 -m nonaudible --repeat 3 --gap 0.5":
+            lambda l: played_is_heard(l, "up to three copies heard; played for three", "nonaudible", copies=3,
+                                      at_least_s=3 * 20 * 4608 / 44100 + 2 * 0.5),
+        "./build/tools/quorlax listen --json --seconds 10 --save heard.flac": saved,
+        "./build/tools/quorlax listen --count 1": counted,
+        "arecord -f S16_LE -r 48000 -c 1 | ./build/tools/quorlax listen --format s16 -r 48000":
+            lambda l: hears_while_listening(l, "the WAV header of arecord agrees with the options", ready=None),
+        "./build/tools/quorlax devices": devices,
+        './build/tools/quorlax listen --device "Built-in Audio"':
+            lambda l: hears_while_listening(l, "a device named by a part of its description"),
+        "/usr/bin/python3 -m venv --system-site-packages .venv":
+            skipped("tests/python: test_pip_install_into_a_venv installs into a venv this way"),
+        ".venv/bin/pip install --no-build-isolation --no-deps .":
+            skipped("tests/python: test_pip_install_into_a_venv"),
+        ".venv/bin/quorlax inspect recording.wav -o heard.png":
+            skipped("tests/python: test_inspect_from_a_venv_that_is_not_activated, PATH without the venv"),
+        "gcc app.c $(pkg-config --cflags --libs quorlax) -o app":
+            skipped("tests/package/check.sh pkg-config builds with these flags"),
+        "gcc -static app.c $(pkg-config --static --cflags --libs quorlax) -o app":
+            skipped("tests/package/check.sh pkg-config-static"),
+        "cmake -S . -B build-deb -DCMAKE_INSTALL_PREFIX=/usr -DQUORLAX_BUILD_TESTS=OFF -DQUORLAX_BUILD_PYTHON=OFF":
+            skipped("scripts/ci-extra.sh builds, installs and uses the .deb this way"),
+        "cmake --build build-deb -j2 && (cd build-deb && cpack) && sudo apt install ./build-deb/quorlax_*.deb":
+            skipped("scripts/ci-extra.sh"),
+        "man quorlax": skipped("scripts/ci-extra.sh, after installing the .deb; group completion reads the page"),
+        "npm --prefix web ci && npm --prefix web run build": skipped("scripts/test-web.sh"),
+        "npm --prefix web test": skipped("scripts/test-web.sh"),
+        "python3 -m http.server -d web 8000": skipped("serves until stopped; the web tests serve the demo"),
+        "./build/tools/quorlax scan /archive --out results.jsonl":
+            lambda l: runs(l, lambda out: sorted(sorted(json.loads(r)) for r in open("results.jsonl")) == sorted(
+                sorted(json.loads(r)) for r in README_RECORDS), "results.jsonl: a message, a file, an error"),
+        "./build/tools/quorlax scan /archive --out results.jsonl --resume":
+            lambda l: runs(l, lambda out: len(open("results.jsonl").readlines()) == 3, "nothing done twice"),
+        'jq -r \'select(.ok) | "\\(.file)  \\(.start)  \\(.text)"\' results.jsonl':
+            lambda l: runs(l, lambda out: re.fullmatch(r"%s/2024-05-01\.flac  1\.\d+  hello1234\n"
+                                                       % re.escape(archive), out) is not None, "one line"),
+        "dask scheduler": skipped("tests/scan/test_scan_python.py runs a Dask cluster"),
+        'dask worker tcp://scheduler:8786 --nthreads "$(nproc)"': skipped("tests/scan/test_scan_python.py"),
+    }
+
+
+def group_readme():
+    sys.path.insert(0, os.path.join(REPO, "tests", "device"))
+    from sound_server import SoundServer
+    # What the lines name: recording.mp3 (made with sox, as a user would), an archive with a recording
+    # and a broken file.
+    x = encode("hello1234", "audible", 48000)
+    write_wav("recording.wav", np.concatenate([np.zeros(48000), x, np.zeros(48000)]), 48000)
+    subprocess.run(["sox", "recording.wav", "recording.mp3"], check=True, timeout=60)
+    archive = os.path.abspath("archive")
+    os.mkdir(archive)
+    subprocess.run(["sox", "recording.wav", os.path.join(archive, "2024-05-01.flac")], check=True, timeout=60)
+    open(os.path.join(archive, "broken.wav"), "wb").write(b"RIFF\x24\x00\x00\x00WAVEfmt " + bytes(40))
+
+    commands = readme_commands()
+    with SoundServer(workdir=os.getcwd(), description="Built-in Audio Analog Stereo") as server:
+        server.room_noise(level=0.003, seed=31)
+        table = readme_runner(server, archive)
+        for line in commands:
+            if line not in table:
+                check(False, "README line has a test: %s" % line)
+                continue
+            table[line](line)
+    check(set(table) <= set(commands), "every line the table knows is in the README",
+          repr(sorted(set(table) - set(commands))))
+
+    # docs/HARDENING.md: a finding whose input the fuzz corpus holds is replayed in every test run, so
+    # while the suite passes it is fixed, and the page must not call it open.
+    text = open(os.path.join(REPO, "docs", "HARDENING.md"), encoding="utf-8").read()
+    findings = re.findall(r"\*\*Finding \((\w+)\):(.*?)(?=\*\*Finding|\n## )", text, re.S)
+    for state, body in findings:
+        inputs = re.findall(r"`(fuzz/corpus/[\w/.-]+)`", body)
+        check(all(os.path.isfile(os.path.join(REPO, i)) for i in inputs) and (state == "fixed" or not inputs),
+              "docs/HARDENING.md: a finding replayed by the corpus is %s, not %s" % ("fixed", state), body[:200])
+    check(findings, "docs/HARDENING.md: its findings are found")
+    # A plain `pip install .` needs PyPI (build tools, NumPy): where the README offers one, it says so.
+    readme = open(os.path.join(REPO, "README.md"), encoding="utf-8").read()
+    for sentence in re.split(r"(?<=[.:])\s+(?=[A-Z`(])", readme):
+        if re.search(r"`pip install \.`", sentence):
+            check("PyPI" in sentence, "README: a plain pip install . says what it needs", sentence)
+
+
 GROUPS = {
     "basics": group_basics, "roundtrip": group_roundtrip, "rates": group_rates, "stereo": group_stereo,
     "long": group_long, "errors": group_errors, "demo": group_demo, "listen": group_listen,
     "silence": group_silence, "conventions": group_conventions, "output": group_output, "streams": group_streams,
-    "hints": group_hints, "any_rate": group_any_rate,
+    "hints": group_hints, "any_rate": group_any_rate, "completion": group_completion, "readme": group_readme,
 }
 
 

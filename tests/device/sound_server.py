@@ -33,7 +33,10 @@ def _end(proc: "subprocess.Popen[bytes]") -> None:
 
 
 class SoundServer:
-    def __init__(self, workdir: Optional[str] = None) -> None:
+    def __init__(self, workdir: Optional[str] = None, description: Optional[str] = None) -> None:
+        """`description`: what the server calls its sink (its monitor is "Monitor of ..."),
+        for tests that pick a device by a part of it."""
+        self.description = description
         self.dir = tempfile.mkdtemp(prefix="quorlax-pulse-", dir=workdir)
         self.socket = os.path.join(self.dir, "native")
         self.proc: Optional[subprocess.Popen] = None
@@ -55,12 +58,15 @@ class SoundServer:
         if shutil.which("pulseaudio") is None:
             raise RuntimeError("pulseaudio is not installed (apt-get install pulseaudio pulseaudio-utils "
                                "libasound2-plugins, or run scripts/install-deps.sh)")
+        sink = f"module-null-sink sink_name={SINK} rate={SINK_RATE} channels=2"
+        if self.description:
+            sink += f" sink_properties='device.description=\"{self.description}\"'"
         log = open(os.path.join(self.dir, "server.log"), "wb")
         # -n: no default modules; our own in the foreground, so the test owns the process.
         self.proc = subprocess.Popen(
             ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
              "--disable-shm=yes", "-F", "/dev/null", "--log-target=stderr",
-             f"--load=module-null-sink sink_name={SINK} rate={SINK_RATE} channels=2",
+             f"--load={sink}",
              f"--load=module-native-protocol-unix socket={self.socket} auth-anonymous=1"],
             env=self.server_env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         log.close()

@@ -3,10 +3,11 @@
 # do, and checks what the installed files and the .deb hold.
 #   check.sh install BUILD_DIR PREFIX   cmake --install into a fresh PREFIX
 #   check.sh CHECK PREFIX WORKDIR       one check against the files under PREFIX
-#   check.sh deb BUILD_DIR WORKDIR      cpack's .deb: fields, file list, and the
+#   check.sh deb BUILD_DIR WORKDIR      cpack's .deb (BUILD_DIR configured for /usr):
+#                                       fields, file list, quorlax.pc, and the
 #                                       consumer checks against its unpacked /usr
 # CHECK: cmake-c-shared cmake-c-static cmake-c-use-static cmake-cxx pkg-config
-#        pkg-config-static exports
+#        pkg-config-static exports program
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -16,7 +17,7 @@ under() { # under DIR PATH: PATH lies under DIR (both resolved)
 }
 find_lib() { # the installed file NAME under PREFIX's lib directories
   local found
-  found=$(find "$1"/lib* -maxdepth 2 -name "$2" 2>/dev/null | sort | head -n 1)
+  found=$(find "$1"/lib* -maxdepth 3 -name "$2" 2>/dev/null | sort | head -n 1)
   [ -n "$found" ] || fail "no $2 under $1/lib*"
   echo "$found"
 }
@@ -98,6 +99,18 @@ check() {
         if readelf -d "$work/roundtrip" | grep NEEDED >/dev/null; then fail "gcc -static made a dynamic program"; fi
       fi
       LD_LIBRARY_PATH=$libdir "$work/roundtrip" ;;
+    program)
+      # The installed program runs where it was installed, with the library beside it.
+      local exe=$prefix/bin/quorlax
+      [ -x "$exe" ] || fail "no program $exe"
+      loads_from "$exe" "$prefix"
+      "$exe" encode hello1234 -o "$work/hello.wav"
+      [ "$("$exe" decode "$work/hello.wav" | cut -f1,2)" = "$(printf 'hello1234\tok')" ] ||
+        fail "$exe does not decode what it encoded"
+      zcat "$(find "$prefix"/share/man -name quorlax.1.gz)" | grep -q '^\.SH COMMANDS' || fail "no man page"
+      for f in share/bash-completion/completions/quorlax share/zsh/vendor-completions/_quorlax; do
+        [ -f "$prefix/$f" ] || fail "no $f"
+      done ;;
     exports)
       local so header exported declared
       so=$(find_lib "$prefix" libquorlax.so.1)
@@ -146,26 +159,34 @@ case ${1:-} in
       dpkg-deb -f "$deb" Depends | grep "\b$dep\b" >/dev/null || fail "Depends lacks $dep"
     done
     dpkg-deb -c "$deb" | awk '{ print $6 }' >"$work/files"
-    for want in '/usr/include/ZunCoreLib_api\.h' '/usr/lib/(.+/)?libquorlax\.so\.1\.[0-9.]+' \
-        '/usr/lib/(.+/)?libquorlax\.so\.1' '/usr/lib/(.+/)?libquorlax\.so' '/usr/lib/(.+/)?libquorlax\.a' \
-        '/usr/lib/(.+/)?cmake/Quorlax/QuorlaxConfig\.cmake' '/usr/lib/(.+/)?cmake/Quorlax/QuorlaxConfigVersion\.cmake' \
-        '/usr/lib/(.+/)?cmake/Quorlax/QuorlaxTargets\.cmake' '/usr/lib/(.+/)?pkgconfig/quorlax\.pc'; do
+    # Libraries in the multiarch folder, as Debian's own are.
+    lib=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+    for want in '/usr/include/ZunCoreLib_api\.h' "$lib/libquorlax\.so\.1\.[0-9.]+" \
+        "$lib/libquorlax\.so\.1" "$lib/libquorlax\.so" "$lib/libquorlax\.a" \
+        "$lib/cmake/Quorlax/QuorlaxConfig\.cmake" "$lib/cmake/Quorlax/QuorlaxConfigVersion\.cmake" \
+        "$lib/cmake/Quorlax/QuorlaxTargets\.cmake" "$lib/pkgconfig/quorlax\.pc" '/usr/bin/quorlax' \
+        '/usr/share/man/man1/quorlax\.1\.gz' '/usr/share/bash-completion/completions/quorlax' \
+        '/usr/share/zsh/vendor-completions/_quorlax'; do
       grep -qE "^\./?$want\$" "$work/files" || { cat "$work/files"; fail "the .deb holds no $want"; }
     done
     dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./shlibs | grep '^libquorlax 1 quorlax' >/dev/null ||
       fail "the .deb has no shlibs line for libquorlax 1"
-    # Unpacked anywhere, its files still find each other.
     dpkg-deb -x "$deb" "$work/root"
+    # quorlax.pc names /usr, as the system's own do, so pkg-config leaves /usr/include out.
+    [ "$(pkg_config "$work/root/usr" --variable=prefix quorlax)" = /usr ] || fail "quorlax.pc does not name /usr"
     [ "$(pkg_config "$work/root/usr" --modversion quorlax)" = "$(dpkg-deb -f "$deb" Version)" ] ||
       fail "quorlax.pc and the package disagree on the version"
-    for c in exports cmake-c-shared cmake-c-static pkg-config; do
+    flags=$(pkg_config "$work/root/usr" --cflags quorlax)
+    [ -z "${flags// /}" ] || fail "pkg-config --cflags quorlax prints '$flags' for the system's own folder"
+    # Unpacked anywhere, the CMake package still finds its files.
+    for c in exports cmake-c-shared cmake-c-static; do
       check "$c" "$work/root/usr" "$work/$c"
     done
     echo "ok: deb" ;;
-  cmake-*|pkg-config*|exports)
+  cmake-*|pkg-config*|exports|program)
     [ $# -eq 3 ] || fail "usage: $0 $1 PREFIX WORKDIR"
     check "$1" "$2" "$3" ;;
   *)
-    sed -n '2,11p' "$0" >&2
+    sed -n '2,12p' "$0" >&2
     exit 2 ;;
 esac
