@@ -2,7 +2,7 @@
 # The Python package as its users install it, in bare virtual environments:
 #  1. python -m build: the sdist, and a wheel built from the sdist alone;
 #  2. auditwheel repair: a manylinux wheel carrying libsndfile, libsoxr,
-#     PortAudio and what they load;
+#     PortAudio (linked in) and what they load;
 #  3. that wheel with every extra in a bare venv: the package, device (private
 #     PulseAudio server), scan and program suites run against what pip
 #     installed; mypy --strict on a caller; the Sphinx reference, warnings as errors;
@@ -74,7 +74,9 @@ repaired=$(ls "$work"/repaired/quorlax-*manylinux*.whl)
 "$work/tools/bin/auditwheel" show "$repaired" | tr '\n' ' ' | grep -Eo 'platform tag: "manylinux_[0-9a-z_]+"'
 carried=$("$work/tools/bin/python" -m zipfile -l "$repaired" | grep -Eo 'quorlax\.libs/[^ ]+' | sort)
 echo "$carried"
-for lib in libsoxr libsndfile libportaudio; do
+# PortAudio is linked into _quorlax_device and the program (its static library, whose
+# diagnostics they take); what it loads, ALSA and JACK, travels beside them.
+for lib in libsoxr libsndfile libasound libjack; do
   grep -q "^quorlax\.libs/$lib-" <<< "$carried" || { echo "test-wheel: the wheel does not carry $lib" >&2; exit 1; }
 done
 

@@ -977,7 +977,11 @@ def group_completion():
                                         "quorlax decode files/only-one.wav "], "zsh completes what bash does",
           repr(zsh_completed(lines, env)))
 
-    # The man page is the program's help: every command's usage is in it.
+    # The man page is the program's help: every command's usage is in it. It is built beside the
+    # program; a wheel's launcher (a script, not the program) carries none.
+    if open(QUORLAX, "rb").read(4) != b"\x7fELF":
+        print("     no man page beside a launcher script: it is built and installed with the program")
+        return
     page = subprocess.run(["man", "-l", os.path.join(os.path.dirname(QUORLAX), "quorlax.1.gz")],
                           env=dict(env, MANWIDTH="100"), capture_output=True, timeout=60)
     text = page.stdout.decode()

@@ -92,7 +92,8 @@ def libraries(elf):
 @pytest.mark.skipif(not CARRIED.is_dir(), reason="not a repaired wheel: the system's libraries are used")
 def test_repaired_wheel_uses_the_libraries_it_carries():
     program = libraries(PACKAGE / "bin" / "quorlax")
-    for name in ("libsoxr", "libsndfile", "libportaudio", "libFLAC", "libasound"):
+    # PortAudio is linked in; what it loads (ALSA, JACK) is carried.
+    for name in ("libsoxr", "libsndfile", "libjack", "libFLAC", "libasound"):
         found = [path for lib, path in program.items() if lib.startswith(name + "-")]
         assert len(found) == 1 and found[0].parent == CARRIED, (name, program)
     modules = [*PACKAGE.glob("_native*.so"), *PACKAGE.parent.glob("_quorlax_device*.so")]
