@@ -1052,7 +1052,9 @@ def readme_commands():
         for line in b:
             if transcript and not line.startswith("$ "):
                 continue
-            commands.append(re.sub(r"\s+# .*$", "", line[2:] if transcript else line).strip())
+            command = re.sub(r"(^|\s+)# .*$", "", line[2:] if transcript else line).strip()
+            if command:  # a line of comment alone shows what the line above prints
+                commands.append(command)
     return commands
 
 
@@ -1250,6 +1252,9 @@ def readme_runner(server, archive):
         "npm --prefix web ci && npm --prefix web run build": skipped("scripts/test-web.sh"),
         "npm --prefix web test": skipped("scripts/test-web.sh"),
         "python3 -m http.server -d web 8000": skipped("serves until stopped; the web tests serve the demo"),
+        "mvn -f java/pom.xml install -DskipTests": skipped("scripts/test.sh builds and tests the Java package with Maven"),
+        "bash scripts/embedded.sh hello.wav":
+            skipped("tests/embedded (scripts/test-arm.sh, in CI) runs it on both boards against the desktop"),
         "./build/tools/quorlax scan /archive --out results.jsonl":
             lambda l: runs(l, lambda out: sorted(sorted(json.loads(r)) for r in open("results.jsonl")) == sorted(
                 sorted(json.loads(r)) for r in README_RECORDS), "results.jsonl: a message, a file, an error"),
