@@ -18,6 +18,7 @@
 #define QUORLAX_DEVICE_ALSA 1
 #endif
 
+#include "muted_stderr.h"
 #include "ring.h"
 #include "server_devices.h"
 
@@ -41,43 +42,17 @@ extern "C" void IgnorePortAudioDiagnostic(const char*) {}
 using Clock = std::chrono::steady_clock;
 
 // PortAudio's set-up and tear-down are not thread-safe, and they are where
-// the host libraries print most of their chatter.
+// the host libraries print most of their chatter: muted while
+// g_portaudio_mutex is held, unless QuietLibraryOutput has muted fd 2 for good.
 std::mutex g_portaudio_mutex;
-bool g_quiet = false;  // QuietLibraryOutput has run: fd 2 is /dev/null for good
-
-// Sends fd 2 to /dev/null for a scope, unless it already goes there. Hold
-// g_portaudio_mutex: two of these at once would restore the wrong fd.
-class MutedStderr {
- public:
-  MutedStderr() {
-    if (g_quiet) return;
-    std::fflush(stderr);
-    saved_ = ::dup(STDERR_FILENO);
-    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ < 0 || null_fd < 0 || ::dup2(null_fd, STDERR_FILENO) < 0) {
-      if (saved_ >= 0) ::close(saved_);
-      saved_ = -1;
-    }
-    if (null_fd >= 0) ::close(null_fd);
-  }
-  ~MutedStderr() {
-    if (saved_ < 0) return;
-    ::dup2(saved_, STDERR_FILENO);
-    ::close(saved_);
-  }
-  MutedStderr(const MutedStderr&) = delete;
-  MutedStderr& operator=(const MutedStderr&) = delete;
-
- private:
-  int saved_ = -1;
-};
+bool g_quiet = false;
 
 #ifdef QUORLAX_DEVICE_ALSA
 // PortAudio's ALSA host fails an assertion and aborts the process where ALSA
 // has no configuration at all (a container or a minimal root without
 // alsa.conf); there is no device to find there anyway. Hold g_portaudio_mutex.
 bool AlsaHasDevices() {
-  MutedStderr quiet;
+  MutedStderr quiet(!g_quiet);
   snd_config_t* pcm = nullptr;
   return snd_config_update() >= 0 && snd_config != nullptr && snd_config_search(snd_config, "pcm", &pcm) >= 0;
 }
@@ -168,7 +143,7 @@ PaStream* OpenStream(const DeviceInfo& d, int portaudio_count, bool input, int r
     PaStream* stream = nullptr;
     {
       std::lock_guard<std::mutex> lock(g_portaudio_mutex);
-      MutedStderr quiet;
+      MutedStderr quiet(!g_quiet);
       e = Pa_OpenStream(&stream, input ? &t.params : nullptr, input ? nullptr : &t.params, rate,
                         paFramesPerBufferUnspecified, paClipOff, callback, user);
     }
@@ -183,7 +158,7 @@ PaStream* OpenStream(const DeviceInfo& d, int portaudio_count, bool input, int r
 
 void CloseStream(PaStream* stream) {
   std::lock_guard<std::mutex> lock(g_portaudio_mutex);
-  MutedStderr quiet;
+  MutedStderr quiet(!g_quiet);
   Pa_AbortStream(stream);
   Pa_CloseStream(stream);
 }
@@ -210,7 +185,7 @@ Session::Session() {
 #endif
   PaError e;
   {
-    MutedStderr quiet;
+    MutedStderr quiet(!g_quiet);
     e = Pa_Initialize();
   }
   if (e != paNoError) throw DeviceError(std::string("cannot start PortAudio: ") + Pa_GetErrorText(e));
@@ -254,7 +229,7 @@ Session::Session() {
 
 Session::~Session() {
   std::lock_guard<std::mutex> lock(g_portaudio_mutex);
-  MutedStderr quiet;
+  MutedStderr quiet(!g_quiet);
   Pa_Terminate();
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "muted_stderr.h"
 #include "output_file.h"
 
 namespace cli {
@@ -124,30 +125,7 @@ int BytesPerSample(int format) {
 
 // libsndfile's MPEG decoder prints notes of its own about frames it cannot
 // read; the program says what went wrong in a line of its own instead.
-class QuietStderr {
- public:
-  explicit QuietStderr(bool on) {
-    if (!on) return;
-    std::fflush(stderr);
-    saved_ = ::dup(STDERR_FILENO);
-    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ < 0 || null_fd < 0 || ::dup2(null_fd, STDERR_FILENO) < 0) {
-      if (saved_ >= 0) ::close(saved_);
-      saved_ = -1;
-    }
-    if (null_fd >= 0) ::close(null_fd);
-  }
-  ~QuietStderr() {
-    if (saved_ < 0) return;
-    ::dup2(saved_, STDERR_FILENO);
-    ::close(saved_);
-  }
-  QuietStderr(const QuietStderr&) = delete;
-  QuietStderr& operator=(const QuietStderr&) = delete;
-
- private:
-  int saved_ = -1;
-};
+using quorlax_device::MutedStderr;
 
 // libsndfile's answer when no decoder took a file it could open ("File does
 // not exist or is not a regular file"): by then the file is known to exist.
@@ -179,7 +157,7 @@ class SoundFileSource : public SampleSource {
       bool ended = false;
       const std::string magic = regular ? "" : PeekPipe(STDIN_FILENO, 4, &ended);
       if (ended) throw Error("standard input holds no audio");
-      QuietStderr quiet(true);
+      MutedStderr quiet;
       if (!regular && magic == "fLaC") {
         stream_.reset(new ForwardStream(STDIN_FILENO));
         io_ = SF_VIRTUAL_IO{ForwardStream::Length, ForwardStream::Seek, ForwardStream::Read, ForwardStream::Write,
@@ -199,7 +177,7 @@ class SoundFileSource : public SampleSource {
       if (got_stat && S_ISDIR(st.st_mode))
         throw Error(name_ + " is a folder: decode reads one file (quorlax scan decodes every sound file in folders)");
       if (got_stat && S_ISREG(st.st_mode) && st.st_size == 0) throw Error(name_ + " is empty: it holds no audio");
-      QuietStderr quiet(true);
+      MutedStderr quiet;
       file_ = sf_open(path.c_str(), SFM_READ, &info);
     }
     if (file_ == nullptr) {
@@ -227,7 +205,7 @@ class SoundFileSource : public SampleSource {
   }
 
   size_t Read(float* out, size_t max) override {
-    QuietStderr quiet((format_ & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG);
+    MutedStderr quiet((format_ & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG);
     const sf_count_t got = sf_readf_float(file_, out, static_cast<sf_count_t>(max));
     if (got <= 0) {
       if (sf_error(file_) != SF_ERR_NO_ERROR && error_.empty()) error_ = ErrorText(file_);
