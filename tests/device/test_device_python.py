@@ -176,7 +176,7 @@ def more_outputs(server):
 def test_play_picks_the_rate_of_the_device_the_program_would(server, more_outputs, monkeypatch, device, mode, rate):
     import _quorlax_device
     played = []
-    monkeypatch.setattr(_quorlax_device, "play", lambda samples, r, d: played.append((len(samples), r, d)))
+    monkeypatch.setattr(_quorlax_device, "play", lambda samples, r, d, repeat, gap: played.append((len(samples), r, d)))
     quorlax.play("r4te0k123", mode=mode, device=device)
     assert played == [(len(quorlax.encode("r4te0k123", mode, rate)), rate, device)]
     # The same device by its index.
