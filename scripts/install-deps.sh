@@ -12,11 +12,17 @@ packages=(cmake g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils libasound2-plugins
   debootstrap
   openjdk-17-jdk-headless maven g++-aarch64-linux-gnu
-  # the README's shell lines (arecord, aplay, sox, jq), shell completion and the man page
-  alsa-utils sox libsox-fmt-mp3 jq zsh man-db)
+  # the README's shell lines (arecord, aplay, sox reading MP3, jq), shell completion and the man page
+  alsa-utils libsox-fmt-mp3 jq zsh man-db)
+# Installed for this machine's architecture (the ARM stages add arm64 copies of
+# some, which `dpkg -s NAME` then calls ambiguous).
+native=$(dpkg --print-architecture)
+installed() {
+  dpkg-query -W -f='${db:Status-Abbrev}${Architecture}\n' "$1" 2>/dev/null | grep -Eq "^ii +($native|all)\$"
+}
 missing=()
 for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 # Node and npm from Debian unless some other package already brought them.
 command -v node >/dev/null || missing+=(nodejs)
