@@ -106,18 +106,6 @@ void Encoder::SynthesizeMultiTone(const MultiToneBand& band, const std::vector<i
   mReadIndexEncodedAudioBuffer = 0;
 }
 
-namespace {
-
-// Rise and fall of overlay notes.
-float noteEnvelope(int t, int samplesPerDigit, int samplesForFade) {
-  if (t < samplesForFade) return Globals::tokenAmplitude * t / samplesForFade;
-  if (t > samplesPerDigit - samplesForFade)
-    return Globals::tokenAmplitude * (samplesPerDigit - t) / samplesForFade;
-  return Globals::tokenAmplitude;
-}
-
-}  // namespace
-
 void Encoder::AddSynth(int numNotes) {
   srand(static_cast<unsigned>(time(nullptr)));
   const int samplesPerDigit = Globals::samplesPerToken(mSampleRate);
@@ -132,7 +120,7 @@ void Encoder::AddSynth(int numNotes) {
     const float delta = fEnd - fStart;
     float* out = mAudioBufferEncodedString + static_cast<size_t>(i) * samplesPerDigit;
     for (int t = 0; t < samplesPerDigit; ++t) {
-      const float factor = noteEnvelope(t, samplesPerDigit, samplesForFade);
+      const float factor = NoteEnvelope(t, samplesPerDigit, samplesForFade);
       const float frequency = (static_cast<float>(t) / samplesPerDigit) * delta + fStart;
       const float waveLength = 1.0f / frequency;
       const float timePos = t / mSampleRate;
@@ -158,7 +146,7 @@ void Encoder::BlendMelody(const char* melodyString, int melodySize) {
     const float angularStep = 2 * Globals::pi * currentFreq;
     float* out = mAudioBufferEncodedString + static_cast<size_t>(i) * samplesPerDigit;
     for (int t = 0; t < samplesPerDigit; ++t) {
-      const float factor = noteEnvelope(t, samplesPerDigit, samplesForFade);
+      const float factor = NoteEnvelope(t, samplesPerDigit, samplesForFade);
       out[t] = sinf(t / mSampleRate * angularStep) * (factor * 0.25f) + 0.75f * out[t];
     }
     numSamplesMelodyString += samplesPerDigit;

@@ -31,13 +31,6 @@ struct SlotShape {
   }
 };
 
-float noteFactor(int t, int samplesPerDigit, int samplesForFade) {
-  if (t < samplesForFade) return Globals::tokenAmplitude * t / samplesForFade;
-  if (t > samplesPerDigit - samplesForFade)
-    return Globals::tokenAmplitude * (samplesPerDigit - t) / samplesForFade;
-  return Globals::tokenAmplitude;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -76,10 +69,17 @@ int BlendSingleToneMelody(const char* melodyString, int melodySize, float sampli
     const float f = Globals::getMusicalNoteFromIdx(Globals::getIdxFromChar(melodyString[i]));
     float* note = out + static_cast<size_t>(i) * spd;
     for (int t = 0; t < spd; ++t)
-      note[t] = noteFactor(t, spd, samplesForFade) * 0.25f * sinf(t / samplingRate * 2 * Globals::pi * f) +
+      note[t] = NoteEnvelope(t, spd, samplesForFade) * 0.25f * sinf(t / samplingRate * 2 * Globals::pi * f) +
                 0.75f * note[t];
   }
   return std::max(numSamples, melodySize * spd);
+}
+
+float NoteEnvelope(int t, int samplesPerDigit, int samplesForFade) {
+  if (t < samplesForFade) return Globals::tokenAmplitude * t / samplesForFade;
+  if (t > samplesPerDigit - samplesForFade)
+    return Globals::tokenAmplitude * (samplesPerDigit - t) / samplesForFade;
+  return Globals::tokenAmplitude;
 }
 
 }  // namespace QUORLAX

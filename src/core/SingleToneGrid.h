@@ -22,6 +22,10 @@ extern const SingleToneGrid kNonAudibleSingleToneGrid;
 int SynthesizeSingleTone(const SingleToneGrid& grid, const std::vector<int>& digits, float samplingRate,
                          int windowSize, float* out, int capacity);
 
+// Gain of sample t of an overlay note (a melody's, or the random synth's) of
+// samplesPerDigit samples: up and down over samplesForFade at its ends.
+float NoteEnvelope(int t, int samplesPerDigit, int samplesForFade);
+
 // Mixes one note per melody character under the first `numSamples` samples
 // of `out` (the caller has checked that the melody fits) and returns the new
 // length.
