@@ -1,9 +1,19 @@
-// How play, listen and devices present themselves; cmd_device.cpp runs them.
-#include "cmd_device.h"
+// quorlax play: a message through a sound device.
+#include <memory>
+#include <vector>
+
+#include "ZunCoreLib_api.h"
 #include "commands.h"
+#include "decode_stream.h"
+#include "device_commands.h"
+#include "io/stop.h"
+#include "message.h"
+#include "quorlax_device.h"
 
 namespace cli {
 namespace {
+
+namespace qd = quorlax_device;
 
 const char kPlayHelp[] =
     "Usage: quorlax play MESSAGE [-m MODE] [-r RATE] [--device NAME|INDEX] [--repeat N] [--gap SECONDS]\n"
@@ -21,62 +31,46 @@ const char kPlayHelp[] =
     "\n"
     "Exit status: 0 played, 2 usage errors or a missing, busy or vanished device.\n";
 
-const char kListenHelp[] =
-    "Usage: quorlax listen [-m MODE] [--device NAME|INDEX] [-r RATE] [--format f32|s16|wav]\n"
-    "                      [--json] [--failed] [--count N] [--seconds S] [--save FILE] [-q] [-v]\n"
-    "\n"
-    "Prints each message as soon as it is complete, in decode's formats, until Ctrl-C, SIGTERM,\n"
-    "--seconds S or the end of its input. It captures from the default input device when stdin\n"
-    "is a terminal or --device is given; otherwise it reads stdin: a WAV stream (as arecord\n"
-    "writes to a pipe), or raw little-endian mono samples, float32 unless --format s16:\n"
-    "  arecord -f S16_LE -c 1 -r 48000 | quorlax listen --format s16\n"
-    "\n"
-    "  -m, --mode MODE          as for decode (default all); --base and --separation for custom\n"
-    "  -d, --device NAME|INDEX  capture from this device (--device default names the default)\n"
-    "  -r, --rate RATE          rate of raw input (default 48000); for a device, a rate to ask\n"
-    "                           for instead of its own. A WAV stream names its own rate and\n"
-    "                           format: -r and --format may repeat them, not differ\n"
-    "  --format f32|s16|wav     what stdin holds (a WAV stream is recognised by itself)\n"
-    "  --json                   one JSON object per message\n"
-    "  --failed                 also print messages that failed their check\n"
-    "  --count N                stop once N messages have passed their check\n"
-    "  --seconds S              stop after S seconds of input\n"
-    "  --save FILE              also record what the device heard: .wav or .aiff (float32),\n"
-    "                           .flac (16-bit) or .ogg, as the name says\n"
-    "  -q, --quiet              no status line\n"
-    "  -v, --verbose            say when each message was printed\n"
-    "\n"
-    "A rate at which no band of the mode fits is refused, naming the rates that work.\n"
-    "Dropped input (overflow) is reported on stderr with the samples lost, and listening goes on.\n"
-    "Exit status: 0 a message passed its check, 1 none did, 2 usage errors, a device fault or\n"
-    "output that could not be written.\n";
-
-const char kDevicesHelp[] =
-    "Usage: quorlax devices [--json]   (or quorlax --list-devices)\n"
-    "\n"
-    "Lists input and output devices: index, name, channels and default rate; * marks the\n"
-    "default. --device of play and listen takes an index, a name or a unique part of a name\n"
-    "or description.\n"
-    "\n"
-    "  --json   one JSON object per device: index, name, description, host, input_channels,\n"
-    "           output_channels, default_rate, default_input, default_output, server_default\n";
+int RunPlay(const Options& o) {
+  const std::string device_name = NamedDevice(o);
+  const int repeat = o.Has("--repeat") ? ParseInt("--repeat", o.given.at("--repeat"), 1, qd::kMaxRepeat) : 1;
+  double gap_s = 1.0;
+  if (o.Has("--gap")) {
+    gap_s = ParseFloat("--gap", o.given.at("--gap"));
+    if (gap_s < 0.0 || gap_s > qd::kMaxGapSeconds)
+      throw Error("--gap is from 0 to " + std::to_string(static_cast<int>(qd::kMaxGapSeconds)) + " seconds");
+  }
+  if (o.args.empty()) throw Error("play needs a MESSAGE of 9 characters (0-9, a-v)");
+  if (o.args.size() > 1) throw Error("play takes one MESSAGE; unexpected '" + o.args[1] + "'");
+  CheckMessage(o.args[0]);
+  const ModeChoice choice = o.ModeOr(QUORLAX_MODE_AUDIBLE);
+  QuietSoundLibraries();
+  CatchStopSignals();
+  std::unique_ptr<Watchdog> watch(new Watchdog(20.0, "the sound system"));
+  std::unique_ptr<qd::Session> session(new qd::Session);
+  const qd::DeviceInfo& device = session->Find(device_name, false);
+  // The device's own rate when the mode works there, else the common default.
+  const int rate = o.rate > 0 ? o.rate : DecodingRateFor(choice, device.default_rate);
+  const std::vector<float> one = EncodeMessage(o.args[0], choice, rate);
+  const size_t gap = static_cast<size_t>(gap_s * rate);
+  watch.reset();
+  try {
+    qd::Play(*session, device, one.data(), one.size(), rate, &g_stop, repeat, gap);
+  } catch (const qd::DeviceError& e) {
+    Fatal(e.what());
+  }
+  Watchdog closing(10.0, "the sound system");
+  session.reset();
+  return kExitFound;
+}
 
 }  // namespace
 
-const Command kPlayCommand = {"play", "send a message through a sound device", kPlayHelp,
-                              {"-m", "-r", "--base", "--separation"}, RunPlayCommand,
+const Command kPlayCommand = {"play",
+                              "send a message through a sound device",
+                              kPlayHelp,
+                              {"-m", "-r", "--base", "--separation"},
+                              [](const Options& o) { return RunDeviceCommand(RunPlay, o); },
                               {{"-d", "--device", true}, {"--repeat", nullptr, true}, {"--gap", nullptr, true}}};
-const Command kListenCommand = {
-    "listen",
-    "print messages heard on a sound device or stdin as they arrive",
-    kListenHelp,
-    {"-m", "-r", "--base", "--separation", "--json", "--failed", "-q", "-v"},
-    RunListenCommand,
-    {{"-d", "--device", true},
-     {"--format", nullptr, true},
-     {"--save", nullptr, true},
-     {"--seconds", nullptr, true},
-     {"--count", nullptr, true}}};
-const Command kDevicesCommand = {"devices", "list the sound devices", kDevicesHelp, {"--json"}, RunDevicesCommand};
 
 }  // namespace cli

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ZunCoreLib_api.h"
-#include "cmd_device.h"
+#include "commands.h"
 #include "options.h"
 
 namespace cli {

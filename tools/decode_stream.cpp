@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "ZunCoreLib_api.h"
-#include "audio_io.h"
+#include "io/sample_source.h"
 
 namespace cli {
 namespace {
@@ -63,6 +63,7 @@ void DecodeStream::Drain() {
     m.level_db = in.level_db;
     m.time_s = static_cast<double>(in.start) / rate_;
     m.end_s = static_cast<double>(in.end) / rate_;
+    m.end = in.end;
     sink_(m);
   }
 }

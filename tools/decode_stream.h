@@ -1,4 +1,4 @@
-// The one decoding loop behind decode, listen and demo: the library's
+// The one decoding loop behind decode, listen, scan and demo: the library's
 // listener, fed any count of samples, reporting whole messages.
 #pragma once
 
@@ -24,6 +24,7 @@ struct Message {
   float level_db = 0.0f;   // dB re full scale; may be -infinity
   double time_s = 0.0;     // start of its front door in the input
   double end_s = 0.0;      // end of its last token
+  int64_t end = 0;         // the same as a sample at the decoding rate (one past the last)
   int channel = 0;         // 1-based channel it was heard on, when that is shown
 };
 

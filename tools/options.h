@@ -33,6 +33,12 @@ struct Options {
   bool verbose = false;  // report front doors and failed readings as they happen
   int channel = 1;       // 1-based; kAllChannels for every channel
   bool Has(const std::string& name) const { return given.count(name) != 0; }
+  // The mode given, or `fallback` (QUORLAX_MODE_*) with the custom grid given.
+  ModeChoice ModeOr(int fallback) const {
+    ModeChoice choice = mode;
+    if (!mode_given) choice.mode = fallback;
+    return choice;
+  }
 };
 
 constexpr int kAllChannels = 0;

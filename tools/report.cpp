@@ -61,4 +61,20 @@ std::string FormatMessage(const Message& m, bool json) {
          Fixed(m.time_s, 2) + " s" + (m.channel > 0 ? "\tchannel=" + std::to_string(m.channel) : "");
 }
 
+void StatusLine::Show(const std::string& text) {
+  if (!on_ || (shown_ && text == last_)) return;
+  last_ = text;
+  std::fprintf(stderr, "\rquorlax: %s\033[K", text.c_str());
+  std::fflush(stderr);
+  shown_ = true;
+}
+
+void StatusLine::Clear() {
+  if (!shown_) return;
+  std::fprintf(stderr, "\r\033[K");
+  std::fflush(stderr);
+  shown_ = false;
+  last_.clear();
+}
+
 }  // namespace cli

@@ -23,4 +23,23 @@ void PrintLine(const std::string& line);
 // Throws Error when something written to stdout earlier did not arrive.
 void CheckStdout();
 
+// A line on stderr rewritten in place (progress), shown only when `on` (a
+// terminal, and not -q). Clear it before printing anything else.
+class StatusLine {
+ public:
+  explicit StatusLine(bool on) : on_(on) {}
+  ~StatusLine() { Clear(); }
+  StatusLine(const StatusLine&) = delete;
+  StatusLine& operator=(const StatusLine&) = delete;
+  bool On() const { return on_; }
+  // "quorlax: TEXT" in place of the line shown; nothing when it is the same.
+  void Show(const std::string& text);
+  void Clear();
+
+ private:
+  bool on_;
+  bool shown_ = false;
+  std::string last_;
+};
+
 }  // namespace cli

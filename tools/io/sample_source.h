@@ -1,12 +1,10 @@
-// Audio in and out: sound files through libsndfile, raw float32 streams,
-// and rate conversion through libsoxr.
+// What every input of the program is to the commands: a stream of frames of
+// float samples, from a sound file, raw samples, a device or a converter.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace cli {
 
@@ -28,31 +26,15 @@ class SampleSource {
   virtual std::string Damage() const { return ""; }
 };
 
-// Every channel of a sound file, or of standard input for "-" (read as it
-// arrives). Throws Error when it cannot be read or holds no audio.
-std::unique_ptr<SampleSource> OpenSoundFile(const std::string& path);
-
-// Raw float32 little-endian mono samples from `stream` (not owned).
-std::unique_ptr<SampleSource> OpenRawStream(std::FILE* stream, int rate);
-
-// `inner` converted to `rate` Hz (all its channels); `inner` itself when it
-// already runs at `rate`.
-std::unique_ptr<SampleSource> Resample(std::unique_ptr<SampleSource> inner, int rate);
-
-// Mono `samples` at `from` Hz converted to `to` Hz, as a whole.
-std::vector<float> ResampleAll(const std::vector<float>& samples, int from, int to);
-
-// libsndfile's format for a file of mono samples named `path`: the
-// extension says which (.wav, .flac, .ogg, .aiff; none means WAV), 16-bit
-// unless `float_samples` (WAV and AIFF). Throws Error naming the choices.
-int SoundFormatFor(const std::string& path, int rate, bool float_samples);
-
-// Writes mono samples in the format SoundFormatFor names through a
-// temporary file, so a failed write leaves nothing behind. Throws Error.
-void WriteSoundFile(const std::string& path, const std::vector<float>& samples, int rate,
-                    bool float_wav);
-
-// Writes raw float32 little-endian samples. Throws Error on a write failure.
-void WriteRaw(std::FILE* stream, const std::vector<float>& samples);
+// A live input (a device, or standard input as it arrives), which also knows
+// how far its input has got.
+class LiveSource : public SampleSource {
+ public:
+  int64_t Length() const override { return -1; }
+  // What it reads from, for messages: "'pulse'", "standard input".
+  virtual const std::string& What() const = 0;
+  // Samples that have reached the input, also those not yet read.
+  virtual double ReachedInput() const = 0;
+};
 
 }  // namespace cli

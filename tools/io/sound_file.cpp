@@ -1,34 +1,21 @@
-#include "audio_io.h"
+// Reading sound files, and standard input holding one, through libsndfile.
+#include "io/sound_file.h"
 
 #include <fcntl.h>
 #include <sndfile.h>
-#include <soxr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
 #include "cli.h"
 #include "muted_stderr.h"
-#include "output_file.h"
+#include "text.h"
 
 namespace cli {
 namespace {
-
-bool HostIsLittleEndian() {
-  const uint32_t probe = 1;
-  unsigned char first;
-  std::memcpy(&first, &probe, 1);
-  return first == 1;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // Standard input as a forward-only stream for libsndfile's virtual I/O. Its
 // first bytes stay so that a decoder may go back to re-read the header;
@@ -130,12 +117,6 @@ using quorlax_device::MutedStderr;
 // libsndfile's answer when no decoder took a file it could open ("File does
 // not exist or is not a regular file"): by then the file is known to exist.
 constexpr int kNoDecoderTookIt = 7;
-
-std::string SecondsText(double t) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2f s", t);
-  return buf;
-}
 
 // libsndfile's own words for an error, without its "Error : " in front.
 std::string ErrorText(SNDFILE* file) {
@@ -272,250 +253,10 @@ class SoundFileSource : public SampleSource {
   std::string error_;  // libsndfile's words for a read that failed
 };
 
-// Reads with read(2) so a live stream is handed on as soon as it arrives.
-class RawSource : public SampleSource {
- public:
-  RawSource(std::FILE* stream, int rate) : fd_(fileno(stream)), rate_(rate) {}
-
-  size_t Read(float* out, size_t max) override {
-    for (;;) {
-      const size_t room = max * 4 - carry_;
-      if (bytes_.size() < max * 4) bytes_.resize(max * 4);
-      const ssize_t n = eof_ ? 0 : ::read(fd_, bytes_.data() + carry_, room);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw Error(std::string("cannot read standard input: ") + std::strerror(errno));
-      if (n == 0) eof_ = true;  // a trailing partial sample is dropped
-      const size_t have = carry_ + static_cast<size_t>(n);
-      const size_t count = have / 4;
-      if (count == 0 && !eof_) {
-        carry_ = have;
-        continue;
-      }
-      for (size_t i = 0; i < count; ++i) {
-        unsigned char b[4];
-        std::memcpy(b, bytes_.data() + 4 * i, 4);
-        if (!little_) std::swap(b[0], b[3]), std::swap(b[1], b[2]);
-        std::memcpy(out + i, b, 4);
-      }
-      carry_ = have - count * 4;
-      std::memmove(bytes_.data(), bytes_.data() + count * 4, carry_);
-      return count;
-    }
-  }
-  int Rate() const override { return rate_; }
-  int64_t Length() const override { return -1; }
-
- private:
-  int fd_;
-  int rate_;
-  bool little_ = HostIsLittleEndian();
-  bool eof_ = false;
-  std::vector<char> bytes_;
-  size_t carry_ = 0;
-};
-
-class ResampledSource : public SampleSource {
- public:
-  ResampledSource(std::unique_ptr<SampleSource> inner, int rate)
-      : inner_(std::move(inner)), rate_(rate), channels_(inner_->Channels()) {
-    soxr_error_t err = nullptr;
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-    soxr_ = soxr_create(inner_->Rate(), rate_, static_cast<unsigned>(channels_), &err, nullptr, &quality, nullptr);
-    if (soxr_ == nullptr || err != nullptr)
-      throw Error(std::string("cannot resample: ") + (err != nullptr ? err : "soxr failed"));
-    in_.resize(4096 * static_cast<size_t>(channels_));
-  }
-  ~ResampledSource() override { soxr_delete(soxr_); }
-
-  size_t Read(float* out, size_t max) override {
-    while (!done_) {
-      if (in_used_ == in_have_ && !inner_done_) {
-        in_have_ = inner_->Read(in_.data(), in_.size() / channels_);
-        in_used_ = 0;
-        inner_done_ = in_have_ == 0;
-      }
-      size_t consumed = 0, produced = 0;
-      // A null input tells soxr the stream ended, so it flushes its tail.
-      const float* in = inner_done_ ? nullptr : in_.data() + in_used_ * channels_;
-      soxr_error_t err = soxr_process(soxr_, in, in_have_ - in_used_, &consumed, out, max, &produced);
-      if (err != nullptr) throw Error(std::string("cannot resample: ") + err);
-      in_used_ += consumed;
-      if (produced > 0) return produced;
-      if (inner_done_) done_ = true;
-    }
-    return 0;
-  }
-  int Rate() const override { return rate_; }
-  int Channels() const override { return channels_; }
-  int64_t Length() const override {
-    const int64_t n = inner_->Length();
-    return n < 0 ? -1 : static_cast<int64_t>(static_cast<double>(n) * rate_ / inner_->Rate());
-  }
-  bool Rewind() override {
-    if (!inner_->Rewind()) return false;
-    soxr_clear(soxr_);
-    in_have_ = in_used_ = 0;
-    inner_done_ = done_ = false;
-    return true;
-  }
-
- private:
-  std::unique_ptr<SampleSource> inner_;
-  int rate_;
-  int channels_;
-  soxr_t soxr_ = nullptr;
-  std::vector<float> in_;
-  size_t in_have_ = 0, in_used_ = 0;  // frames
-  bool inner_done_ = false, done_ = false;
-};
-
-// A whole mono buffer, for converting what encode synthesised.
-class BufferSource : public SampleSource {
- public:
-  BufferSource(const std::vector<float>& samples, int rate) : samples_(samples), rate_(rate) {}
-  size_t Read(float* out, size_t max) override {
-    const size_t n = std::min(max, samples_.size() - pos_);
-    std::copy(samples_.begin() + static_cast<std::ptrdiff_t>(pos_),
-              samples_.begin() + static_cast<std::ptrdiff_t>(pos_ + n), out);
-    pos_ += n;
-    return n;
-  }
-  int Rate() const override { return rate_; }
-  int64_t Length() const override { return static_cast<int64_t>(samples_.size()); }
-
- private:
-  const std::vector<float>& samples_;
-  int rate_;
-  size_t pos_ = 0;
-};
-
 }  // namespace
 
 std::unique_ptr<SampleSource> OpenSoundFile(const std::string& path) {
   return std::unique_ptr<SampleSource>(new SoundFileSource(path));
-}
-
-std::unique_ptr<SampleSource> OpenRawStream(std::FILE* stream, int rate) {
-  return std::unique_ptr<SampleSource>(new RawSource(stream, rate));
-}
-
-std::unique_ptr<SampleSource> Resample(std::unique_ptr<SampleSource> inner, int rate) {
-  if (inner->Rate() == rate) return inner;
-  return std::unique_ptr<SampleSource>(new ResampledSource(std::move(inner), rate));
-}
-
-std::vector<float> ResampleAll(const std::vector<float>& samples, int from, int to) {
-  ResampledSource converter(std::unique_ptr<SampleSource>(new BufferSource(samples, from)), to);
-  std::vector<float> out;
-  out.reserve(static_cast<size_t>(static_cast<double>(samples.size()) * to / from) + 16);
-  std::vector<float> buf(8192);
-  while (size_t n = converter.Read(buf.data(), buf.size())) out.insert(out.end(), buf.begin(), buf.begin() + n);
-  return out;
-}
-
-namespace {
-
-// libsndfile writes through these so the errno of a failed write is kept:
-// its own message for a full disk names the codec, not the disk.
-sf_count_t OutLength(void* user) {
-  struct stat st {};
-  return ::fstat(static_cast<OutputFile*>(user)->fd(), &st) == 0 ? st.st_size : -1;
-}
-
-sf_count_t OutSeek(sf_count_t offset, int whence, void* user) {
-  auto* out = static_cast<OutputFile*>(user);
-  const off_t at = ::lseek(out->fd(), offset, whence);
-  if (at < 0) out->RecordError(errno);
-  return at;
-}
-
-sf_count_t OutRead(void* ptr, sf_count_t count, void* user) {
-  const ssize_t n = ::read(static_cast<OutputFile*>(user)->fd(), ptr, static_cast<size_t>(count));
-  return n < 0 ? 0 : n;
-}
-
-sf_count_t OutWrite(const void* ptr, sf_count_t count, void* user) {
-  auto* out = static_cast<OutputFile*>(user);
-  const char* p = static_cast<const char*>(ptr);
-  sf_count_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(out->fd(), p + done, static_cast<size_t>(count - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      out->RecordError(n < 0 ? errno : EIO);
-      break;
-    }
-    done += n;
-  }
-  return done;
-}
-
-sf_count_t OutTell(void* user) { return ::lseek(static_cast<OutputFile*>(user)->fd(), 0, SEEK_CUR); }
-
-}  // namespace
-
-int SoundFormatFor(const std::string& path, int rate, bool float_samples) {
-  const size_t dot = path.find_last_of('.');
-  const size_t slash = path.find_last_of('/');
-  const std::string ext =
-      dot == std::string::npos || (slash != std::string::npos && dot < slash) ? ""
-                                                                              : Lower(path.substr(dot + 1));
-  int format;
-  if (ext.empty() || ext == "wav") {
-    // Float data in plain WAV gets a format chunk without its size field;
-    // the extensible header is complete.
-    format = float_samples ? SF_FORMAT_WAVEX | SF_FORMAT_FLOAT : SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  } else if (ext == "flac") {
-    format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-  } else if (ext == "ogg" || ext == "oga") {
-    format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-  } else if (ext == "aif" || ext == "aiff") {
-    format = SF_FORMAT_AIFF | (float_samples ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
-  } else {
-    throw Error("cannot tell the audio format of '" + path + "' (use .wav, .flac, .ogg or .aiff)");
-  }
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = 1;
-  info.format = format;
-  if (!sf_format_check(&info))
-    throw Error("this libsndfile cannot write ." + ext + " files at " + std::to_string(rate) + " Hz");
-  return format;
-}
-
-void WriteSoundFile(const std::string& path, const std::vector<float>& samples, int rate,
-                    bool float_wav) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = 1;
-  info.format = SoundFormatFor(path, rate, float_wav);
-  OutputFile out(path);
-  SF_VIRTUAL_IO io{OutLength, OutSeek, OutRead, OutWrite, OutTell};
-  SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &out);
-  if (file == nullptr) {
-    const std::string why = out.error() != 0 ? std::strerror(out.error()) : sf_strerror(nullptr);
-    throw Error("cannot write '" + path + "': " + why);
-  }
-  sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-  const sf_count_t written = sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  const std::string err = sf_strerror(file);
-  const bool closed = sf_close(file) == 0;
-  if (out.error() == 0 && (!closed || written != static_cast<sf_count_t>(samples.size())))
-    throw Error("cannot write '" + path + "': " + err);
-  out.Commit();  // names the system's reason when a write failed
-}
-
-void WriteRaw(std::FILE* stream, const std::vector<float>& samples) {
-  std::vector<unsigned char> bytes(samples.size() * 4);
-  const bool little = HostIsLittleEndian();
-  for (size_t i = 0; i < samples.size(); ++i) {
-    unsigned char b[4];
-    std::memcpy(b, &samples[i], 4);
-    if (!little) std::swap(b[0], b[3]), std::swap(b[1], b[2]);
-    std::memcpy(bytes.data() + 4 * i, b, 4);
-  }
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size() || std::fflush(stream) != 0)
-    throw Error(std::string("cannot write audio: ") + std::strerror(errno));
 }
 
 }  // namespace cli

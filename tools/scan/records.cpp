@@ -1,4 +1,4 @@
-#include "scan_records.h"
+#include "scan/records.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -87,8 +87,11 @@ bool ParseRecord(const std::string& line, RecordInfo* out) {
   if (!StartsWithAt(line, 0, kHead) || line.empty() || line.back() != '}') return false;
   size_t pos = sizeof kHead - 1;
   if (!ReadString(line, &pos, &out->file)) return false;
+  static const char kDuration[] = ",\"duration\":";
   out->error = StartsWithAt(line, pos, ",\"error\":");
-  out->finished = out->error || StartsWithAt(line, pos, ",\"duration\":");
+  const bool duration = StartsWithAt(line, pos, kDuration);
+  out->duration = duration ? std::atof(line.c_str() + pos + sizeof kDuration - 1) : 0.0;
+  out->finished = out->error || duration;
   out->passed = !out->finished && line.find(",\"ok\":true,") != std::string::npos;
   return out->finished || StartsWithAt(line, pos, ",\"channel\":");
 }

@@ -26,6 +26,7 @@ struct RecordInfo {
   bool finished = false;  // a file's own line (its duration or its error)
   bool error = false;
   bool passed = false;    // a message that passed its check
+  double duration = 0.0;  // seconds of audio, on a finished file's line without an error
 };
 
 // Reads one line written by the functions above (without its newline);
