@@ -37,7 +37,8 @@ void TakeMessages(QUORLAX_Listener* l, int mode, float rate) {
       QFUZZ_CHECK(m.band == mode);
     QFUZZ_CHECK(m.start >= 0 && m.start <= gPushed);
     QFUZZ_CHECK(m.end - m.start == 20 * token);
-    QFUZZ_CHECK(std::isfinite(m.level_db) && m.level_db >= -200.0f && m.level_db < 100.0f);
+    // Hostile samples may be far louder than full scale: any finite level in the documented range.
+    QFUZZ_CHECK(std::isfinite(m.level_db) && m.level_db >= -200.0f && m.level_db <= 400.0f);
     QFUZZ_CHECK(m.confidence >= 0.0f && m.confidence <= 1.0f);
   }
 }

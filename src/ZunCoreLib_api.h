@@ -332,7 +332,8 @@ typedef struct QUORLAX_Message {
   int band;         /* QUORLAX_MODE_* of the band it was heard in */
   long long start;  /* first sample of its front door, counted from the first sample pushed */
   long long end;    /* one past its last token's last sample */
-  float level_db;   /* received level of its tones, dB re full scale (a full-scale sine reads 0) */
+  float level_db;   /* received level of its tones, dB re full scale (a full-scale sine reads 0);
+                       finite, -200 (nothing measured) to 400 */
   float confidence; /* as QUORLAX_GetConfidence */
 } QUORLAX_Message;
 
@@ -345,7 +346,8 @@ typedef struct QUORLAX_MessageEx {
   int band;         /* QUORLAX_MODE_* of the band it was heard in */
   int64_t start;    /* first sample of its front door, counted from the first sample pushed */
   int64_t end;      /* one past its last token's last sample */
-  float level_db;   /* received level of its tones, dB re full scale (a full-scale sine reads 0) */
+  float level_db;   /* received level of its tones, dB re full scale (a full-scale sine reads 0);
+                       finite, -200 (nothing measured) to 400 */
   float confidence; /* MessageEx.snr_db mapped from 0..15 dB onto 0..1, times the share of its
                        12 positions that needed no correction (as QUORLAX_GetConfidence) */
   float snr_db;     /* mean level of its tones above the rest of the band, dB */

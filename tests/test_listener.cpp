@@ -287,6 +287,24 @@ TEST(Listener, LevelsAreCalibrated) {
   EXPECT_NEAR(at0dB[0], at0dB[1], 1.0f);
 }
 
+// Samples far louder than full scale (a caller's unscaled integers, a broken
+// gain) still give a true, finite level: nothing clips it at 100 dB.
+TEST(Listener, LevelsFarAboveFullScale) {
+  const float rate = 44100.0f;
+  const std::vector<float> tx = Transmission(2, rate, "loud00000");
+  for (float gainDb : {110.0f, 250.0f}) {
+    std::vector<float> audio = Silence(4000);
+    for (float v : tx) audio.push_back(v * std::pow(10.0f, gainDb / 20.0f));
+    Append(audio, Silence(3000));
+    Listening l(2, rate);
+    const std::vector<QUORLAX_Message> got = l.Hear(audio, {4096});
+    ASSERT_EQ(got.size(), 1u) << gainDb;
+    EXPECT_TRUE(std::isfinite(got[0].level_db)) << gainDb;
+    EXPECT_NEAR(got[0].level_db, gainDb - 9.8f, 2.0f) << gainDb;
+    EXPECT_LE(got[0].level_db, 400.0f) << gainDb;
+  }
+}
+
 // Seeded white noise near the 90 % point: a detector that loses a decibel
 // falls from about 38 of 40 to about 24 of 40 here.
 TEST(Listener, SensitivityInWhiteNoise) {

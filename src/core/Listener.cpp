@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kRecentOk = 16;
 constexpr float kNoLevelDb = -200.0f;
+// Above what a float's power can hold: hostile samples summed past it read this, never infinity.
+constexpr float kMaxLevelDb = 400.0f;
 constexpr double kPi = 3.14159265358979323846;
 
 int slotsFor(float rate, int hop) {
@@ -306,7 +308,7 @@ void Listener::FinishReader(Reader& r) {
   m.snrDb = ratio;
   m.corrected = Globals::numTotalTokens - Globals::numCorrectionTokens - ro.unchanged;
   const float level = r.levelTokens > 0 ? r.levelSum / static_cast<float>(r.levelTokens) / fullScale_[r.band] : 0.0f;
-  m.levelDb = level > 0.0f ? std::max(kNoLevelDb, single::Db10(level)) : kNoLevelDb;
+  m.levelDb = level > 0.0f ? std::min(kMaxLevelDb, std::max(kNoLevelDb, single::Db10(level))) : kNoLevelDb;
   Cluster& c = clusters_[r.cluster];
   c.readers--;
   // The best-aligned reader has the clearest tones: rank by confidence, then
