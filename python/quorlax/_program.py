@@ -33,9 +33,9 @@ def program() -> str:
     next to build/tools), or on PATH. The package is looked up, not imported: on a
     Dask worker this runs without it."""
     candidates: List[str] = []
-    spec = importlib.util.find_spec("quorlax")
-    if spec is not None and spec.origin:
-        here = os.path.dirname(os.path.abspath(spec.origin))
+    package = importlib.util.find_spec("quorlax")
+    if package is not None and package.origin:
+        here = os.path.dirname(os.path.abspath(package.origin))
         candidates += [os.path.join(here, "bin", "quorlax"), os.path.join(here, os.pardir, os.pardir, "tools", "quorlax")]
     found = shutil.which("quorlax")
     if found:
