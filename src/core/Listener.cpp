@@ -237,12 +237,7 @@ void Listener::StartReader(int band) {
     ++liveClusters_;
     c.band = band;
     c.anchorFrame = c.lastDoorFrame = frameCount_;
-    Queue<HeardDoor>& q = doorsOpened_;
-    q.items[(q.head + q.count) % q.capacity] = HeardDoor{bandModes_[band], DoorStart()};
-    if (q.count < q.capacity)
-      ++q.count;
-    else
-      q.head = (q.head + 1) % q.capacity;
+    doorsOpened_.Push(HeardDoor{bandModes_[band], DoorStart()});
   }
   if (free == nullptr) return;
   Reader& r = *free;
@@ -366,15 +361,8 @@ void Listener::ResolveFailed(bool force) {
 }
 
 void Listener::Emit(const HeardMessage& m) {
-  Queue<HeardMessage>& q = out_;
-  if (q.count == q.capacity) {
-    // Nobody took the oldest: it makes room, and the loss is counted.
-    q.head = (q.head + 1) % q.capacity;
-    --q.count;
-    ++dropped_;
-  }
-  q.items[(q.head + q.count) % q.capacity] = m;
-  ++q.count;
+  // Nobody took the oldest: it makes room, and the loss is counted.
+  if (out_.Push(m)) ++dropped_;
 }
 
 void Listener::Flush() {
@@ -392,23 +380,9 @@ void Listener::Flush() {
   ResetStream();
 }
 
-bool Listener::NextDoor(HeardDoor* out) {
-  Queue<HeardDoor>& q = doorsOpened_;
-  if (q.count == 0) return false;
-  *out = q.items[q.head];
-  q.head = (q.head + 1) % q.capacity;
-  --q.count;
-  return true;
-}
+bool Listener::NextDoor(HeardDoor* out) { return doorsOpened_.Pop(out); }
 
-bool Listener::Next(HeardMessage* out) {
-  Queue<HeardMessage>& q = out_;
-  if (q.count == 0) return false;
-  *out = q.items[q.head];
-  q.head = (q.head + 1) % q.capacity;
-  --q.count;
-  return true;
-}
+bool Listener::Next(HeardMessage* out) { return out_.Pop(out); }
 
 #ifdef QUORLAX_HARDENED
 void Listener::Validate() const {

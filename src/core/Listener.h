@@ -134,6 +134,24 @@ class Listener {
   struct Queue {  // a ring of fixed capacity
     T* items;
     int capacity, head, count;
+    // Appends; a full ring drops its oldest to make room, and says so.
+    bool Push(const T& item) {
+      const bool full = count == capacity;
+      if (full) {
+        head = (head + 1) % capacity;
+        --count;
+      }
+      items[(head + count) % capacity] = item;
+      ++count;
+      return full;
+    }
+    bool Pop(T* out) {
+      if (count == 0) return false;
+      *out = items[head];
+      head = (head + 1) % capacity;
+      --count;
+      return true;
+    }
   };
 
   Listener(const ListenerSettings& settings, unsigned char* block, size_t bytes, Arena& arena);
