@@ -269,9 +269,13 @@ QUORLAX_EXPORT int32_t QUORLAX_GetBandInfoEx(int mode, float sampleRate, float c
 /* ------------------------------------------------------------------------
  * The listener: hears every band of its mode at once and never goes deaf.
  * One spectrum per hop serves every band; the front-door search runs at every
- * hop, and each door it accepts starts a reader of its own. It owns its
- * buffering: push any number of samples, QUORLAX_ListenerFlush at the end of
- * the stream, and take the messages with QUORLAX_ListenerNext(Ex).
+ * hop, and each door it accepts starts a reader of its own. It follows the
+ * sender: tones up to 2 % off in pitch (a moving phone, a sender whose clock
+ * is off, a file played at the wrong rate) and tokens as far off in tempo,
+ * senders at either protocol rate, and responses that tilt across the band;
+ * each message says the offsets it found. It owns its buffering: push any
+ * number of samples, QUORLAX_ListenerFlush at the end of the stream, and take
+ * the messages with QUORLAX_ListenerNext(Ex).
  *
  * A listener is used by one thread at a time; different listeners may run on
  * different threads. However it was made, it never allocates after creation:
@@ -293,9 +297,9 @@ typedef struct QUORLAX_ListenerConfig {
   int report_failed;      /* != 0: also readings that failed their check */
   /* Capacities, 1..65536 (0: the default). A struct from an older header
    * ends before them and gets the defaults. */
-  int max_readings;       /* readings in flight at once (default 128): each front door of a transmission, or
+  int max_readings;       /* readings in flight at once (default 16): each front door of a transmission, or
                              of sound that resembles one, holds one for about two seconds; when all are busy,
-                             further doors go unread. Fewer save about 100 bytes each. */
+                             further doors go unread. Fewer save about 800 bytes each. */
   int queue;              /* completed messages held (default QUORLAX_LISTENER_QUEUE) */
 } QUORLAX_ListenerConfig;
 
@@ -352,7 +356,16 @@ typedef struct QUORLAX_MessageEx {
                        12 positions that needed no correction (as QUORLAX_GetConfidence) */
   float snr_db;     /* mean level of its tones above the rest of the band, dB */
   int corrected;    /* positions (of 12) that the error correction changed */
+  /* Added in 1.1; a caller built against the struct without them sets the
+   * smaller size and gets the fields above. */
+  float pitch_offset; /* its tones' frequencies over the grid's, minus 1: +0.02 is 2 % high */
+  float tempo_offset; /* its tokens' rate over the nominal, minus 1: +0.02 is 2 % fast (a
+                         sender playing 2 % fast, or a sender clock 2 % fast, shows +0.02 in both) */
 } QUORLAX_MessageEx;
+
+/* The size of QUORLAX_MessageEx before pitch_offset: the smallest size
+ * QUORLAX_ListenerNextEx accepts. */
+#define QUORLAX_MESSAGE_EX_SIZE_1_0 ((uint32_t)offsetof(QUORLAX_MessageEx, pitch_offset))
 
 /* A listener for `mode` (2..6) at `sampleRate` Hz, as QUORLAX_ListenerCreateEx
  * with the defaults; custom mode takes the process-wide custom grid (call it
@@ -388,7 +401,9 @@ QUORLAX_EXPORT int32_t QUORLAX_ListenerFlush(QUORLAX_Listener* listener);
 QUORLAX_EXPORT int32_t QUORLAX_ListenerNext(QUORLAX_Listener* listener, QUORLAX_Message* out);
 
 /* The same with every figure: 1 written, 0 none; -4 NULL out or out->size
- * below sizeof(QUORLAX_MessageEx); -5. [the listener's thread; no allocation] */
+ * below QUORLAX_MESSAGE_EX_SIZE_1_0; -5. Fills the fields that out->size
+ * covers (a caller built against an older struct gets the older fields) and
+ * leaves out->size as it was. [the listener's thread; no allocation] */
 QUORLAX_EXPORT int32_t QUORLAX_ListenerNextEx(QUORLAX_Listener* listener, QUORLAX_MessageEx* out);
 
 /* Messages dropped because the queue was full when they completed (>= 0);

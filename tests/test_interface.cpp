@@ -352,7 +352,7 @@ TEST(CallerMemory, AnyCustomGridFitsTheBlock) {
 TEST(CallerMemory, CapacitiesInTheConfiguration) {
   const float rate = 44100.0f;
   QUORLAX_ListenerConfig c = Config(2, rate);
-  EXPECT_EQ(c.max_readings, 128);
+  EXPECT_EQ(c.max_readings, 16);
   EXPECT_EQ(c.queue, QUORLAX_LISTENER_QUEUE);
   const int64_t full = QUORLAX_ListenerSize(&c);
   ASSERT_GT(full, 0);

@@ -404,7 +404,7 @@ int32_t QUORLAX_ListenerNext(QUORLAX_Listener* listener, QUORLAX_Message* out) {
 
 int32_t QUORLAX_ListenerNextEx(QUORLAX_Listener* listener, QUORLAX_MessageEx* out) {
   if (listener == nullptr) return QUORLAX_ERROR_NOT_CONFIGURED;
-  if (!sized(out)) return QUORLAX_ERROR_INVALID_ARGUMENT;
+  if (out == nullptr || out->size < QUORLAX_MESSAGE_EX_SIZE_1_0) return QUORLAX_ERROR_INVALID_ARGUMENT;
   HeardMessage m;
   if (!listener->impl->Next(&m)) return 0;
   QUORLAX_MessageEx e;
@@ -419,7 +419,10 @@ int32_t QUORLAX_ListenerNextEx(QUORLAX_Listener* listener, QUORLAX_MessageEx* ou
   e.confidence = m.confidence;
   e.snr_db = m.snrDb;
   e.corrected = m.corrected;
-  std::memcpy(out, &e, sizeof e);
+  e.pitch_offset = m.pitchOffset;
+  e.tempo_offset = m.tempoOffset;
+  // As much as the caller's struct holds: fields are only ever added at the end.
+  std::memcpy(out, &e, out->size < sizeof e ? out->size : sizeof e);
   return 1;
 }
 

@@ -1,8 +1,9 @@
-// A listener that never goes deaf: one spectrum per hop shared by every band
-// and every reader, a front-door search in each band at every hop, and a
-// reader with its own token clock for every door accepted. Readers that catch
-// the same transmission at neighbouring hops give one report; readers that
-// fail their check vanish unless failures are asked for.
+// A listener that never goes deaf and follows the sender: one spectrum per
+// hop shared by every band, a front-door search in each band at every hop
+// over every pitch offset within 2 % (DoorFinder), and for every door
+// accepted a reader that measures the tones in the samples where the door
+// says they are and learns the sender's tempo as it reads (TokenFollow).
+// Readers that fail their check vanish unless failures are asked for.
 //
 // It owns the stream: callers push any number of samples and Flush at the
 // end; a lead-in lets a stream that starts exactly with a transmission be
@@ -13,11 +14,10 @@
 // even when a message completes. Messages wait in a queue of fixed capacity;
 // when the caller leaves it full, the oldest is dropped and counted.
 //
-// Per hop it keeps only what its detectors read: one window of samples, and
-// per band the SlotTones of the last N hops (the three-bin sums of its tones
-// at each shift step, and its level). Everything per hop is single precision
-// without libm, so it fits a microcontroller's FPU and gives the same bits on
-// every processor.
+// It keeps the samples of the last three tokens or so in 16 bits (the
+// readers'), and per band the bins its door search reads of the last N hops
+// in 16 bits. Everything per hop is single precision without libm, so it
+// fits a microcontroller's FPU and gives the same bits on every processor.
 #pragma once
 
 #include <cstddef>
@@ -26,8 +26,9 @@
 #include "ReedSolomon.h"
 #include "core/Arena.h"
 #include "core/BandGeometry.h"
-#include "core/DoorSearch.h"
-#include "core/TokenRead.h"
+#include "core/DoorFinder.h"
+#include "core/TokenFollow.h"
+#include "core/ToneMatch.h"
 #include "fftooura/fftsg.h"
 
 namespace QUORLAX {
@@ -42,6 +43,8 @@ struct HeardMessage {
   float confidence;  // as Decoder::GetConfidence
   float snrDb;       // mean level of its tones above the band, dB
   int corrected;     // message positions the correction changed
+  float pitchOffset; // received tone frequencies over the grid's, minus 1
+  float tempoOffset; // token rate heard over the nominal, minus 1
 };
 
 // A front door as it opens: the start of a reading, before its outcome.
@@ -63,10 +66,11 @@ struct ListenerSettings {
 class Listener {
  public:
   static constexpr int kMaxBands = 4;           // as many as a mode hears
-  static constexpr int kReaders = 128;          // readings in flight, unless configured
+  static constexpr int kReaders = 16;           // readings in flight (one per door), unless configured
   static constexpr int kQueue = 64;             // completed messages waiting for Next, unless configured
   static constexpr int kDoors = 32;             // front doors waiting for NextDoor
   static constexpr int kMaxCapacity = 1 << 16;  // of readers and queue
+  static constexpr float kMaxOffset = 0.021f;   // pitch offsets searched, each way
 
   // 0 when the settings can be heard; otherwise the C interface's code
   // (-1 mode, -4 also for capacities outside 1..kMaxCapacity, -7). Pure:
@@ -102,33 +106,16 @@ class Listener {
 
  private:
   struct Reader {
-    long long start;  // first sample of its front door in the caller's stream
-    float ratioSum;
-    float levelSum;
-    int levelTokens;
-    int tokensRead;       // windows read: its token clock
-    int16_t clockStart;   // slot where the clock started
-    int16_t readPos;      // slot of the next window
-    int16_t cluster;
-    uint8_t band;
-    uint8_t ordinal;  // the message token being read, 1..18
-    uint8_t count;    // values read, front door included
-    uint8_t values[20];
     bool active;
+    uint8_t band;
+    TokenFollower follow;
   };
-  // Readers of one band whose doors follow each other less than a token apart.
-  struct Cluster {
-    bool live;
-    int band;
-    long long anchorFrame;    // its first door's frame: the readers' stride counts from it
-    long long lastDoorFrame;  // its latest door's
-    int readers;
-    bool haveOk, haveFailed;
-    HeardMessage bestOk, bestFailed;
-    float bestOkRatio, bestFailedRatio;
-  };
+  // A passing message's time, band and text: a second reading of the same
+  // transmission is not reported again, nor a failed one over it.
   struct Span {
     long long start, end;
+    int mode;
+    char text[10];
   };
   template <class T>
   struct Queue {  // a ring of fixed capacity
@@ -159,18 +146,19 @@ class Listener {
   // their size whatever the grid, then the bands' (LayOutBands).
   void LayOut(Arena& arena);
   void LayOutBands(Arena& arena);
-  // Fills the window, the transform's tables and the calibrations (placing only).
+  // Fills the transform's tables (placing only).
   void Prepare();
-  void PrepareBands();
   void ResetStream();
   // Appends n samples (zeros when `samples` is null) and runs the hops they complete.
   void Append(const float* samples, int n);
   void Hop();
-  void StartReader(int band);
-  long long DoorStart() const;
+  void StartReader(int band, const DoorSighting& door);
+  // A position in the history's stream, in the caller's samples.
+  long long CallerSample(long long heard) const { return segmentStart_ + heard - segmentHeard_; }
   void StepReaders();
   void FinishReader(Reader& r);
-  void ResolveClusters(bool force);
+  // True when a passing message of the same band and text covers m's time.
+  bool Covered(const HeardMessage& m, bool sameText) const;
   void ResolveFailed(bool force);
   void Emit(const HeardMessage& m);
   // Hardened builds: the counts and positions the hop relies on.
@@ -178,9 +166,6 @@ class Listener {
 
   ListenerSettings settings_;
   int window_, hop_, slots_, half_, tokenSamples_;
-  int doorStride_;  // hops between the doors of one cluster that get a reader
-  int tolerance_;   // frames of a front-door token that may disagree
-  int clusterCount_;
   int bandCount_ = 0;
   int bandModes_[kMaxBands] = {};
   unsigned char* block_;  // where this listener lives
@@ -196,26 +181,23 @@ class Listener {
   float* samples_ = nullptr;
   int at_ = 0;
   int untilFrame_ = 0;
-  sTokenProbs* frames_ = nullptr;  // one token window of records, for whichever reader reads
-  int write_ = 0;
-  int storedFrames_ = 0;
+  // Every sample appended (lead-ins and flushing tails too), for the readers.
+  SampleHistory history_;
   long long frameCount_ = 0;     // frames analysed since creation
   long long segmentFrames_ = 0;  // frames analysed in this stream
   long long segmentStart_ = 0;   // caller's sample where this stream began
+  long long segmentHeard_ = 0;   // the history's position of that sample
   long long samplesIn_ = 0;
 
-  // The bands: geometry, door search and the SlotTones of the last N hops of
-  // each (arrays in the block).
+  // The bands: geometry, the grids senders at each protocol rate use (this
+  // rate's first), and the door search of each (its arrays in the block).
   BandGeometry geometry_[kMaxBands];
-  DoorSearch doors_[kMaxBands];
-  SlotTones* rows_[kMaxBands] = {};
-  float fullScale_[kMaxBands] = {};  // three-bin energy of a full-scale tone, per band
-  int openCluster_[kMaxBands] = {};  // per band, -1 when none accepts doors
+  MultiToneBand senderGrids_[kMaxBands][MultiToneBand::kSenderGrids];
+  int senderGridCount_[kMaxBands] = {};
+  DoorFinder doors_[kMaxBands];
 
   Reader* readers_ = nullptr;
-  Cluster* clusters_ = nullptr;
   int activeReaders_ = 0;
-  int liveClusters_ = 0;
   HeardMessage* failedPending_ = nullptr;
   int failedCount_ = 0;
   Span* recentOk_ = nullptr;

@@ -8,6 +8,10 @@ namespace QUORLAX {
 
 struct MultiToneBand {
   static constexpr int kNumTones = 9;
+  static constexpr int kNumTokens = 32;  // the pairs of tones that name a token
+  // Senders snap a band's tones to the bins of their own rate, so a band has
+  // one grid per protocol rate a sender may use (44100 and 48000 Hz).
+  static constexpr int kSenderGrids = 2;
   static constexpr int kMaxShifts = 3;  // message tokens rotate through 0, 1, 2 steps
 
   int decodingMode = -1;            // Globals::DECODING_MODE

@@ -52,6 +52,43 @@ inline float Db20(float x) {
   return Log(x) * 8.68588924f;
 }
 
+// x rounded to the nearest integer (halves away from zero), for |x| < 2^31.
+inline int Round(float x) { return static_cast<int>(x + (x >= 0.0f ? 0.5f : -0.5f)); }
+
+// e^x within a few units in the last place; 0 below about -87, +inf from 88.
+inline float Exp(float x) {
+  if (!(x < 88.0f)) return x != x ? x : HUGE_VALF;
+  if (x < -87.3f) return 0.0f;
+  // x = n ln 2 + r with |r| <= ln 2 / 2, ln 2 in two parts as in Log.
+  const int n = Round(x * 1.44269502f);
+  const float e = static_cast<float>(n);
+  const float r = (x - e * 0.693145752f) - e * 1.42860677e-06f;
+  const float p =
+      1.0f + r * (1.0f + r * (0.5f + r * (1.0f / 6 + r * (1.0f / 24 + r * (1.0f / 120 + r * (1.0f / 720))))));
+  const std::uint32_t bits = static_cast<std::uint32_t>(n + 127) << 23;
+  float scale;
+  std::memcpy(&scale, &bits, sizeof scale);
+  return p * scale;
+}
+
+// cos x and sin x for |x| up to about 1e5, within about 1e-7 of each plus
+// |x| times float's spacing (the reduction's error).
+inline void CosSin(float x, float* c, float* s) {
+  // x = q pi/2 + r, |r| <= pi/4, pi/2 in three parts so q pi/2 is nearly exact.
+  const int q = Round(x * 0.636619747f);
+  const float k = static_cast<float>(q);
+  const float r = ((x - k * 1.5703125f) - k * 4.83751297e-04f) - k * 7.54978995e-08f;
+  const float z = r * r;
+  const float sr = r * (1.0f - z * (1.0f / 6 - z * (1.0f / 120 - z * (1.0f / 5040 - z * (1.0f / 362880)))));
+  const float cr = 1.0f - z * (0.5f - z * (1.0f / 24 - z * (1.0f / 720 - z * (1.0f / 40320 - z * (1.0f / 3628800)))));
+  switch (q & 3) {
+    case 0: *c = cr; *s = sr; break;
+    case 1: *c = -sr; *s = cr; break;
+    case 2: *c = -cr; *s = -sr; break;
+    default: *c = sr; *s = -cr; break;
+  }
+}
+
 // x[0] + ... + x[n-1] in eight running sums joined pairwise: a fixed order,
 // so the same bits everywhere (compilers may put the eight in vector lanes,
 // which keeps the order).
