@@ -297,7 +297,7 @@ typedef struct QUORLAX_ListenerConfig {
   int report_failed;      /* != 0: also readings that failed their check */
   /* Capacities, 1..65536 (0: the default). A struct from an older header
    * ends before them and gets the defaults. */
-  int max_readings;       /* readings in flight at once (default 16): each front door of a transmission, or
+  int max_readings;       /* readings in flight at once (default 8): each front door of a transmission, or
                              of sound that resembles one, holds one for about two seconds; when all are busy,
                              further doors go unread. Fewer save about 800 bytes each. */
   int queue;              /* completed messages held (default QUORLAX_LISTENER_QUEUE) */

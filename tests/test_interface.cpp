@@ -301,7 +301,7 @@ TEST(CallerMemory, HostileBlocksAndConfigs) {
 
   QUORLAX_Listener* l = QUORLAX_ListenerInit(block.data(), bytes, &c, &error);
   ASSERT_NE(l, nullptr);
-  m.size = sizeof m - 4;
+  m.size = QUORLAX_MESSAGE_EX_SIZE_1_0 - 4;
   EXPECT_EQ(QUORLAX_ListenerNextEx(l, &m), QUORLAX_ERROR_INVALID_ARGUMENT);
   EXPECT_EQ(QUORLAX_ListenerNextEx(l, nullptr), QUORLAX_ERROR_INVALID_ARGUMENT);
   QUORLAX_ListenerDestroy(l);
@@ -352,15 +352,15 @@ TEST(CallerMemory, AnyCustomGridFitsTheBlock) {
 TEST(CallerMemory, CapacitiesInTheConfiguration) {
   const float rate = 44100.0f;
   QUORLAX_ListenerConfig c = Config(2, rate);
-  EXPECT_EQ(c.max_readings, 16);
+  EXPECT_EQ(c.max_readings, 8);
   EXPECT_EQ(c.queue, QUORLAX_LISTENER_QUEUE);
   const int64_t full = QUORLAX_ListenerSize(&c);
   ASSERT_GT(full, 0);
   const struct {
     int readings, queue;
     int64_t expected;  // 0: smaller than the default, > 0: that size, < 0: that code
-  } table[] = {{0, 0, full},   {128, 64, full}, {16, 64, 0},  {128, 4, 0},  {1, 1, 0},
-               {-1, 64, -4},   {128, -1, -4},   {65537, 64, -4}, {128, 65537, -4}};
+  } table[] = {{0, 0, full},   {8, 64, full}, {4, 64, 0},    {8, 4, 0},     {1, 1, 0},
+               {-1, 64, -4},   {8, -1, -4},   {65537, 64, -4}, {8, 65537, -4}};
   for (const auto& t : table) {
     QUORLAX_ListenerConfig k = c;
     k.max_readings = t.readings;
@@ -578,7 +578,7 @@ TEST(Confidence, OneTableThroughBothReaders) {
   // The listener's messages, in noise that leaves some below full confidence,
   // follow the same rule with their own figures.
   int partial = 0;
-  for (float snr : {-8.0f, -12.0f, -14.0f}) {
+  for (float snr : {-16.0f, -19.0f, -21.0f}) {
     QUORLAX_ListenerConfig c = Config(2, 44100.0f);
     c.report_failed = 1;
     int error = 0;

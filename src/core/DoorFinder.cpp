@@ -23,7 +23,8 @@ constexpr float kSighted = 2.0f, kOneClear = 5.5f;
 constexpr float kStandsClear = 2.5f, kStandsClearEach = 1.4f;
 // Levels above this count no more in a search's sums (a tone is steady:
 // a few loud frames must not outweigh the rest); measurements see them whole,
-// up to kMaxValue, which keeps every sum finite.
+// up to kMaxValue, which keeps every sum finite (a door tone twice as loud
+// as its rival must be seen so, however loud both are).
 constexpr float kCountsUpTo = 10.0f;
 constexpr float kMaxValue = 1e6f;
 // The search's sums add levels in steps of 1/kSteps band means, as integers:
@@ -48,6 +49,8 @@ constexpr int kFloorBeside = 3;
 // 20 dB), beyond which the floors are a clean signal's own leakage.
 constexpr int kFloorOutliers = 2;
 constexpr float kMostFloorTilt = 4.6f;
+// Door tones this far above the floors' line (30 dB) are weighed as they are.
+constexpr float kCleanAbove = 1000.0f;
 // Bins read beside a tone at most.
 constexpr int kReach = std::max(kPeakReach, kFloorBeside + 1);
 // Frames looked at for the boundary between the door tokens, at most.
@@ -56,9 +59,43 @@ constexpr int kMaxBoundaryFrames = 128;
 }  // namespace
 
 DoorFinder::DoorFinder(const BandGeometry& g, const float (*gridHz)[BandGeometry::kNumTones], int grids, int slots,
-                       int half, int windowFrames, float maxOffset, Arena& arena)
+                       int half, int windowFrames, float maxOffset, bool anyGrid, Arena& arena)
     : geometry_(&g), slots_(slots), half_(half), windowFrames_(windowFrames), examineEvery_(std::max(1, windowFrames / 8)) {
-  if (!g.fits) return;
+  const bool planned = Plan(gridHz, grids, maxOffset);
+  // Room for what this grid needs, or for what any grid of the spectrum could.
+  const int specSize = g.band.SpectrumSize();
+  const int widest = 2 * static_cast<int>(std::ceil(maxOffset * static_cast<float>(specSize))) + 1;
+  int offsets = offsets_, rowBins = rowBins_, span = span_;
+  if (anyGrid) {
+    offsets = std::max(offsets, widest);
+    rowBins = std::max(rowBins, std::min(specSize + 2 * kReach, BandGeometry::kNumTones * (widest + 2 * kReach + 1)));
+    span = std::max(span, specSize + 2 * kReach);
+  } else if (!planned) {
+    return;
+  }
+  bin2_ = arena.Take<int>(static_cast<size_t>(offsets));
+  older_ = arena.Take<int>(static_cast<size_t>(offsets));
+  newer_ = arena.Take<int>(static_cast<size_t>(offsets));
+  firstSteps_ = arena.Take<short>(static_cast<size_t>(offsets) * slots);
+  secondSteps_ = arena.Take<short>(static_cast<size_t>(offsets) * slots);
+  inverseLevel_ = arena.Take<float>(static_cast<size_t>(slots));
+  ring_ = arena.Take<std::uint16_t>(static_cast<size_t>(rowBins) * slots);
+  place_ = arena.Take<short>(static_cast<size_t>(span));
+  if (bin2_ == nullptr || !planned) {  // counting, or nothing to search
+    offsets_ = 0;
+    return;
+  }
+  for (int k = 0; k < offsets_; ++k) bin2_[k] = BinAt(g.frontDoorTone2, k);
+  std::fill(place_, place_ + span_, short{-1});
+  for (int r = 0; r < runCount_; ++r)
+    for (int j = 0; j < runs_[r].count; ++j) place_[runs_[r].first + j - ringFirst_] = static_cast<short>(runs_[r].at + j);
+  Clear();
+}
+
+bool DoorFinder::Plan(const float (*gridHz)[BandGeometry::kNumTones], int grids, float maxOffset) {
+  const BandGeometry& g = *geometry_;
+  offsets_ = rowBins_ = span_ = 0;
+  if (!g.fits) return false;
   const float binHz = g.band.sampleRate / static_cast<float>(g.band.windowSize);
   for (int i = 0; i < BandGeometry::kNumTones; ++i) toneBin_[i] = g.band.toneHz[i] / binHz;
   grids_ = std::min(grids, MultiToneBand::kSenderGrids);
@@ -76,23 +113,30 @@ DoorFinder::DoorFinder(const BandGeometry& g, const float (*gridHz)[BandGeometry
   while (offsets_ > 0 && BinAt(BandGeometry::kNumTones - 1, offsets_ - 1) + kReach >= specSize) --offsets_;
   if (offsets_ <= 0) {
     offsets_ = 0;
-    return;
+    return false;
   }
   // The band's level: the mean over every bin a tone of any offset can take.
   levelFirst_ = BinAt(0, 0);
   levelLast_ = BinAt(BandGeometry::kNumTones - 1, offsets_ - 1);
+  // The bins kept: around each tone, as far as any offset moves it and a
+  // check reads beside it (runs that meet are joined).
   ringFirst_ = levelFirst_ - kReach;
-  ringBins_ = levelLast_ + kReach - ringFirst_ + 1;
-  bin2_ = arena.Take<int>(static_cast<size_t>(offsets_));
-  older_ = arena.Take<int>(static_cast<size_t>(offsets_));
-  newer_ = arena.Take<int>(static_cast<size_t>(offsets_));
-  firstSteps_ = arena.Take<short>(static_cast<size_t>(offsets_) * slots);
-  secondSteps_ = arena.Take<short>(static_cast<size_t>(offsets_) * slots);
-  inverseLevel_ = arena.Take<float>(static_cast<size_t>(slots));
-  ring_ = arena.Take<std::uint16_t>(static_cast<size_t>(ringBins_) * slots);
-  if (bin2_ == nullptr) return;  // counting
-  for (int k = 0; k < offsets_; ++k) bin2_[k] = BinAt(g.frontDoorTone2, k);
-  Clear();
+  span_ = levelLast_ + kReach - ringFirst_ + 1;
+  runCount_ = 0;
+  rowBins_ = 0;
+  for (int i = 0; i < BandGeometry::kNumTones; ++i) {
+    const int lo = BinAt(i, 0) - kReach, hi = BinAt(i, offsets_ - 1) + kReach;
+    Run* last = runCount_ > 0 ? &runs_[runCount_ - 1] : nullptr;
+    if (last != nullptr && lo <= last->first + last->count) {
+      const int grown = std::max(last->count, hi - last->first + 1);
+      rowBins_ += grown - last->count;
+      last->count = grown;
+    } else {
+      runs_[runCount_++] = Run{lo, hi - lo + 1, rowBins_};
+      rowBins_ += hi - lo + 1;
+    }
+  }
+  return true;
 }
 
 float DoorFinder::Scale(int k) const {
@@ -110,34 +154,14 @@ void DoorFinder::Clear() {
   std::fill(firstSteps_, firstSteps_ + static_cast<long>(offsets_) * slots_, 0);
   std::fill(secondSteps_, secondSteps_ + static_cast<long>(offsets_) * slots_, 0);
   std::fill(inverseLevel_, inverseLevel_ + slots_, 0.0f);
-  std::fill(ring_, ring_ + static_cast<long>(ringBins_) * slots_, std::uint16_t{0});
+  std::fill(ring_, ring_ + static_cast<long>(rowBins_) * slots_, std::uint16_t{0});
   open_ = haveBest_ = false;
   quietUntil_ = 0;
 }
 
-namespace {
-
-// A power's upper 16 bits, rounded to the nearest; and back.
-inline std::uint16_t Half(float x) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  if ((bits & 0x7f800000u) == 0x7f800000u) return static_cast<std::uint16_t>(bits >> 16);  // infinite or not a number
-  bits += 0x7fffu + ((bits >> 16) & 1u);
-  return static_cast<std::uint16_t>(bits >> 16);
-}
-
-inline float Whole(std::uint16_t h) {
-  const std::uint32_t bits = static_cast<std::uint32_t>(h) << 16;
-  float x;
-  std::memcpy(&x, &bits, sizeof x);
-  return x;
-}
-
-}  // namespace
-
 float DoorFinder::Value(long long frame, int bin, float most) const {
   const int slot = static_cast<int>(frame % slots_);
-  const float v = Whole(ring_[static_cast<long>(slot) * ringBins_ + (bin - ringFirst_)]) * inverseLevel_[slot];
+  const float v = single::Unpack16(ring_[static_cast<long>(slot) * rowBins_ + place_[bin - ringFirst_]]) * inverseLevel_[slot];
   // Not a number (or less than nothing) names no tone.
   return v >= 0.0f ? std::min(v, most) : 0.0f;
 }
@@ -165,8 +189,9 @@ inline int StepsOf(float level, float most) {
 
 void DoorFinder::Store(const float* spectrum, long long frame) {
   const int slot = static_cast<int>(frame % slots_);
-  std::uint16_t* kept = ring_ + static_cast<long>(slot) * ringBins_;
-  for (int i = 0; i < ringBins_; ++i) kept[i] = Half(spectrum[ringFirst_ + i]);
+  std::uint16_t* kept = ring_ + static_cast<long>(slot) * rowBins_;
+  for (int r = 0; r < runCount_; ++r)
+    for (int j = 0; j < runs_[r].count; ++j) kept[runs_[r].at + j] = single::Pack16(spectrum[runs_[r].first + j]);
   const float scale = inverseLevel_[slot] * kSteps, most = kCountsUpTo * kSteps;
   const float* __restrict row = spectrum;
   // The first door tone's bins of every offset lie side by side.
@@ -226,7 +251,10 @@ bool DoorFinder::Add(const float* spectrum, long long frame, DoorSighting* door)
     peakScore_ = 0;
   }
   if (!open_) return false;
-  if (best >= 0 && score > peakScore_) {
+  // Of equal scores the latest counts: levels count up to a limit, so a
+  // loud door held longer than a token scores alike from where it starts to
+  // where the real door ends, and the real door is the last.
+  if (best >= 0 && score >= peakScore_) {
     peakScore_ = score;
     peakFrame_ = frame;
   }
@@ -240,8 +268,10 @@ bool DoorFinder::Add(const float* spectrum, long long frame, DoorSighting* door)
       haveBest_ = true;
     }
   }
-  // The best alignment lies a third of a token back: the door passed it.
-  if (frame - peakFrame_ <= half_ / 3 && frame - openFrame_ < 2 * half_) return false;
+  // The best alignment lies a third of a token back: the door passed it. (A
+  // door held longer than a token, as a talker can make it, keeps the score
+  // rising until the real one: the search waits for it.)
+  if (frame - peakFrame_ <= half_ / 3) return false;
   open_ = false;
   quietUntil_ = frame + half_;
   if (!haveBest_) return false;
@@ -291,7 +321,21 @@ bool DoorFinder::Examine(long long newest, int k, DoorSighting* door) const {
     // where it was.
     const float det = w * xx - x * x;
     const float most = kMostFloorTilt / (kTones - 1);
-    const float slope = det > 0.0f ? std::max(-most, std::min(most, (w * xy - x * y) / det)) : 0.0f;
+    float slope = det > 0.0f ? std::max(-most, std::min(most, (w * xy - x * y) / det)) : 0.0f;
+    // Door tones that stand far above the line are clean: the floors beside
+    // them are their own leakage, whose tilt says nothing of the response.
+    if (w > 0.0f) {
+      const float middle = (y - slope * x) / w;
+      float tone1 = 0.0f, tone2 = 0.0f;
+      for (int j = 0; j < half_; ++j) {
+        tone1 += Value(olderFirst + j, bins[t1], kMaxValue);
+        tone2 += Value(newerFirst + j, bins[t2], kMaxValue);
+      }
+      const float h = static_cast<float>(half_);
+      if (tone1 > kCleanAbove * h * single::Exp(middle + slope * static_cast<float>(t1)) &&
+          tone2 > kCleanAbove * h * single::Exp(middle + slope * static_cast<float>(t2)))
+        slope = 0.0f;
+    }
     for (int i = 0; i < kTones; ++i) floor[i] = single::Exp(slope * (static_cast<float>(i) - 0.5f * (kTones - 1)));
   }
   float older[kTones] = {}, newer[kTones] = {};
@@ -300,8 +344,8 @@ bool DoorFinder::Examine(long long newest, int k, DoorSighting* door) const {
     float a[kTones], b[kTones];
     for (int i = 0; i < kTones; ++i) {
       const float over = floor[i] > 0.0f ? 1.0f / floor[i] : 0.0f;
-      a[i] = std::min(kCountsUpTo, Value(olderFirst + j, bins[i], kMaxValue) * over);
-      b[i] = std::min(kCountsUpTo, Value(newerFirst + j, bins[i], kMaxValue) * over);
+      a[i] = Value(olderFirst + j, bins[i], kMaxValue) * over;
+      b[i] = Value(newerFirst + j, bins[i], kMaxValue) * over;
       older[i] += a[i];
       newer[i] += b[i];
     }

@@ -35,8 +35,10 @@ class DoorFinder {
   // frames (2 * half <= slots) and analysis windows `windowFrames` hops long;
   // senders' grids `gridHz` (`grids` of them, the tone frequencies of each,
   // this rate's first; see MultiToneBand::kSenderGrids).
+  // With `anyGrid`, its arrays take the room any grid of the spectrum could
+  // need (a custom listener's block serves every grid it is given).
   DoorFinder(const BandGeometry& geometry, const float (*gridHz)[BandGeometry::kNumTones], int grids, int slots,
-             int half, int windowFrames, float maxOffset, Arena& arena);
+             int half, int windowFrames, float maxOffset, bool anyGrid, Arena& arena);
   DoorFinder() = default;  // finds nothing until assigned
 
   // `spectrum` (power per bin) is frame `frame`'s. True when a door has just
@@ -55,6 +57,8 @@ class DoorFinder {
  private:
   // A bin's power in band means, at most `most`.
   float Value(long long frame, int bin, float most) const;
+  // Works out the offsets and the bins kept for this grid; false when none fit.
+  bool Plan(const float (*gridHz)[BandGeometry::kNumTones], int grids, float maxOffset);
   float Scale(int k) const;
   int BinAt(int tone, int k) const;
   // Keeps frame `frame`'s bins, and its levels at the first and the second
@@ -69,7 +73,15 @@ class DoorFinder {
   int examineEvery_ = 1;  // frames between examinations of one door
   int lowOffset_ = 0;  // bins of the first door tone's hypothesis 0 from its grid bin
   int levelFirst_ = 0, levelLast_ = -1;  // the bins the band's level is the mean of
-  int ringFirst_ = 0, ringBins_ = 0;     // the bins kept of each frame
+  // The bins kept of each frame: runs around the tones, side by side in a row.
+  struct Run {
+    int first, count, at;  // bins first.., at `at` in the row
+  };
+  Run runs_[BandGeometry::kNumTones] = {};
+  int runCount_ = 0, rowBins_ = 0;
+  int span_ = 0;            // bins from ringFirst_ to the highest kept
+  int ringFirst_ = 0;       // the lowest bin kept
+  short* place_ = nullptr;  // per bin from ringFirst_: where it is in a row (-1: not kept)
   int offsets_ = 0;
   float toneBin_[BandGeometry::kNumTones] = {};  // exact (fractional) bin of each grid tone
   int grids_ = 0;
@@ -80,7 +92,7 @@ class DoorFinder {
   short* firstSteps_ = nullptr;   // per slot and offset: the first door tone's level, in steps
   short* secondSteps_ = nullptr;  // the same for the second door tone
   float* inverseLevel_ = nullptr;  // per slot: 1 / the band's mean level (0: no energy)
-  std::uint16_t* ring_ = nullptr;   // per slot: bins ringFirst_.. as a float's upper 16 bits
+  std::uint16_t* ring_ = nullptr;  // per slot: a row of the bins kept, in 16 bits (single::Pack16)
   // A door in sight: the best alignment so far and what it measured.
   bool open_ = false;
   long long openFrame_ = 0, peakFrame_ = 0, examinedFrame_ = 0, quietUntil_ = 0;

@@ -25,9 +25,10 @@ constexpr float kNoLevelDb = -200.0f;
 // A message's tones above the rest of the band count up to this (dB).
 constexpr float kClearDb = 60.0f;
 
-int slotsFor(float rate, int hop) {
-  return static_cast<int>(rate * Globals::durToken * 2 / static_cast<float>(hop) + 0.5f);
-}
+// The door search looks at every stride-th hop: eight frames to a window
+// (the rates whose hop is shorter gain nothing from more, and spend the
+// time and memory).
+int doorStrideFor(int window, int hop) { return std::max(1, window / 8 / hop); }
 
 // Samples a reader may still need behind the newest: a door is accepted at
 // most a token after its best alignment (DoorFinder), its reader then looks
@@ -53,9 +54,9 @@ Listener::Listener(const ListenerSettings& settings, unsigned char* block, size_
     : settings_(settings),
       window_(AnalysisWindowFor(settings.sampleRate)),
       hop_(AnalysisHopFor(settings.sampleRate)),
-      slots_(slotsFor(settings.sampleRate, hop_)),
-      half_(slots_ / 2),
       tokenSamples_(Globals::samplesPerToken(settings.sampleRate)),
+      doorStride_(doorStrideFor(window_, hop_)),
+      doorHalf_((tokenSamples_ + doorStride_ * hop_ / 2) / (doorStride_ * hop_)),
       block_(block),
       blockBytes_(bytes),
       window_fn_(ListenerWindow(window_)),
@@ -108,7 +109,9 @@ void Listener::LayOutBands(Arena& arena) {
     float gridHz[MultiToneBand::kSenderGrids][BandGeometry::kNumTones];
     for (int n = 0; n < grids; ++n)
       for (int i = 0; i < BandGeometry::kNumTones; ++i) gridHz[n][i] = senderGrids_[b][n].toneHz[i];
-    doors_[b] = DoorFinder(geometry_[b], gridHz, grids, slots_, half_, window_ / hop_, kMaxOffset, arena);
+    doors_[b] =
+        DoorFinder(geometry_[b], gridHz, grids, 2 * doorHalf_, doorHalf_, window_ / (doorStride_ * hop_), kMaxOffset,
+                   settings_.mode == QUORLAX_MODE_CUSTOM, arena);
   }
 }
 
@@ -184,10 +187,12 @@ void Listener::Append(const float* samples, int n) {
 }
 
 void Listener::Hop() {
-  const float* spectrum = fft_.powerSpectrumOfFrame({samples_ + at_, window_ - at_, samples_}, window_fn_);
-  for (int b = 0; b < bandCount_; ++b) {
-    DoorSighting door;
-    if (doors_[b].Add(spectrum, segmentFrames_, &door)) StartReader(b, door);
+  if (segmentFrames_ % doorStride_ == 0) {
+    const float* spectrum = fft_.powerSpectrumOfFrame({samples_ + at_, window_ - at_, samples_}, window_fn_);
+    for (int b = 0; b < bandCount_; ++b) {
+      DoorSighting door;
+      if (doors_[b].Add(spectrum, segmentFrames_ / doorStride_, &door)) StartReader(b, door);
+    }
   }
   ++frameCount_;
   ++segmentFrames_;
@@ -199,10 +204,12 @@ void Listener::Hop() {
 }
 
 void Listener::StartReader(int band, const DoorSighting& door) {
-  // Frame f's window ends (f + 1) hops into the stream; the door's boundary
-  // lies where the window `door.after` frames after door.frame is centred.
-  const long long origin = segmentHeard_ + (door.frame + 1) * hop_ - window_ / 2;
-  const float boundary = door.after * static_cast<float>(hop_);
+  // The search's frame f is the window that ends f strides and a hop into
+  // the stream; the door's boundary lies where the window `door.after`
+  // frames after door.frame is centred.
+  const int doorHop = doorStride_ * hop_;
+  const long long origin = segmentHeard_ + door.frame * doorHop + hop_ - window_ / 2;
+  const float boundary = door.after * static_cast<float>(doorHop);
   Queue<HeardDoor>& q = doorsOpened_;
   const long long doorStart = origin + static_cast<long long>(boundary) - tokenSamples_;
   q.items[(q.head + q.count) % q.capacity] = HeardDoor{bandModes_[band], std::max(segmentStart_, CallerSample(doorStart))};
@@ -239,9 +246,10 @@ void Listener::FinishReader(Reader& r) {
   float snr = 0.0f, level = 0.0f;
   for (int i = 0; i < TokenFollower::kMessageTokens; ++i) {
     const TokenReading& t = f.Reading(i);
-    const float clear = t.pairEnergy / std::max(t.noiseEnergy, 1e-30f);
+    const float pair = t.PairEnergy(), noise = t.NoiseEnergy();
+    const float clear = pair / std::max(noise, 1e-30f);
     snr += clear > 0.0f ? std::min(kClearDb, single::Db10(clear)) : 0.0f;
-    level += std::max(0.0f, t.pairEnergy - t.noiseEnergy);
+    level += std::max(0.0f, pair - noise);
   }
   snr /= static_cast<float>(TokenFollower::kMessageTokens);
   level /= static_cast<float>(TokenFollower::kMessageTokens);

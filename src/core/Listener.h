@@ -66,7 +66,7 @@ struct ListenerSettings {
 class Listener {
  public:
   static constexpr int kMaxBands = 4;           // as many as a mode hears
-  static constexpr int kReaders = 16;           // readings in flight (one per door), unless configured
+  static constexpr int kReaders = 8;            // readings in flight (one per door), unless configured
   static constexpr int kQueue = 64;             // completed messages waiting for Next, unless configured
   static constexpr int kDoors = 32;             // front doors waiting for NextDoor
   static constexpr int kMaxCapacity = 1 << 16;  // of readers and queue
@@ -165,7 +165,9 @@ class Listener {
   void Validate() const;
 
   ListenerSettings settings_;
-  int window_, hop_, slots_, half_, tokenSamples_;
+  int window_, hop_, tokenSamples_;
+  int doorStride_;  // the door search's frames are every doorStride_-th hop
+  int doorHalf_;    // its frames to a token
   int bandCount_ = 0;
   int bandModes_[kMaxBands] = {};
   unsigned char* block_;  // where this listener lives

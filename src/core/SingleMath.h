@@ -89,6 +89,22 @@ inline void CosSin(float x, float* c, float* s) {
   }
 }
 
+// A float in 16 bits: its upper half, rounded to the nearest (8 bits of
+// mantissa, a third of a percent; infinities and not-a-number kept), and back.
+inline std::uint16_t Pack16(float x) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  if ((bits & 0x7f800000u) != 0x7f800000u && (bits & 0x7fffffffu) < 0x7f7f8000u)
+    bits += 0x7fffu + ((bits >> 16) & 1u);
+  return static_cast<std::uint16_t>(bits >> 16);
+}
+inline float Unpack16(std::uint16_t h) {
+  const std::uint32_t bits = static_cast<std::uint32_t>(h) << 16;
+  float x;
+  std::memcpy(&x, &bits, sizeof x);
+  return x;
+}
+
 // x[0] + ... + x[n-1] in eight running sums joined pairwise: a fixed order,
 // so the same bits everywhere (compilers may put the eight in vector lanes,
 // which keeps the order).

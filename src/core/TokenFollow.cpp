@@ -43,6 +43,21 @@ int Floor(float x) {
 
 }  // namespace
 
+float TokenReading::PairEnergy() const {
+  int pair[2];
+  MultiToneBand::TonesOf(token, pair);
+  return 0.5f * (Energy(pair[0]) + Energy(pair[1]));
+}
+
+float TokenReading::NoiseEnergy() const {
+  int pair[2];
+  MultiToneBand::TonesOf(token, pair);
+  float noise = 0.0f;
+  for (int i = 0; i < MultiToneBand::kNumTones; ++i)
+    if (i != pair[0] && i != pair[1]) noise += Energy(i);
+  return noise / static_cast<float>(MultiToneBand::kNumTones - 2);
+}
+
 void TokenClock::Begin(long long origin, float boundary, float boundarySpread, float period, float periodSpread) {
   origin_ = origin;
   boundary_ = boundary;
@@ -114,10 +129,11 @@ bool TokenFollower::GateError(const SampleHistory& history, float start, const f
   const long long early = clock_.At(start + kRiseAt * period - half);
   const long long late = clock_.At(start + kFallAt * period - half);
   if (!history.Holds(early, width) || !history.Holds(late, width)) return true;
-  bank_.Tune(hz, count, rate_);
+  ToneBank bank;
+  bank.Tune(hz, count, rate_);
   float e[ToneBank::kMaxTones], l[ToneBank::kMaxTones];
-  bank_.Measure(history, early, width, edge, e);
-  bank_.Measure(history, late, width, edge, l);
+  bank.Measure(history, early, width, edge, e);
+  bank.Measure(history, late, width, edge, l);
   // Coherent amplitudes grow with the samples a tone covers in a gate, at the
   // window's weight where its edge passes (1 at the middle): the late gate
   // gains what the early one loses when the token starts later. A gate half
@@ -163,8 +179,9 @@ float TokenFollower::FindPeak(const SampleHistory& history, long long from, int 
   float probe[kProbes], e[kProbes] = {};
   for (int k = 0; k < kProbes; ++k) probe[k] = hz + static_cast<float>(k - kProbes / 2) * step;
   if (!history.Holds(from, n)) return hz;
-  bank_.Tune(probe, kProbes, rate_);
-  bank_.Measure(history, from, n, edge, e);
+  ToneBank bank;
+  bank.Tune(probe, kProbes, rate_);
+  bank.Measure(history, from, n, edge, e);
   int top = 1;
   for (int k = 2; k < kProbes - 1; ++k)
     if (e[k] > e[top]) top = k;
@@ -172,8 +189,8 @@ float TokenFollower::FindPeak(const SampleHistory& history, long long from, int 
   const float near = 0.4f * step;
   const float again[3] = {peak - near, peak, peak + near};
   float f[3] = {};
-  bank_.Tune(again, 3, rate_);
-  bank_.Measure(history, from, n, edge, f);
+  bank.Tune(again, 3, rate_);
+  bank.Measure(history, from, n, edge, f);
   *level = f[1];
   return peak + PeakOffset(f[0], f[1], f[2]) * near;
 }
@@ -213,8 +230,9 @@ void TokenFollower::ReadDoor(const SampleHistory& history) {
   for (int i = 0; i < Tokens(); ++i)
     if (i != tone[0] && i != tone[1]) quietHz[quiet++] = hz[i];
   if (history.Holds(from, n)) {
-    bank_.Tune(quietHz, quiet, rate_);
-    bank_.Measure(history, from, n, edge, energy);
+    ToneBank bank;
+    bank.Tune(quietHz, quiet, rate_);
+    bank.Measure(history, from, n, edge, energy);
   }
   float noise = 0.0f;
   for (int i = 0; i < quiet; ++i) noise += energy[i];
@@ -243,26 +261,24 @@ void TokenFollower::ReadNext(const SampleHistory& history) {
   float hz[ToneBank::kMaxTones];
   TonesOf(ordinal, hz);
   float energy[ToneBank::kMaxTones] = {};
+  ToneBank bank;
   if (history.Holds(from, n)) {
-    bank_.Tune(hz, Tokens(), rate_);
-    bank_.Measure(history, from, n, edge, energy);
+    bank.Tune(hz, Tokens(), rate_);
+    bank.Measure(history, from, n, edge, energy);
   }
   const float perSample = 1.0f / SquaredWindow(n, edge);
 
   // The pair of tones that names a token with the most energy between them,
   // and the next best.
   int best = 0;
-  float bestSum = -1.0f, secondSum = -1.0f;
+  float bestSum = -1.0f;
   for (int t = 0; t < MultiToneBand::kNumTokens; ++t) {
     int p[2];
     MultiToneBand::TonesOf(t, p);
     const float sum = energy[p[0]] + energy[p[1]];
     if (sum > bestSum) {
-      secondSum = bestSum;
       bestSum = sum;
       best = t;
-    } else if (sum > secondSum) {
-      secondSum = sum;
     }
   }
   int p[2];
@@ -272,12 +288,9 @@ void TokenFollower::ReadNext(const SampleHistory& history) {
     if (i != p[0] && i != p[1]) noise += energy[i];
   noise /= static_cast<float>(Tokens() - 2);
   TokenReading& r = readings_[read_];
-  r.token = best;
-  std::copy(energy, energy + Tokens(), r.toneEnergy);
-  r.pairEnergy = 0.5f * bestSum;
-  r.noiseEnergy = noise;
-  r.margin = noise > 0.0f ? (bestSum - secondSum) / noise : 0.0f;
-  fullScale_ = bank_.Scale();
+  r.token = static_cast<std::uint8_t>(best);
+  for (int i = 0; i < Tokens(); ++i) r.energy[i] = single::Pack16(energy[i]);
+  fullScale_ = bank.Scale();
   const float pairHz[2] = {hz[p[0]], hz[p[1]]};
   Align(history, token, pairHz, 2, noise * perSample);
   ++read_;
@@ -308,7 +321,7 @@ struct Decisions {
         int pair[2];
         MultiToneBand::TonesOf(f.Reading(t).token, pair);
         if (pair[0] == i || pair[1] == i) continue;
-        quiet += f.Reading(t).toneEnergy[i];
+        quiet += f.Reading(t).Energy(i);
         ++silent;
       }
       if (silent == 0 || !(quiet > 0.0f) || !(quiet < HUGE_VALF)) continue;
@@ -328,7 +341,7 @@ struct Decisions {
     for (int t = 0; t < kTokens; ++t) {
       float above[kTones];
       for (int i = 0; i < kTones; ++i)
-        above[i] = std::max(0.0f, f.Reading(t).toneEnergy[i]) * inverseFloor[i];
+        above[i] = std::max(0.0f, f.Reading(t).Energy(i)) * inverseFloor[i];
       float best = -1.0f, second = -1.0f;
       for (int v = 0; v < MultiToneBand::kNumTokens; ++v) {
         int pair[2];

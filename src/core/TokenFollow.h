@@ -8,9 +8,12 @@
 // state lives in the object; nothing allocates.
 #pragma once
 
+#include <cstdint>
+
 #include "core/MessageReadOut.h"
 #include "core/MultiToneBand.h"
 #include "ReedSolomon.h"
+#include "core/SingleMath.h"
 #include "core/ToneMatch.h"
 
 namespace QUORLAX {
@@ -43,13 +46,16 @@ class TokenClock {
   float pBB_ = 0.0f, pBP_ = 0.0f, pPP_ = 0.0f;  // covariance
 };
 
-// One token as read.
+// One token as read: each tone's energy over it, in 16 bits (a third of a
+// percent), and the pair of tones with the most energy between them.
 struct TokenReading {
-  int token;          // 0..31: the pair of tones with the most energy between them
-  float toneEnergy[MultiToneBand::kNumTones];  // each tone's energy over the token
-  float pairEnergy;   // mean energy of its two tones
-  float noiseEnergy;  // mean energy of the seven other tones
-  float margin;       // its pair over the next best pair, in noise energies
+  std::uint16_t energy[MultiToneBand::kNumTones];  // single::Pack16
+  std::uint8_t token;                              // 0..31
+
+  float Energy(int tone) const { return single::Unpack16(energy[tone]); }
+  // Mean energy of its two tones, and of the seven others.
+  float PairEnergy() const;
+  float NoiseEnergy() const;
 };
 
 class TokenFollower {
@@ -107,7 +113,6 @@ class TokenFollower {
   float rate_ = 0.0f;
   float scale_ = 1.0f;
   TokenClock clock_;
-  ToneBank bank_;
   bool doorAligned_ = false;
   int read_ = 0;  // message tokens read
   float fullScale_ = 0.0f;

@@ -1,6 +1,8 @@
 #include "core/ToneMatch.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "core/SingleMath.h"
@@ -13,50 +15,68 @@ constexpr float kPi = 3.14159265358979f;
 
 }  // namespace
 
-SampleHistory::SampleHistory(int samples, Arena& arena)
-    : data_(arena.Take<short>(static_cast<size_t>(samples))), capacity_(samples) {}
+SampleHistory::SampleHistory(int samples, Arena& arena) : capacity_((samples + kBlock - 1) / kBlock * kBlock) {
+  data_ = arena.Take<short>(static_cast<size_t>(capacity_));
+  shift_ = arena.Take<signed char>(static_cast<size_t>(capacity_ / kBlock));
+  waiting_ = arena.Take<float>(kBlock);
+}
 
 namespace {
 
 typedef float Lanes __attribute__((vector_size(16)));
 constexpr int kLanes = 4;
 
-// Stores n samples in steps, rounded: not a number names no tone, anything
-// louder than kLoudest is held there.
-void CopyHeld(const float* x, short* to, int n) {
-  const float most = SampleHistory::kLoudest * SampleHistory::kSteps;
-  for (int i = 0; i < n; ++i) {
-    float v = x[i] == x[i] ? x[i] * SampleHistory::kSteps : 0.0f;
-    v = v < most ? v : most;
-    v = v > -most ? v : -most;
-    to[i] = static_cast<short>(single::Round(v));
-  }
+// 2^e for -126 <= e <= 127.
+float PowerOfTwo(int e) {
+  const std::uint32_t bits = static_cast<std::uint32_t>(e + 127) << 23;
+  float x;
+  std::memcpy(&x, &bits, sizeof x);
+  return x;
 }
 
 }  // namespace
 
 void SampleHistory::Append(const float* x, int n) {
   while (n > 0) {
-    const int at = static_cast<int>(end_ % capacity_);
-    const int take = std::min(n, capacity_ - at);
-    if (x == nullptr) {
-      std::fill(data_ + at, data_ + at + take, 0.0f);
-    } else {
-      CopyHeld(x, data_ + at, take);
-      x += take;
+    const int at = static_cast<int>(end_ % kBlock);
+    const int take = std::min(n, kBlock - at);
+    for (int i = 0; i < take; ++i) {
+      const float v = x == nullptr || x[i] != x[i] ? 0.0f : x[i];
+      waiting_[at + i] = v < kLoudest ? (v > -kLoudest ? v : -kLoudest) : kLoudest;
     }
+    if (x != nullptr) x += take;
     end_ += take;
     n -= take;
+    if (at + take == kBlock) Commit(static_cast<int>((end_ - 1) % capacity_) / kBlock);
   }
 }
 
-void SampleHistory::Read(long long from, int n, float* out) const {
-  int at = static_cast<int>(from % capacity_);
-  const float unit = 1.0f / kSteps;
-  for (int i = 0; i < n; ++i) {
-    out[i] = static_cast<float>(data_[at]) * unit;
-    if (++at == capacity_) at = 0;
+void SampleHistory::Commit(int block) {
+  float most = 0.0f;
+  for (int i = 0; i < kBlock; ++i) most = std::max(most, std::fabs(waiting_[i]));
+  // The loudest sample, m 2^e with 1 <= m < 2, scaled below 2^15 by 2^(14 - e).
+  int shift = 0;
+  if (most > 0.0f) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &most, sizeof bits);
+    const int e = static_cast<int>(bits >> 23) - 127;
+    shift = std::max(-100, std::min(120, 14 - e));
   }
+  const float scale = PowerOfTwo(shift);
+  short* to = data_ + block * kBlock;
+  for (int i = 0; i < kBlock; ++i) to[i] = static_cast<short>(single::Round(waiting_[i] * scale));
+  shift_[block] = static_cast<signed char>(shift);
+}
+
+void SampleHistory::Read(long long from, int n, float* out) const {
+  // The block still being filled is read where it waits.
+  const long long waitingFrom = end_ - end_ % kBlock;
+  int i = 0;
+  for (; i < n && from + i < waitingFrom; ++i) {
+    const int at = static_cast<int>((from + i) % capacity_);
+    out[i] = static_cast<float>(data_[at]) * PowerOfTwo(-shift_[at / kBlock]);
+  }
+  for (; i < n; ++i) out[i] = waiting_[from + i - waitingFrom];
 }
 
 void ToneBank::Tune(const float* hz, int count, float rate) {

@@ -14,16 +14,18 @@
 
 namespace QUORLAX {
 
-// The last Capacity() samples of a stream, by their position in it, as
-// 16-bit integers: half the memory of floats, and a quantisation floor some
-// 90 dB below full scale, far under any noise a transmission is heard in.
-// Samples beyond +-kLoudest are held there.
+// The last Capacity() samples of a stream, by their position in it, in
+// block floating point: blocks of kBlock samples as 16-bit integers with a
+// power-of-two scale each, so that every block keeps some 90 dB below its
+// loudest sample whatever the stream's level, in half the memory of floats.
+// The block being filled waits as floats until it is whole. Not a number is
+// taken as 0, anything beyond +-kLoudest as kLoudest.
 class SampleHistory {
  public:
-  static constexpr float kLoudest = 2.0f;
-  static constexpr float kSteps = 16383.0f / kLoudest;  // integer steps per unit of amplitude
+  static constexpr int kBlock = 64;
+  static constexpr float kLoudest = 1e6f;
 
-  // Room for `samples`.
+  // Room for `samples` (rounded up to whole blocks).
   SampleHistory(int samples, Arena& arena);
   SampleHistory() = default;
 
@@ -38,7 +40,12 @@ class SampleHistory {
   int Capacity() const { return capacity_; }
 
  private:
+  // Stores the whole block in waiting_ at block `block` of the ring.
+  void Commit(int block);
+
   short* data_ = nullptr;
+  signed char* shift_ = nullptr;  // per block: its samples are data * 2^-shift
+  float* waiting_ = nullptr;      // the block being filled
   int capacity_ = 0;
   long long end_ = 0;
 };
