@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
     return error("unknown mode", mode_name);
   }
 
-  /* Capacities for a device: 24 readings in flight per band heard (the
-   * desktop's 128 cover several talkers and overlapping senders in every
+  /* Capacities for a device: 3 readings in flight per band heard (one per
+   * transmission's door; the desktop's 8 cover overlapping senders in every
    * band at once), and a short queue, drained after every block. */
   QUORLAX_ModeInfo info;
   info.size = sizeof info;
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   QUORLAX_ListenerConfig config;
   QUORLAX_ListenerConfigInit(&config, mode, rate);
   config.report_failed = failed;
-  config.max_readings = readings > 0 ? readings : 24 * (known == QUORLAX_OK ? info.num_hears : 1);
+  config.max_readings = readings > 0 ? readings : 3 * (known == QUORLAX_OK ? info.num_hears : 1);
   config.queue = 8;
   const int64_t bytes = QUORLAX_ListenerSize(&config);
   if (bytes < 0) {

@@ -173,7 +173,7 @@ class Listener {
 
   py::list Push(FloatArray x) {
     if (x.ndim() != 1) throw py::value_error("expected a 1-D array of samples");
-    std::vector<QUORLAX_Message> got;
+    std::vector<QUORLAX_MessageEx> got;
     {
       py::gil_scoped_release free_python;
       const float* p = x.data();
@@ -189,7 +189,7 @@ class Listener {
   }
 
   py::list Flush() {
-    std::vector<QUORLAX_Message> got;
+    std::vector<QUORLAX_MessageEx> got;
     {
       py::gil_scoped_release free_python;
       QUORLAX_ListenerFlush(listener_);
@@ -199,14 +199,16 @@ class Listener {
   }
 
  private:
-  void Take(std::vector<QUORLAX_Message>* got) {
-    QUORLAX_Message m;
-    while (QUORLAX_ListenerNext(listener_, &m) == 1) got->push_back(m);
+  void Take(std::vector<QUORLAX_MessageEx>* got) {
+    QUORLAX_MessageEx m;
+    m.size = sizeof m;
+    while (QUORLAX_ListenerNextEx(listener_, &m) == 1) got->push_back(m);
   }
-  static py::list Messages(const std::vector<QUORLAX_Message>& got) {
+  static py::list Messages(const std::vector<QUORLAX_MessageEx>& got) {
     py::list out;
-    for (const QUORLAX_Message& m : got)
-      out.append(py::make_tuple(std::string(m.text), m.ok != 0, m.band, m.start, m.end, m.level_db, m.confidence));
+    for (const QUORLAX_MessageEx& m : got)
+      out.append(py::make_tuple(std::string(m.text), m.ok != 0, m.band, m.start, m.end, m.level_db, m.confidence,
+                                m.pitch_offset, m.tempo_offset));
     return out;
   }
 

@@ -54,6 +54,12 @@ class Message:
         Start of its front door, in seconds from the first sample of the stream.
     end : float
         End of its last token, in seconds from the first sample.
+    pitch_offset : float
+        Its tones' frequencies over the grid's, minus 1: ``0.02`` when they arrived 2 % high
+        (a sender moving closer, or playing fast).
+    tempo_offset : float
+        Its tokens' rate over the nominal, minus 1: ``0.02`` when they came 2 % fast. A sender
+        playing 2 % fast, or whose clock runs 2 % fast, shows ``0.02`` in both.
     """
 
     text: str
@@ -63,6 +69,8 @@ class Message:
     level_db: float
     time: float
     end: float
+    pitch_offset: float = 0.0
+    tempo_offset: float = 0.0
 
 
 def as_mono(audio: npt.ArrayLike, what: str = "audio") -> _FloatArray:
@@ -314,8 +322,9 @@ class Decoder:
 
     def _take(self, got: List[Any]) -> List[Message]:
         out = [Message(text=text, ok=bool(ok), band=mode_name(band), confidence=float(confidence),
-                       level_db=float(level), time=start / self._rate, end=end / self._rate)
-               for text, ok, band, start, end, level, confidence in got]
+                       level_db=float(level), time=start / self._rate, end=end / self._rate,
+                       pitch_offset=float(pitch), tempo_offset=float(tempo))
+               for text, ok, band, start, end, level, confidence, pitch, tempo in got]
         self.messages.extend(out)
         return out
 

@@ -91,7 +91,7 @@ void ToneBank::Tune(const float* hz, int count, float rate) {
 
 namespace {
 
-constexpr int kChunk = 256;
+constexpr int kChunk = 64;  // samples of each part at a time: 1 KB of stack
 // The stretch is measured as this many parts side by side, each its own
 // recurrence: one recurrence's every step waits on the last, several keep
 // the processor busy. Their sums are turned to one phase and added.

@@ -186,8 +186,7 @@ def test_stream_that_ends_exactly_at_a_transmission(rate):
     audio = quorlax.encode("end000000", "nonaudible", rate)
     stream = np.concatenate([silence(1.0, rate), audio])
     dec = quorlax.Decoder(rate, "all")
-    assert dec.feed(stream) == []  # only the closing silence completes it
-    got = dec.close()
+    got = dec.feed(stream) + dec.close()  # the closing silence completes it, if the stream did not
     assert [(m.text, m.ok) for m in got] == [("end000000", True)]
     assert abs(got[0].time - 1.0) < TIME_TOLERANCE
     assert quorlax.decode(stream, rate) == got
@@ -637,6 +636,18 @@ def test_decode_converts_other_rates(rate):
     with quorlax.Decoder(rate) as dec:
         feed_in_chunks(dec, stream, rng, first=[1, 3])
     assert dec.messages == got  # chunking changes nothing
+
+
+@pytest.mark.parametrize("speed", [0.98, 1.0, 1.015])
+def test_messages_say_how_fast_the_sender_played(speed):
+    # Declared at speed times its rate, the transmission is converted as a
+    # sender playing that much fast (or slow) would have sent it.
+    audio = np.concatenate([silence(0.3, 44100), quorlax.encode("offset123", "compression", 44100), silence(0.3, 44100)])
+    got = quorlax.decode(audio, round(44100 * speed), "compression")
+    assert [(m.text, m.ok) for m in got] == [("offset123", True)]
+    actual = round(44100 * speed) / 44100
+    assert got[0].pitch_offset == pytest.approx(actual - 1, abs=3e-4)
+    assert got[0].tempo_offset == pytest.approx(actual - 1, abs=5e-4)
 
 
 def test_22050_hz_audible_stays_at_its_rate():

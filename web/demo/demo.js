@@ -64,6 +64,11 @@ $('send-form').addEventListener('submit', (ev) => {
 let session = null;
 let drawing = 0;
 
+// An offset as a signed percentage, "+0.23 %".
+function percent(offset) {
+  return `${offset >= 0 ? '+' : ''}${(100 * offset).toFixed(2)} %`;
+}
+
 function addMessage(m, rate) {
   const row = document.createElement('tr');
   if (!m.ok) row.className = 'failed';
@@ -74,6 +79,7 @@ function addMessage(m, rate) {
     m.band,
     `${m.levelDb.toFixed(1)} dB`,
     m.confidence.toFixed(2),
+    `${percent(m.pitchOffset)} / ${percent(m.tempoOffset)}`,
   ];
   cells.forEach((c, i) => {
     const td = document.createElement('td');

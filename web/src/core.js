@@ -90,16 +90,17 @@ export async function instantiate(source) {
 
 // Where the fields of the interface's records lie (QUORLAXWEB_Layout).
 function readLayout(exports, memory) {
-  const a = new Int32Array(memory.buffer, exports.QUORLAXWEB_Layout(), 32).slice();
+  const a = new Int32Array(memory.buffer, exports.QUORLAXWEB_Layout(), 34).slice();
   return {
     messageLength: a[0],
-    message: { size: a[1], text: a[2], ok: a[3], band: a[4], start: a[5], end: a[6], levelDb: a[7], confidence: a[8] },
-    mode: { size: a[9], name: a[10], sends: a[11], hears: a[12], numHears: a[13], tokenSamples: a[14],
-      transmissionSamples: a[15], lowHz: a[16], highHz: a[17] },
-    band: { size: a[18], mode: a[19], decodingMode: a[20], name: a[21], numTones: a[22], toneHz: a[23], shiftHz: a[24],
-      lowHz: a[25], highHz: a[26] },
-    config: { size: a[27], customBaseHz: a[28], customSeparation: a[29], reportFailed: a[30] },
-    customMode: a[31],
+    message: { size: a[1], text: a[2], ok: a[3], band: a[4], start: a[5], end: a[6], levelDb: a[7], confidence: a[8],
+      pitchOffset: a[9], tempoOffset: a[10] },
+    mode: { size: a[11], name: a[12], sends: a[13], hears: a[14], numHears: a[15], tokenSamples: a[16],
+      transmissionSamples: a[17], lowHz: a[18], highHz: a[19] },
+    band: { size: a[20], mode: a[21], decodingMode: a[22], name: a[23], numTones: a[24], toneHz: a[25], shiftHz: a[26],
+      lowHz: a[27], highHz: a[28] },
+    config: { size: a[29], customBaseHz: a[30], customSeparation: a[31], reportFailed: a[32] },
+    customMode: a[33],
   };
 }
 
@@ -405,10 +406,11 @@ export class CoreListener {
     const L = this.core.layout.message;
     const out = [];
     for (;;) {
-      const r = this.core.check(e.QUORLAX_ListenerNext(this.ptr, this.record));
+      const p = this.record;
+      new DataView(this.core.memory.buffer).setUint32(p, L.size, true);  // the message's size field comes first
+      const r = this.core.check(e.QUORLAX_ListenerNextEx(this.ptr, p));
       if (r === 0) return out;
       const v = new DataView(this.core.memory.buffer);
-      const p = this.record;
       const band = v.getInt32(p + L.band, true);
       out.push({
         text: this.core.cString(p + L.text, this.core.layout.messageLength + 1),
@@ -418,6 +420,8 @@ export class CoreListener {
         end: Number(v.getBigInt64(p + L.end, true)),
         levelDb: v.getFloat32(p + L.levelDb, true),
         confidence: v.getFloat32(p + L.confidence, true),
+        pitchOffset: v.getFloat32(p + L.pitchOffset, true),
+        tempoOffset: v.getFloat32(p + L.tempoOffset, true),
       });
     }
   }

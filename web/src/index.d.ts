@@ -133,6 +133,10 @@ export interface Message {
   levelDb: number;
   /** 0..1. */
   confidence: number;
+  /** Its tones' frequencies over the grid's, minus 1: 0.02 when they arrived 2 % high (a sender moving closer, or playing fast). */
+  pitchOffset: number;
+  /** Its tokens' rate over the nominal, minus 1: 0.02 when they came 2 % fast; a sender playing 2 % fast shows 0.02 in both. */
+  tempoOffset: number;
 }
 
 export interface ListenerOptions {

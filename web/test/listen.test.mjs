@@ -42,6 +42,8 @@ for (const mode of Object.keys(HEARD_AS)) {
         // Gain 0.5 puts the tones about 6 dB and more below full scale.
         assert.ok(m.levelDb < -3 && m.levelDb > -40, `level ${m.levelDb}`);
         assert.ok(m.confidence > 0 && m.confidence <= 1, `confidence ${m.confidence}`);
+        // Sent and heard at one rate: neither pitch nor tempo is off.
+        assert.ok(Math.abs(m.pitchOffset) < 5e-4 && Math.abs(m.tempoOffset) < 1e-3, `offsets ${m.pitchOffset} ${m.tempoOffset}`);
       });
     });
   }

@@ -16,8 +16,9 @@ __attribute__((used)) int QUORLAXWEB_Simd() {
 #endif
 }
 
-// QUORLAX_MESSAGE_LENGTH; then size and field offsets of QUORLAX_Message
-// {text, ok, band, start, end, level_db, confidence}, QUORLAX_ModeInfo {name,
+// QUORLAX_MESSAGE_LENGTH; then size and field offsets of QUORLAX_MessageEx
+// {text, ok, band, start, end, level_db, confidence, pitch_offset,
+// tempo_offset}, QUORLAX_ModeInfo {name,
 // sends, hears, num_hears, token_samples, transmission_samples, low_hz,
 // high_hz}, QUORLAX_BandInfoEx {mode, decoding_mode, name, num_tones, tone_hz,
 // shift_hz, low_hz, high_hz} and QUORLAX_ListenerConfig {custom_base_hz,
@@ -25,14 +26,16 @@ __attribute__((used)) int QUORLAXWEB_Simd() {
 __attribute__((used)) const int* QUORLAXWEB_Layout() {
   static const int layout[] = {
       QUORLAX_MESSAGE_LENGTH,
-      sizeof(QUORLAX_Message),
-      offsetof(QUORLAX_Message, text),
-      offsetof(QUORLAX_Message, ok),
-      offsetof(QUORLAX_Message, band),
-      offsetof(QUORLAX_Message, start),
-      offsetof(QUORLAX_Message, end),
-      offsetof(QUORLAX_Message, level_db),
-      offsetof(QUORLAX_Message, confidence),
+      sizeof(QUORLAX_MessageEx),
+      offsetof(QUORLAX_MessageEx, text),
+      offsetof(QUORLAX_MessageEx, ok),
+      offsetof(QUORLAX_MessageEx, band),
+      offsetof(QUORLAX_MessageEx, start),
+      offsetof(QUORLAX_MessageEx, end),
+      offsetof(QUORLAX_MessageEx, level_db),
+      offsetof(QUORLAX_MessageEx, confidence),
+      offsetof(QUORLAX_MessageEx, pitch_offset),
+      offsetof(QUORLAX_MessageEx, tempo_offset),
       sizeof(QUORLAX_ModeInfo),
       offsetof(QUORLAX_ModeInfo, name),
       offsetof(QUORLAX_ModeInfo, sends),

@@ -21,7 +21,7 @@ async function main(): Promise<void> {
   console.log(grid.map((b) => `${b.name} ${b.toneHz.join(' ')} ${b.highHz}`));
   const listener = new Listener({ mode: 'all', rate: 48000, reportFailed: true });
   const heard: Message[] = [...listener.push(samples), ...listener.flush()];
-  for (const m of heard) console.log(m.text, m.ok, m.band, m.start, m.end, m.levelDb.toFixed(1), m.confidence);
+  for (const m of heard) console.log(m.text, m.ok, m.band, m.start, m.end, m.levelDb.toFixed(1), m.confidence, m.pitchOffset, m.tempoOffset);
   listener.close();
   console.log(listenPlan(96000).resampled, samples.length, value, text, simd);
   if (typeof AudioContext !== 'undefined') {
