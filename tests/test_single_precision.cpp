@@ -87,6 +87,62 @@ TEST(SingleMath, SumSeesEveryValue) {
   EXPECT_TRUE(std::isnan(single::Sum(poisoned, 4)));
 }
 
+// e^x within a few units in the last place of libm's double exponential
+// over the range the listener's floors and decisions use, and its edges.
+TEST(SingleMath, ExpIsWithinFourUlps) {
+  for (float x = -80.0f; x < 80.0f; x += 0.0137f) {
+    const double exact = std::exp(static_cast<double>(x));
+    const double ulp = std::nextafter(static_cast<float>(exact), HUGE_VALF) - static_cast<float>(exact);
+    ASSERT_LE(std::fabs(single::Exp(x) - exact), 4.0 * ulp) << x;
+  }
+  EXPECT_EQ(single::Exp(0.0f), 1.0f);
+  EXPECT_EQ(single::Exp(-100.0f), 0.0f);
+  EXPECT_EQ(single::Exp(100.0f), HUGE_VALF);
+  EXPECT_TRUE(std::isnan(single::Exp(NAN)));
+}
+
+// Cosine and sine together within 2e-7 near the origin, and within the
+// reduction's error (|x| times float's spacing) far out, where the
+// listener's tone banks turn phases by thousands of radians.
+TEST(SingleMath, CosSinAsLibm) {
+  for (float x = -20000.0f; x < 20000.0f; x += 0.731f) {
+    float c, s;
+    single::CosSin(x, &c, &s);
+    const double tolerance = 2e-7 + std::fabs(x) * 6e-8;
+    ASSERT_NEAR(c, std::cos(static_cast<double>(x)), tolerance) << x;
+    ASSERT_NEAR(s, std::sin(static_cast<double>(x)), tolerance) << x;
+  }
+  float c, s;
+  single::CosSin(0.0f, &c, &s);
+  EXPECT_EQ(c, 1.0f);
+  EXPECT_EQ(s, 0.0f);
+}
+
+// 16 bits of a float: rounded to the nearest of 8 significant bits (within
+// 2^-8 relative), order kept, and infinities and not-a-number as they were.
+TEST(SingleMath, Pack16RoundsToTheNearest) {
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<float> unit(1.0f, 2.0f);
+  float previous = 0.0f;
+  for (int e = -120; e <= 120; ++e) {
+    const float x = std::ldexp(unit(rng), e);
+    const float back = single::Unpack16(single::Pack16(x));
+    ASSERT_LE(std::fabs(back - x), x * 0x1p-8f) << std::hexfloat << x;
+    ASSERT_GE(back, previous);
+    previous = back;
+  }
+  EXPECT_EQ(single::Unpack16(single::Pack16(1.0f + 0x1p-8f)), 1.0f);  // a tie goes to even
+  EXPECT_EQ(single::Unpack16(single::Pack16(1.0f + 0x1p-8f + 0x1p-20f)), 1.0f + 0x1p-7f);
+  EXPECT_EQ(single::Unpack16(single::Pack16(1.0f + 3 * 0x1p-8f)), 1.0f + 0x1p-6f);  // the other tie, up to even
+  EXPECT_EQ(single::Unpack16(single::Pack16(HUGE_VALF)), HUGE_VALF);
+  // The largest finite floats stay finite rather than round up to infinity.
+  const float largest = single::Unpack16(single::Pack16(FLT_MAX));
+  EXPECT_TRUE(std::isfinite(largest));
+  EXPECT_GE(largest, FLT_MAX * (1.0f - 0x1p-8f));
+  EXPECT_TRUE(std::isnan(single::Unpack16(single::Pack16(NAN))));
+  EXPECT_EQ(single::Unpack16(single::Pack16(0.0f)), 0.0f);
+}
+
 // The compiler's tables are the window the formula gives with cosines
 // rounded from libm's double precision.
 TEST(ListenerWindowTable, SameAsTheFormulaAtRunTime) {

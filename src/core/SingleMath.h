@@ -89,8 +89,8 @@ inline void CosSin(float x, float* c, float* s) {
   }
 }
 
-// A float in 16 bits: its upper half, rounded to the nearest (8 bits of
-// mantissa, a third of a percent; infinities and not-a-number kept), and back.
+// A float in 16 bits: its upper half, rounded to the nearest (8 significant
+// bits, within 0.4 %; infinities and not-a-number kept), and back.
 inline std::uint16_t Pack16(float x) {
   std::uint32_t bits;
   std::memcpy(&bits, &x, sizeof bits);
