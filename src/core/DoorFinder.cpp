@@ -189,9 +189,12 @@ inline int StepsOf(float level, float most) {
 
 void DoorFinder::Store(const float* spectrum, long long frame) {
   const int slot = static_cast<int>(frame % slots_);
-  std::uint16_t* kept = ring_ + static_cast<long>(slot) * rowBins_;
-  for (int r = 0; r < runCount_; ++r)
-    for (int j = 0; j < runs_[r].count; ++j) kept[runs_[r].at + j] = single::Pack16(spectrum[runs_[r].first + j]);
+  for (int r = 0; r < runCount_; ++r) {
+    std::uint16_t* __restrict kept = ring_ + static_cast<long>(slot) * rowBins_ + runs_[r].at;
+    const float* __restrict from = spectrum + runs_[r].first;
+    const int count = runs_[r].count;
+    for (int j = 0; j < count; ++j) kept[j] = single::Pack16(from[j]);
+  }
   const float scale = inverseLevel_[slot] * kSteps, most = kCountsUpTo * kSteps;
   const float* __restrict row = spectrum;
   // The first door tone's bins of every offset lie side by side.

@@ -94,9 +94,10 @@ inline void CosSin(float x, float* c, float* s) {
 inline std::uint16_t Pack16(float x) {
   std::uint32_t bits;
   std::memcpy(&bits, &x, sizeof bits);
-  if ((bits & 0x7f800000u) != 0x7f800000u && (bits & 0x7fffffffu) < 0x7f7f8000u)
-    bits += 0x7fffu + ((bits >> 16) & 1u);
-  return static_cast<std::uint16_t>(bits >> 16);
+  // Without branches, so loops of it run on vectors.
+  const std::uint32_t rounded = bits + 0x7fffu + ((bits >> 16) & 1u);
+  const bool keep = (bits & 0x7fffffffu) >= 0x7f7f8000u;  // rounding would reach the top exponent
+  return static_cast<std::uint16_t>((keep ? bits : rounded) >> 16);
 }
 inline float Unpack16(std::uint16_t h) {
   const std::uint32_t bits = static_cast<std::uint32_t>(h) << 16;

@@ -40,11 +40,16 @@ void SampleHistory::Append(const float* x, int n) {
   while (n > 0) {
     const int at = static_cast<int>(end_ % kBlock);
     const int take = std::min(n, kBlock - at);
-    for (int i = 0; i < take; ++i) {
-      const float v = x == nullptr || x[i] != x[i] ? 0.0f : x[i];
-      waiting_[at + i] = v < kLoudest ? (v > -kLoudest ? v : -kLoudest) : kLoudest;
+    float* __restrict to = waiting_ + at;
+    if (x == nullptr) {
+      std::fill(to, to + take, 0.0f);
+    } else {
+      for (int i = 0; i < take; ++i) {
+        const float v = x[i] == x[i] ? x[i] : 0.0f;
+        to[i] = v < kLoudest ? (v > -kLoudest ? v : -kLoudest) : kLoudest;
+      }
+      x += take;
     }
-    if (x != nullptr) x += take;
     end_ += take;
     n -= take;
     if (at + take == kBlock) Commit(static_cast<int>((end_ - 1) % capacity_) / kBlock);
@@ -52,8 +57,12 @@ void SampleHistory::Append(const float* x, int n) {
 }
 
 void SampleHistory::Commit(int block) {
+  const float* __restrict from = waiting_;
   float most = 0.0f;
-  for (int i = 0; i < kBlock; ++i) most = std::max(most, std::fabs(waiting_[i]));
+  for (int i = 0; i < kBlock; ++i) {
+    const float a = from[i] < 0.0f ? -from[i] : from[i];
+    most = most > a ? most : a;
+  }
   // The loudest sample, m 2^e with 1 <= m < 2, scaled below 2^15 by 2^(14 - e).
   int shift = 0;
   if (most > 0.0f) {
@@ -63,18 +72,28 @@ void SampleHistory::Commit(int block) {
     shift = std::max(-100, std::min(120, 14 - e));
   }
   const float scale = PowerOfTwo(shift);
-  short* to = data_ + block * kBlock;
-  for (int i = 0; i < kBlock; ++i) to[i] = static_cast<short>(single::Round(waiting_[i] * scale));
+  short* __restrict to = data_ + block * kBlock;
+  for (int i = 0; i < kBlock; ++i) {
+    const float v = from[i] * scale;  // below 2^15: rounded halves away from zero
+    to[i] = static_cast<short>(static_cast<int>(v + (v >= 0.0f ? 0.5f : -0.5f)));
+  }
   shift_[block] = static_cast<signed char>(shift);
 }
 
 void SampleHistory::Read(long long from, int n, float* out) const {
   // The block still being filled is read where it waits.
   const long long waitingFrom = end_ - end_ % kBlock;
+  const int whole = static_cast<int>(std::max(0LL, std::min<long long>(n, waitingFrom - from)));
   int i = 0;
-  for (; i < n && from + i < waitingFrom; ++i) {
+  while (i < whole) {
+    // A run within one block of the ring, at its scale.
     const int at = static_cast<int>((from + i) % capacity_);
-    out[i] = static_cast<float>(data_[at]) * PowerOfTwo(-shift_[at / kBlock]);
+    const int run = std::min(whole - i, kBlock - at % kBlock);
+    const float unit = PowerOfTwo(-shift_[at / kBlock]);
+    const short* __restrict q = data_ + at;
+    float* __restrict o = out + i;
+    for (int k = 0; k < run; ++k) o[k] = static_cast<float>(q[k]) * unit;
+    i += run;
   }
   for (; i < n; ++i) out[i] = waiting_[from + i - waitingFrom];
 }
