@@ -211,7 +211,7 @@ void Listener::StartReader(int band, const DoorSighting& door) {
   const long long origin = segmentHeard_ + door.frame * doorHop + hop_ - window_ / 2;
   const float boundary = door.after * static_cast<float>(doorHop);
   Queue<HeardDoor>& q = doorsOpened_;
-  const long long doorStart = origin + static_cast<long long>(boundary) - tokenSamples_;
+  const long long doorStart = origin + static_cast<int>(boundary) - tokenSamples_;
   q.items[(q.head + q.count) % q.capacity] = HeardDoor{bandModes_[band], std::max(segmentStart_, CallerSample(doorStart))};
   if (q.count < q.capacity)
     ++q.count;
