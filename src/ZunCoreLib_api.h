@@ -299,7 +299,7 @@ typedef struct QUORLAX_ListenerConfig {
    * ends before them and gets the defaults. */
   int max_readings;       /* readings in flight at once (default 8): each front door of a transmission, or
                              of sound that resembles one, holds one for about two seconds; when all are busy,
-                             further doors go unread. Fewer save about 800 bytes each. */
+                             further doors go unread. Fewer save about 500 bytes each. */
   int queue;              /* completed messages held (default QUORLAX_LISTENER_QUEUE) */
 } QUORLAX_ListenerConfig;
 
