@@ -6,13 +6,11 @@
 # it. Functions and data get sections of their own, so a firmware links only
 # what it calls.
 set(QUORLAX_FREESTANDING_SOURCES
-  src/core/BandGeometry.cpp src/core/BandTable.cpp src/core/CInterface.cpp src/core/DoorFinder.cpp src/core/DoorSearch.cpp
-  src/core/ErasureDecode.cpp
-  src/core/FftKernel1.cpp src/core/FftKernel4.cpp src/core/FftPlan.cpp src/core/Listener.cpp
-  src/core/ListenerWindow.cpp src/core/MessageReadOut.cpp src/core/Modes.cpp src/core/MultiToneBand.cpp
-  src/core/MultiToneSynth.cpp src/core/OrderedSum.cpp src/core/Sender.cpp src/core/TokenFollow.cpp
-  src/core/TokenRead.cpp src/core/ToneMatch.cpp
-  src/Globals.cpp src/ReedSolomon.cpp)
+  src/core/BandGeometry.cpp src/core/BandTable.cpp src/core/CInterface.cpp src/core/DoorFinder.cpp
+  src/core/ErasureDecode.cpp src/core/FftKernel1.cpp src/core/FftKernel4.cpp src/core/FftPlan.cpp
+  src/core/Listener.cpp src/core/ListenerWindow.cpp src/core/MessageReadOut.cpp src/core/Modes.cpp
+  src/core/MultiToneBand.cpp src/core/MultiToneSynth.cpp src/core/OrderedSum.cpp src/core/Sender.cpp
+  src/core/TokenFollow.cpp src/core/ToneMatch.cpp src/Globals.cpp src/ReedSolomon.cpp)
 list(TRANSFORM QUORLAX_FREESTANDING_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 add_library(quorlax STATIC ${QUORLAX_FREESTANDING_SOURCES})
 target_include_directories(quorlax PUBLIC ${PROJECT_SOURCE_DIR}/src)

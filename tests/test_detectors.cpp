@@ -73,42 +73,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-// The listener's sliding counts agree with the full count at every hop.
-TEST(MultiToneDoor, SlidingCountsMatchTheFullCount) {
-  for (float rate : {44100.0f, 48000.0f}) {
-    Globals::init(2048, rate);
-    const int slots = rate == 44100.0f ? 36 : 157;
-    const int tolerance = rate == 44100.0f ? 1 : 4;
-    Detector d(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, rate, 2048), slots);
-    std::vector<float> spectra(static_cast<size_t>(slots) * 1025, 1.0f);
-    const SpectraView ring{spectra.data(), 1025, slots, 1025, tolerance, 0, 1024};
-    std::mt19937 rng(3);
-    int doors = 0;
-    for (int hop = 0; hop < 20 * slots; ++hop) {
-      const int slot = hop % slots;
-      // Runs of "tone 0 loud", "tone 2 loud" and noise, so that doors open.
-      const int phase = (hop / (slots / 2)) % 4;
-      float* s = ring.MutableRow(slot);
-      for (int b = 0; b < 1025; ++b) s[b] = 1.0f + static_cast<float>(rng() % 100) / 100.0f;
-      const int loud = phase == 0 ? 0 : (phase == 1 ? 2 : -1);
-      if (loud >= 0 && rng() % 10 != 0)
-        for (int k = -1; k <= 1; ++k) s[d.g.toneBins[loud] + k] = 50.0f;
-      SlotTones tones;
-      d.g.MeasureSlot(s, &tones);
-      d.doors.RankAndSlide(tones, slot);
-      if (hop + 1 < slots) continue;
-      const bool full = d.doors.FrontDoorAt(ring, (slot + 1) % slots);
-      EXPECT_EQ(d.doors.DoorInNewest(tolerance), full) << rate << " hop " << hop;
-      doors += full;
-    }
-    EXPECT_GT(doors, 0) << rate;
-  }
-}
-
-}  // namespace
-
-namespace {
-
 // The ranking takes logarithms only where they can decide; it must rank
 // exactly as a stable sort of every tone's level in dB, near-ties included.
 TEST(MultiToneRanking, SameAsSortingEveryLevel) {

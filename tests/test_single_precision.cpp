@@ -1,6 +1,6 @@
-// The listener's single-precision arithmetic: its logarithm against libm,
-// its window against the runtime formula, and its rankings against sorting
-// every level in dB, as the decoders' are tested in double precision.
+// The listener's single-precision arithmetic: its logarithm, exponential,
+// sine and cosine against libm, its sums, its 16-bit floats, and its window
+// against the runtime formula.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,14 +10,9 @@
 #include <random>
 #include <vector>
 
-#include "Globals.h"
 #include "core/AnalysisWindow.h"
-#include "core/Arena.h"
-#include "core/BandGeometry.h"
-#include "core/DoorSearch.h"
 #include "core/ListenerWindow.h"
 #include "core/SingleMath.h"
-#include "core/TokenRead.h"
 
 using namespace QUORLAX;
 
@@ -154,105 +149,6 @@ TEST(ListenerWindowTable, SameAsTheFormulaAtRunTime) {
   }
   EXPECT_EQ(ListenerWindow(512), nullptr);
   EXPECT_EQ(ListenerWindow(4096), nullptr);
-}
-
-struct Band {
-  explicit Band(int slots) : g(MultiToneBand::Make(Globals::DECODING_MODE_AUDIBLE, 48000.0f, 2048), 1025),
-                             block(1 << 16), doors(g, slots, block.arena()) {}
-  BandGeometry g;
-  ArenaBlock block;
-  DoorSearch doors;
-};
-
-// Sums spread over many decades, three of them now and then right at the
-// 0.1% where the sums stop deciding alone, down to bands without energy.
-void FillTones(std::mt19937& rng, const BandGeometry& g, float* spectrum, int shift) {
-  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-  const float floor = std::pow(10.0f, -44.0f + 74.0f * unit(rng));
-  for (int b = 0; b < 1025; ++b) spectrum[b] = floor * unit(rng);
-  float sums[9];
-  for (float& v : sums) v = floor * std::pow(10.0f, 6.0f * unit(rng));
-  const int a = static_cast<int>(rng() % 9), c = static_cast<int>(rng() % 9);
-  const float ratio[] = {1.0f, 1.001f, 1.0009999f, 1.0010001f, 0.999f, 1.00001f};
-  if (a != c) sums[a] = sums[c] * ratio[rng() % 6];
-  for (int i = 0; i < 9; ++i) {
-    const int bin = g.toneBins[i] + g.shiftBins[shift];
-    spectrum[bin - 1] = spectrum[bin + 1] = sums[i] * 0.25f;
-    spectrum[bin] = sums[i] * 0.5f;
-  }
-}
-
-// Tones ranked by their levels over the band mean in dB, stable: what
-// ranking every level gives; -1 where the level is -inf.
-void SortedTones(const SlotTones& s, int shift, float mean, int* top, int* next) {
-  float db[9];
-  int idx[9];
-  for (int i = 0; i < 9; ++i) {
-    db[i] = single::Db20(s.tones[shift][i] / BandGeometry::kMeasuredBins / mean);
-    idx[i] = i;
-  }
-  std::stable_sort(idx, idx + 9, [&](int x, int y) { return db[x] > db[y]; });
-  *top = std::isinf(db[idx[0]]) && db[idx[0]] < 0 ? -1 : idx[0];
-  *next = *top < 0 || (std::isinf(db[idx[1]]) && db[idx[1]] < 0) ? -1 : idx[1];
-}
-
-TEST(SingleRanking, DoorSearchAsSortingEveryLevel) {
-  Globals::init(2048, 48000.0f);
-  Band d(157);
-  const unsigned seed = 41;
-  std::mt19937 rng(seed);
-  std::vector<float> spectrum(1025);
-  int silent = 0;
-  for (int trial = 0; trial < 20000; ++trial) {
-    FillTones(rng, d.g, spectrum.data(), 0);
-    SlotTones s;
-    d.g.MeasureSlot(spectrum.data(), &s);
-    const int slot = trial % 157;
-    d.doors.RankAndSlide(s, slot);
-    const float mean = s.level / static_cast<float>(d.g.BandBins());
-    if (!HasEnergy(mean)) {
-      ASSERT_EQ(d.doors.Strongest(slot), -1) << "seed " << seed << " trial " << trial;
-      ++silent;
-      continue;
-    }
-    int top, next;
-    SortedTones(s, 0, mean, &top, &next);
-    ASSERT_EQ(d.doors.Strongest(slot), top) << "seed " << seed << " trial " << trial;
-    ASSERT_EQ(d.doors.Second(slot), next) << "seed " << seed << " trial " << trial;
-  }
-  EXPECT_GT(silent, 100);
-}
-
-// A token window over SlotTones: each frame's two strongest tones at the
-// token's shift step, as sorting its levels over the window's mean.
-TEST(SingleRanking, TokenWindowAsSortingEveryLevel) {
-  Globals::init(2048, 44100.0f);
-  const int slots = 36, h = slots / 2;
-  Band d(slots);
-  std::vector<SlotTones> rows(slots);
-  std::vector<float> spectrum(1025);
-  const unsigned seed = 43;
-  std::mt19937 rng(seed);
-  for (int trial = 0; trial < 400; ++trial) {
-    const int ordinal = 1 + trial % 18, shift = ordinal % MultiToneBand::kMaxShifts;
-    const int first = static_cast<int>(rng() % slots);
-    for (SlotTones& s : rows) {
-      FillTones(rng, d.g, spectrum.data(), shift);
-      d.g.MeasureSlot(spectrum.data(), &s);
-    }
-    std::vector<sTokenProbs> frames(static_cast<size_t>(h));
-    ReadToken(d.g, rows.data(), slots, 1025, first, ordinal, frames.data());
-    float sum = 0.0f;
-    for (int s = 0; s < h; ++s) sum += rows[static_cast<size_t>((first + s) % slots)].level;
-    const float mean = sum / static_cast<float>(d.g.BandBins() * h);
-    for (int s = 0; s < h; ++s) {
-      const SlotTones& row = rows[static_cast<size_t>((first + s) % slots)];
-      int top = -1, next = -1;
-      if (HasEnergy(mean) && HasEnergy(row.level / static_cast<float>(d.g.BandBins()))) SortedTones(row, shift, mean, &top, &next);
-      ASSERT_EQ(frames[static_cast<size_t>(s)].idxToneMax, top) << "seed " << seed << " trial " << trial << " frame " << s;
-      ASSERT_EQ(frames[static_cast<size_t>(s)].idxToneSecond, next) << "seed " << seed << " trial " << trial << " frame " << s;
-    }
-  }
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "Globals.h"
-#include "core/SingleMath.h"
 
 namespace QUORLAX {
 
@@ -50,13 +49,6 @@ bool BandGeometry::ComputeStartStats(const float* spectrum, float* energyRatios,
   for (int i = 0; i < kNumTones; ++i)
     energyRatios[i] = LevelDb(static_cast<double>(ToneSum(spectrum, toneBins[i]) / kMeasuredBins / energyBlock));
   return true;
-}
-
-void BandGeometry::MeasureSlot(const float* spectrum, SlotTones* out) const {
-  if (!fits) return;
-  for (int k = 0; k < MultiToneBand::kMaxShifts; ++k)
-    for (int i = 0; i < kNumTones; ++i) out->tones[k][i] = ToneSum(spectrum, toneBins[i] + shiftBins[k]);
-  out->level = single::Sum(spectrum + beginBin, BandBins());
 }
 
 }  // namespace QUORLAX

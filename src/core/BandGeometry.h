@@ -8,13 +8,6 @@
 
 namespace QUORLAX {
 
-// What the listener keeps of one hop in one band, in single precision: the
-// three-bin sums of its tones at each shift step, and the sum of its bins.
-struct SlotTones {
-  float tones[MultiToneBand::kMaxShifts][MultiToneBand::kNumTones];
-  float level;
-};
-
 struct BandGeometry {
   static constexpr int kNumTones = MultiToneBand::kNumTones;
   static constexpr int kMeasuredBins = 3;  // a tone's bin and one neighbour on each side
@@ -37,8 +30,6 @@ struct BandGeometry {
   // with the ratios untouched, when the band holds no energy. With `level`,
   // also the band's sum in double precision.
   bool ComputeStartStats(const float* spectrum, float* energyRatios, double* level = nullptr) const;
-  // The band's SlotTones of one spectrum (nothing when it does not fit).
-  void MeasureSlot(const float* spectrum, SlotTones* out) const;
 
   MultiToneBand band;
   bool fits = false;  // every bin read lies inside the spectrum; otherwise nothing is detected

@@ -20,45 +20,6 @@ DoorSearch::DoorSearch(const BandGeometry& geometry, int slots, Arena& arena)
 void DoorSearch::Clear() {
   std::fill(strongest_, strongest_ + slots_, -1);
   std::fill(second_, second_ + slots_, -1);
-  slideFirst_ = slideSecond_ = 0;
-}
-
-void DoorSearch::RankAndSlide(const SlotTones& tones, int slot) {
-  const int n = slots_;
-  const int h = n / 2;
-  const int tone1 = geometry_->frontDoorTone1, tone2 = geometry_->frontDoorTone2;
-  auto first = [&](int s) { return strongest_[s % n] == tone1; };
-  auto second = [&](int s) { return strongest_[s % n] == tone2 || second_[s % n] == tone2; };
-  // The window ending at slot - 1 becomes the one ending at slot: slot itself
-  // leaves the older half and re-enters the newer one with its new ranking,
-  // and slot + h crosses from the newer half to the older.
-  slideFirst_ += first(slot + h) - first(slot);
-  slideSecond_ -= second(slot + h);
-  if (geometry_->fits) {
-    Rank(tones.tones[0], SingleLevels{tones.level / static_cast<float>(geometry_->BandBins())}, slot);
-  } else {
-    strongest_[slot] = second_[slot] = -1;
-  }
-  slideSecond_ += second(slot);
-}
-
-bool DoorSearch::CountsMatch(int newestSlot) const {
-  // The N slots ending at newestSlot, oldest first: recount both halves.
-  const int n = slots_, h = n / 2;
-  int first = 0, second = 0;
-  for (int i = 0; i < n; ++i) {
-    const int s = (newestSlot + 1 + i) % n;
-    if (i < h)
-      first += strongest_[s] == geometry_->frontDoorTone1;
-    else
-      second += strongest_[s] == geometry_->frontDoorTone2 || second_[s] == geometry_->frontDoorTone2;
-  }
-  return first == slideFirst_ && second == slideSecond_;
-}
-
-bool DoorSearch::DoorInNewest(int toleranceFrames) const {
-  const int h = slots_ / 2;
-  return slideFirst_ >= h - toleranceFrames && slideSecond_ >= h - 2 * toleranceFrames;
 }
 
 namespace {

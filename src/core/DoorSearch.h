@@ -1,7 +1,6 @@
-// The front-door search of one band: per slot of the block ring, the two
-// strongest tones of that hop, and for a search that runs at every hop the
-// counts of the door's two halves, kept up to date as the window slides. Its
-// per-slot arrays come from an Arena, so it lives wherever its owner does.
+// The decoders' front-door search of one band: per slot of the block ring,
+// the two strongest tones of that hop. Its per-slot arrays come from an
+// Arena, so it lives wherever its owner does.
 #pragma once
 
 #include "core/SpectraView.h"
@@ -19,13 +18,6 @@ class DoorSearch {
   // Ranks the tones of `spectrum` and records the two strongest at `slot`;
   // -1 where the frame names no tone.
   void RankTones(const float* spectrum, int slot);
-  // The same for a search that runs at every hop (the listener), in single
-  // precision from a hop's SlotTones: also keeps the counts of DoorInNewest
-  // for the N slots that end at `slot`, updated as they slide.
-  void RankAndSlide(const SlotTones& tones, int slot);
-  // FrontDoorAt for the N most recent slots that RankAndSlide recorded, with
-  // `toleranceFrames` as a ring's.
-  bool DoorInNewest(int toleranceFrames) const;
   // True when the N slots from firstSlot hold both front-door tokens: the
   // first half the first token, the second half the second.
   bool FrontDoorAt(const SpectraView& ring, int firstSlot) const;
@@ -47,8 +39,6 @@ class DoorSearch {
     second_[slot] = second;
   }
   int Slots() const { return slots_; }
-  // Counts behind DoorInNewest, for the listener's hardened checks.
-  bool CountsMatch(int newestSlot) const;
 
  private:
   // Records the two strongest of the nine three-bin sums `t` at `slot`, with
@@ -60,8 +50,6 @@ class DoorSearch {
   int slots_ = 0;
   int* strongest_ = nullptr;  // per slot
   int* second_ = nullptr;
-  int slideFirst_ = 0;   // of the N newest slots: older half ranking the first door tone first
-  int slideSecond_ = 0;  // newer half ranking the second door tone first or second
 };
 
 }  // namespace QUORLAX

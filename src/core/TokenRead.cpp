@@ -4,7 +4,6 @@
 
 #include "Globals.h"
 #include "core/OrderedSum.h"
-#include "core/SingleMath.h"
 #include "core/ToneRanking.h"
 
 namespace QUORLAX {
@@ -48,30 +47,6 @@ struct SpectraFrames {
   float Energy(float t, int h) const {
     return static_cast<float>(static_cast<double>(t) * ring.specSize / static_cast<float>(h));
   }
-};
-
-// The listener's frames: each hop's SlotTones, single precision throughout.
-struct SlotFrames {
-  using Level = float;
-  const BandGeometry& g;
-  const SlotTones* rows;
-  int slots, specSize;
-
-  int Slots() const { return slots; }
-  int SpecSize() const { return specSize; }
-  Level WindowMean(int firstSlot, int h) const {
-    float sum = 0.0f;
-    for (int s = 0; s < h; ++s) sum += rows[(firstSlot + s) % slots].level;
-    return sum / static_cast<float>(g.BandBins() * h);
-  }
-  bool FrameHasEnergy(int slot) const { return HasEnergy(rows[slot].level / static_cast<float>(g.BandBins())); }
-  void Tones(int slot, int shift, float* t) const {
-    for (int i = 0; i < kNumTones; ++i) t[i] = rows[slot].tones[shift][i];
-  }
-  static float Db(float q) { return single::Db20(q); }
-  // In single precision they can, far from any real spectrum: then every level counts.
-  static bool Representable(float best, float second) { return std::isfinite(best) && second >= FLT_MIN; }
-  float Energy(float t, int h) const { return t * static_cast<float>(specSize) / static_cast<float>(h); }
 };
 
 // The per-frame records of the window at firstSlot.
@@ -182,11 +157,6 @@ TokenDecision Read(const BandGeometry& g, const Frames& src, int firstSlot, int 
 
 TokenDecision ReadToken(const BandGeometry& g, const SpectraView& ring, int firstSlot, int ordinal, sTokenProbs* frames) {
   return Read(g, SpectraFrames{g, ring}, firstSlot, ordinal, frames);
-}
-
-TokenDecision ReadToken(const BandGeometry& g, const SlotTones* rows, int slots, int specSize, int firstSlot,
-                        int ordinal, sTokenProbs* frames) {
-  return Read(g, SlotFrames{g, rows, slots, specSize}, firstSlot, ordinal, frames);
 }
 
 }  // namespace QUORLAX

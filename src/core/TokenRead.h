@@ -37,9 +37,5 @@ struct TokenDecision {
 // summed in double precision as the protocol's figures are.
 TokenDecision ReadToken(const BandGeometry& geometry, const SpectraView& ring, int firstSlot, int ordinal,
                         sTokenProbs* frames);
-// The listener reads the same from each hop's SlotTones (`slots` of them, of
-// a spectrum of specSize bins), in single precision throughout.
-TokenDecision ReadToken(const BandGeometry& geometry, const SlotTones* rows, int slots, int specSize, int firstSlot,
-                        int ordinal, sTokenProbs* frames);
 
 }  // namespace QUORLAX

@@ -9,7 +9,6 @@
 
 #include "core/SpectraView.h"
 #include "core/BandGeometry.h"
-#include "core/SingleMath.h"
 
 namespace QUORLAX {
 namespace ranking {
@@ -113,18 +112,6 @@ inline bool rankBySums(const float* t, int n, M approxMean, int* top, int* next)
   // a normal level).
   return t[*top] < M(1e30) * approxMean && t[*next] > M(1e-30) * approxMean;
 }
-
-// The listener's levels: a hop's band mean in single precision, and its
-// levels in dB by single::Db20.
-struct SingleLevels {
-  float mean;
-  float ApproxMean() const { return mean; }
-  bool Mean(float* energyBlock) const {
-    *energyBlock = mean;
-    return HasEnergy(mean);
-  }
-  static float Db(float q) { return single::Db20(q); }
-};
 
 }  // namespace ranking
 }  // namespace QUORLAX
