@@ -41,7 +41,8 @@ void TakeMessages(QUORLAX_Listener* l, int mode, float rate) {
     // The listener follows a sender's tempo within a few percent.
     QFUZZ_CHECK(std::llabs(m.end - m.start - 20 * token) <= token);
     QFUZZ_CHECK(std::fabs(m.pitch_offset) <= 0.025f && std::fabs(m.tempo_offset) <= 0.05f);
-    QFUZZ_CHECK(std::isfinite(m.level_db) && m.level_db >= -200.0f && m.level_db < 100.0f);
+    // Hostile samples may be far louder than full scale: any finite level in the documented range.
+    QFUZZ_CHECK(std::isfinite(m.level_db) && m.level_db >= -200.0f && m.level_db <= 400.0f);
     QFUZZ_CHECK(m.confidence >= 0.0f && m.confidence <= 1.0f);
   }
 }

@@ -388,7 +388,8 @@ QUORLAX_EXPORT int32_t QUORLAX_ListenerReportFailed(QUORLAX_Listener* listener, 
 
 /* Pushes `count` samples (any count >= 0). 0; -4 NULL samples with count > 0 or
  * count < 0 (nothing taken); -5 NULL listener. Samples that are not finite
- * name no tone. [the listener's thread; no allocation] */
+ * name no tone; beyond +-1e6 (120 dB above full scale) they count as +-1e6.
+ * [the listener's thread; no allocation] */
 QUORLAX_EXPORT int32_t QUORLAX_ListenerPush(QUORLAX_Listener* listener, const float* samples, int count);
 
 /* End of stream: completes every reading in flight and queues its message.

@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kRecentOk = 16;
 constexpr float kNoLevelDb = -200.0f;
+// Above what a float's power can hold: hostile samples summed past it read this, never infinity.
+constexpr float kMaxLevelDb = 400.0f;
 // A message's tones above the rest of the band count up to this (dB).
 constexpr float kClearDb = 60.0f;
 
@@ -210,13 +212,8 @@ void Listener::StartReader(int band, const DoorSighting& door) {
   const int doorHop = doorStride_ * hop_;
   const long long origin = segmentHeard_ + door.frame * doorHop + hop_ - window_ / 2;
   const float boundary = door.after * static_cast<float>(doorHop);
-  Queue<HeardDoor>& q = doorsOpened_;
   const long long doorStart = origin + static_cast<int>(boundary) - tokenSamples_;
-  q.items[(q.head + q.count) % q.capacity] = HeardDoor{bandModes_[band], std::max(segmentStart_, CallerSample(doorStart))};
-  if (q.count < q.capacity)
-    ++q.count;
-  else
-    q.head = (q.head + 1) % q.capacity;
+  doorsOpened_.Push(HeardDoor{bandModes_[band], std::max(segmentStart_, CallerSample(doorStart))});
   Reader* free = nullptr;
   for (int i = 0; i < settings_.readers && free == nullptr; ++i)
     if (!readers_[i].active) free = &readers_[i];
@@ -264,7 +261,7 @@ void Listener::FinishReader(Reader& r) {
   m.confidence = MessageConfidence(m.snrDb, ro.correctionShare);
   m.corrected = Globals::numTotalTokens - Globals::numCorrectionTokens - ro.unchanged;
   const float fullScale = f.FullScale();
-  m.levelDb = level > 0.0f && fullScale > 0.0f ? std::max(kNoLevelDb, single::Db10(level / fullScale)) : kNoLevelDb;
+  m.levelDb = level > 0.0f && fullScale > 0.0f ? std::min(kMaxLevelDb, std::max(kNoLevelDb, single::Db10(level / fullScale))) : kNoLevelDb;
   m.pitchOffset = f.Scale() - 1.0f;
   m.tempoOffset = static_cast<float>(tokenSamples_) / clock.Period() - 1.0f;
   if (m.ok) {
@@ -309,15 +306,8 @@ void Listener::ResolveFailed(bool force) {
 }
 
 void Listener::Emit(const HeardMessage& m) {
-  Queue<HeardMessage>& q = out_;
-  if (q.count == q.capacity) {
-    // Nobody took the oldest: it makes room, and the loss is counted.
-    q.head = (q.head + 1) % q.capacity;
-    --q.count;
-    ++dropped_;
-  }
-  q.items[(q.head + q.count) % q.capacity] = m;
-  ++q.count;
+  // Nobody took the oldest: it makes room, and the loss is counted.
+  if (out_.Push(m)) ++dropped_;
 }
 
 void Listener::Flush() {
@@ -336,23 +326,9 @@ void Listener::Flush() {
   ResetStream();
 }
 
-bool Listener::NextDoor(HeardDoor* out) {
-  Queue<HeardDoor>& q = doorsOpened_;
-  if (q.count == 0) return false;
-  *out = q.items[q.head];
-  q.head = (q.head + 1) % q.capacity;
-  --q.count;
-  return true;
-}
+bool Listener::NextDoor(HeardDoor* out) { return doorsOpened_.Pop(out); }
 
-bool Listener::Next(HeardMessage* out) {
-  Queue<HeardMessage>& q = out_;
-  if (q.count == 0) return false;
-  *out = q.items[q.head];
-  q.head = (q.head + 1) % q.capacity;
-  --q.count;
-  return true;
-}
+bool Listener::Next(HeardMessage* out) { return out_.Pop(out); }
 
 #ifdef QUORLAX_HARDENED
 void Listener::Validate() const {

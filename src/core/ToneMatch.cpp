@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "core/SingleMath.h"
 
@@ -45,7 +46,8 @@ void SampleHistory::Append(const float* x, int n) {
       std::fill(to, to + take, 0.0f);
     } else {
       for (int i = 0; i < take; ++i) {
-        const float v = x[i] == x[i] ? x[i] : 0.0f;
+        // Not finite names no tone (false for not-a-number too).
+        const float v = (x[i] < 0.0f ? -x[i] : x[i]) <= std::numeric_limits<float>::max() ? x[i] : 0.0f;
         to[i] = v < kLoudest ? (v > -kLoudest ? v : -kLoudest) : kLoudest;
       }
       x += take;

@@ -18,8 +18,8 @@ namespace QUORLAX {
 // block floating point: blocks of kBlock samples as 16-bit integers with a
 // power-of-two scale each, so that every block keeps some 90 dB below its
 // loudest sample whatever the stream's level, in half the memory of floats.
-// The block being filled waits as floats until it is whole. Not a number is
-// taken as 0, anything beyond +-kLoudest as kLoudest.
+// The block being filled waits as floats until it is whole. A sample that is
+// not finite is taken as 0, anything beyond +-kLoudest as +-kLoudest.
 class SampleHistory {
  public:
   static constexpr int kBlock = 64;
