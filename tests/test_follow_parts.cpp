@@ -79,9 +79,10 @@ TEST(ErasureDecode, CorrectsWithinReachOnly) {
 }
 
 // Each block keeps its own scale: a loud block and a quiet one both come
-// back within 2^-14 of their loudest sample; the block still filling reads
-// exactly; not a number is 0 and the loudest is held at kLoudest; a stretch
-// is held only while it lies within the capacity.
+// back within half a step of their loudest sample's scale; the block still
+// filling reads exactly; not a number is 0 and the loudest is held at
+// kLoudest; a peak that rounds up to the top keeps its sign; a stretch is
+// held only while it lies within the capacity.
 TEST(SampleHistory, BlocksKeepTheirOwnScale) {
   std::vector<unsigned char> memory(1 << 16);
   Arena arena(memory.data(), memory.size());
@@ -94,6 +95,8 @@ TEST(SampleHistory, BlocksKeepTheirOwnScale) {
   for (size_t i = 0; i < x.size(); ++i) x[i] = g(rng) * (i / SampleHistory::kBlock % 2 == 0 ? 100.0f : 1e-4f);
   x[100] = NAN;
   x[200] = 1e30f;
+  x[300] = std::nextafter(128.0f, 0.0f);
+  x[400] = -std::nextafter(32768.0f, 0.0f);
   // In uneven pieces, as callers push.
   for (size_t done = 0; done < x.size();) {
     const int n = std::min<int>(static_cast<int>(x.size() - done), 1 + static_cast<int>(rng() % 97));
@@ -122,7 +125,7 @@ TEST(SampleHistory, BlocksKeepTheirOwnScale) {
     if (waiting)
       ASSERT_EQ(got, want) << p;
     else
-      ASSERT_NEAR(got, want, loudest * 0x1p-14f) << p;
+      ASSERT_NEAR(got, want, std::ldexp(loudest, 1 - SampleHistory::kBits)) << p;
   }
   h.Append(nullptr, 3);
   h.Read(h.End() - 3, 3, y.data());

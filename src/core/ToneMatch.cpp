@@ -17,7 +17,7 @@ constexpr float kPi = 3.14159265358979f;
 }  // namespace
 
 SampleHistory::SampleHistory(int samples, Arena& arena) : capacity_((samples + kBlock - 1) / kBlock * kBlock) {
-  data_ = arena.Take<short>(static_cast<size_t>(capacity_));
+  data_ = arena.Take<signed char>(static_cast<size_t>(capacity_));
   shift_ = arena.Take<signed char>(static_cast<size_t>(capacity_ / kBlock));
   waiting_ = arena.Take<float>(kBlock);
 }
@@ -65,19 +65,24 @@ void SampleHistory::Commit(int block) {
     const float a = from[i] < 0.0f ? -from[i] : from[i];
     most = most > a ? most : a;
   }
-  // The loudest sample, m 2^e with 1 <= m < 2, scaled below 2^15 by 2^(14 - e).
+  // The loudest sample, m 2^e with 1 <= m < 2, scaled below 2^(kBits - 1)
+  // by 2^(kBits - 2 - e).
   int shift = 0;
   if (most > 0.0f) {
     std::uint32_t bits;
     std::memcpy(&bits, &most, sizeof bits);
     const int e = static_cast<int>(bits >> 23) - 127;
-    shift = std::max(-100, std::min(120, 14 - e));
+    shift = std::max(-100, std::min(120, kBits - 2 - e));
   }
   const float scale = PowerOfTwo(shift);
-  short* __restrict to = data_ + block * kBlock;
+  constexpr int top = (1 << (kBits - 1)) - 1;
+  signed char* __restrict to = data_ + block * kBlock;
   for (int i = 0; i < kBlock; ++i) {
-    const float v = from[i] * scale;  // below 2^15: rounded halves away from zero
-    to[i] = static_cast<short>(static_cast<int>(v + (v >= 0.0f ? 0.5f : -0.5f)));
+    // Rounded halves away from zero; a peak just under 2^(kBits - 1) would
+    // round onto it and wrap to the other sign, so it is held at the top.
+    const float v = from[i] * scale;
+    const int r = static_cast<int>(v + (v >= 0.0f ? 0.5f : -0.5f));
+    to[i] = static_cast<signed char>(r < top ? (r > -top ? r : -top) : top);
   }
   shift_[block] = static_cast<signed char>(shift);
 }
@@ -92,7 +97,7 @@ void SampleHistory::Read(long long from, int n, float* out) const {
     const int at = static_cast<int>((from + i) % capacity_);
     const int run = std::min(whole - i, kBlock - at % kBlock);
     const float unit = PowerOfTwo(-shift_[at / kBlock]);
-    const short* __restrict q = data_ + at;
+    const signed char* __restrict q = data_ + at;
     float* __restrict o = out + i;
     for (int k = 0; k < run; ++k) o[k] = static_cast<float>(q[k]) * unit;
     i += run;
