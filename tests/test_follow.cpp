@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "Globals.h"
 #include "ZunCoreLib_api.h"
 #include "audio_sources.h"
+#include "core/MultiToneBand.h"
 #include "test_support.h"
 
 using namespace qtest;
@@ -208,6 +210,56 @@ TEST(Follow, NoDoorInWhiteNoise) {
     EXPECT_EQ(doors, 0) << rate;
     QUORLAX_ListenerDestroy(l);
   }
+}
+
+// Doors a lone front door opens (its two tones a token each, well above a
+// faint noise) with another tone of the grid beside both of them at 1/ratio
+// of their power.
+int DoorsBesideARival(int band, float rate, float ratio, unsigned seed) {
+  int tones[2];
+  QUORLAX::MultiToneBand::TonesOf(Globals::getIdxFromChar(Globals::frontDoorTokens[0]), tones);
+  const int t1 = tones[0];
+  QUORLAX::MultiToneBand::TonesOf(Globals::getIdxFromChar(Globals::frontDoorTokens[1]), tones);
+  const int t2 = tones[0];
+  int rival = (t1 + 4) % 12;
+  if (rival == t2) rival = (t1 + 5) % 12;
+  QUORLAX_BandInfoEx info{};
+  info.size = sizeof info;
+  EXPECT_EQ(QUORLAX_GetBandInfoEx(band, rate, 0.0f, 0, &info), 0);
+  std::mt19937 rng(seed);
+  std::vector<float> x = Noise(static_cast<size_t>(rate), 1e-6f, seed);
+  const int token = static_cast<int>(TokenSamples(band, rate));
+  const size_t at = x.size() / 4;
+  const double pi = 3.14159265358979323846;
+  double door = static_cast<double>(rng() % 100) / 16, other = static_cast<double>(rng() % 100) / 16;
+  for (int i = 0; i < 2 * token; ++i) {
+    door += 2 * pi * info.tone_hz[i < token ? t1 : t2] / rate;
+    other += 2 * pi * info.tone_hz[rival] / rate;
+    x[at + static_cast<size_t>(i)] += 0.1f * static_cast<float>(std::sin(door) + std::sin(other) / std::sqrt(ratio));
+  }
+  int error = 0;
+  QUORLAX_Listener* l = QUORLAX_ListenerCreate(band, rate, &error);
+  EXPECT_NE(l, nullptr);
+  if (l == nullptr) return -1;
+  EXPECT_EQ(QUORLAX_ListenerPush(l, x.data(), static_cast<int>(x.size())), 0);
+  EXPECT_EQ(QUORLAX_ListenerFlush(l), 0);
+  QUORLAX_Door d;
+  int doors = 0;
+  while (QUORLAX_ListenerNextDoor(l, &d) == 1) ++doors;
+  QUORLAX_ListenerDestroy(l);
+  return doors;
+}
+
+// A door's tones must stand clear of the grid's other tones, by 2.5 times in
+// power over both tokens together: a rival at 1/2.35 opens no door, one at
+// 1/2.7 does not stop it, whatever the phases (the margin a step either way
+// moves one side over the line).
+TEST(Follow, DoorStandsClearOfItsRival) {
+  for (float rate : {44100.0f, 48000.0f})
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+      EXPECT_EQ(DoorsBesideARival(4, rate, 2.35f, seed), 0) << rate << " seed " << seed;
+      EXPECT_EQ(DoorsBesideARival(4, rate, 2.7f, seed), 1) << rate << " seed " << seed;
+    }
 }
 
 // A caller built against the message before the offsets existed sets the

@@ -261,14 +261,16 @@ bool DoorFinder::Add(const float* spectrum, long long frame, DoorSighting* door)
     peakScore_ = score;
     peakFrame_ = frame;
   }
-  // The shape is examined at the best alignment so far, every few
-  // milliseconds (short hops measure nearly the same thing hop after hop).
-  if (peakFrame_ == frame && frame - examinedFrame_ >= examineEvery_) {
+  // The shape is examined at every sighting that scores no less than the
+  // last that passed (a door's frames lie some 10 ms apart: each alignment
+  // is a chance to see it whole), every few milliseconds at most.
+  if (best >= 0 && (!haveBest_ || score >= passedScore_) && frame - examinedFrame_ >= examineEvery_) {
     examinedFrame_ = frame;
     DoorSighting seen;
     if (Examine(frame, best, &seen)) {
       best_ = seen;
       haveBest_ = true;
+      passedScore_ = score;
     }
   }
   // The best alignment lies a third of a token back: the door passed it. (A
@@ -343,7 +345,10 @@ bool DoorFinder::Examine(long long newest, int k, DoorSighting* door) const {
   }
   float older[kTones] = {}, newer[kTones] = {};
   int olderWins = 0, newerWins = 0;
-  for (int j = 0; j < half_; ++j) {
+  // A frame at each end of each token is left out: the search's frames are
+  // aligned to within half a frame, and a fast sender's door is shorter.
+  const int trim = half_ > 4 ? 1 : 0;
+  for (int j = trim; j < half_ - trim; ++j) {
     float a[kTones], b[kTones];
     for (int i = 0; i < kTones; ++i) {
       const float over = floor[i] > 0.0f ? 1.0f / floor[i] : 0.0f;
@@ -369,7 +374,7 @@ bool DoorFinder::Examine(long long newest, int k, DoorSighting* door) const {
   if (!(older[t1] >= kStandsClearEach * rivalOlder && newer[t2] >= kStandsClearEach * rivalNewer &&
         older[t1] * newer[t2] >= kStandsClear * kStandsClear * rivalOlder * rivalNewer))
     return false;
-  const float steady = kSteady * static_cast<float>(half_);
+  const float steady = kSteady * static_cast<float>(half_ - 2 * trim);
   if (olderWins + newerWins < 2 * steady) return false;
 
   // Each door tone's peak, from the powers beside its bin over `frames` frames.
@@ -383,9 +388,9 @@ bool DoorFinder::Examine(long long newest, int k, DoorSighting* door) const {
     if (y[m + 1] > y[m]) ++m;
     return static_cast<float>(bin + m - kPeakReach) + PeakOffset(y[m - 1], y[m], y[m + 1]);
   };
-  const int part = half_ / 2;
-  const float drift1 = peak(t1, olderFirst + half_ - part, part) - peak(t1, olderFirst, part);
-  const float drift2 = peak(t2, newerFirst + half_ - part, part) - peak(t2, newerFirst, part);
+  const int part = (half_ - 2 * trim + 1) / 2;
+  const float drift1 = peak(t1, olderFirst + half_ - trim - part, part) - peak(t1, olderFirst + trim, part);
+  const float drift2 = peak(t2, newerFirst + half_ - trim - part, part) - peak(t2, newerFirst + trim, part);
   // The senders' grid whose door tones the two peaks fit with one offset.
   const float p1 = peak(t1, olderFirst, half_), p2 = peak(t2, newerFirst, half_);
   int grid = 0;

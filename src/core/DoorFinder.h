@@ -97,6 +97,7 @@ class DoorFinder {
   bool open_ = false;
   long long openFrame_ = 0, peakFrame_ = 0, examinedFrame_ = 0, quietUntil_ = 0;
   int peakScore_ = 0;
+  int passedScore_ = 0;  // of the alignment that last passed the examination
   bool haveBest_ = false;
   DoorSighting best_{};
 };
