@@ -89,7 +89,6 @@ void Listener::LayOut(Arena& arena) {
   recentOk_ = arena.Take<Span>(kRecentOk);
   out_ = Queue<HeardMessage>{arena.Take<HeardMessage>(static_cast<size_t>(settings_.queue)), settings_.queue, 0, 0};
   doorsOpened_ = Queue<HeardDoor>{arena.Take<HeardDoor>(kDoors), kDoors, 0, 0};
-  samples_ = arena.Take<float>(static_cast<size_t>(window_));
   fftTables_ = arena.Take<float>(CFFTOoura::TableFloats(window_));
   history_ = SampleHistory(historyFor(tokenSamples_, window_), arena);
   bandsOffset_ = arena.Used();
@@ -147,10 +146,7 @@ int Listener::SetCustom(float baseHz, int separation) {
 
 void Listener::ResetStream() {
   // The lead-in: a window of silence, of which the first frame keeps all but a hop.
-  std::fill(samples_, samples_ + window_, 0.0f);
-  at_ = 0;
   untilFrame_ = hop_;
-  // The readers' history gets the same lead-in.
   history_.Append(nullptr, window_);
   segmentFrames_ = 0;
   segmentStart_ = samplesIn_;
@@ -172,14 +168,8 @@ void Listener::Append(const float* samples, int n) {
   while (n > 0) {
     // A frame ends at a multiple of the hop, so never past the ring's end.
     const int take = std::min(n, untilFrame_);
-    if (samples != nullptr) {
-      std::memcpy(samples_ + at_, samples, sizeof(float) * take);
-    } else {
-      std::fill(samples_ + at_, samples_ + at_ + take, 0.0f);
-    }
     history_.Append(samples, take);
     if (samples != nullptr) samples += take;
-    at_ = (at_ + take) % window_;
     n -= take;
     untilFrame_ -= take;
     if (untilFrame_ == 0) {
@@ -191,7 +181,13 @@ void Listener::Append(const float* samples, int n) {
 
 void Listener::Hop() {
   if (segmentFrames_ % doorStride_ == 0) {
-    const float* spectrum = fft_.powerSpectrumOfFrame({samples_ + at_, window_ - at_, samples_}, window_fn_);
+    // The frame is the history's last window, as its readers hear it.
+    const int half = window_ / 2;
+    float* first = fft_.frameHalf(0);
+    float* second = fft_.frameHalf(1);
+    history_.Read(history_.End() - window_, half, first);
+    history_.Read(history_.End() - half, half, second);
+    const float* spectrum = fft_.powerSpectrumOfFrame({first, half, second}, window_fn_);
     for (int b = 0; b < bandCount_; ++b) {
       DoorSighting door;
       if (doors_[b].Add(spectrum, segmentFrames_ / doorStride_, &door)) StartReader(b, door);
@@ -351,7 +347,7 @@ void Listener::Validate() const {
       fail("reader clock");
   }
   if (active != activeReaders_) fail("active reader count");
-  if (at_ < 0 || at_ >= window_ || at_ % hop_ != 0) fail("sample position");
+  if (untilFrame_ < 0 || untilFrame_ > hop_) fail("sample position");
   if (out_.count < 0 || out_.count > out_.capacity || failedCount_ < 0 || failedCount_ > settings_.readers)
     fail("queue count");
   for (int b = 0; b < bandCount_; ++b)

@@ -178,12 +178,9 @@ class Listener {
   CFFTOoura fft_;
   ReedSolomon codec_;
   float* fftTables_ = nullptr;  // the transform's tables and work memory
-  // The last window of samples as a ring: the next sample goes to at_, where
-  // the oldest was; each frame is read where it lies, from at_ on.
-  float* samples_ = nullptr;
-  int at_ = 0;
-  int untilFrame_ = 0;
-  // Every sample appended (lead-ins and flushing tails too), for the readers.
+  int untilFrame_ = 0;  // samples until the next hop
+  // Every sample appended (lead-ins and flushing tails too), for the door
+  // search and the readers.
   SampleHistory history_;
   long long frameCount_ = 0;     // frames analysed since creation
   long long segmentFrames_ = 0;  // frames analysed in this stream

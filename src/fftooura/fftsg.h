@@ -97,6 +97,10 @@ class CFFTOoura {
   // energies, valid until its next transform; null for another split.
   // Allocates nothing.
   const float* powerSpectrumOfFrame(const Frame& frame, const float* window);
+  // Room for a frame that its caller writes and then transforms, as
+  // Frame{frameHalf(0), n / 2, frameHalf(1)}: work memory that the first
+  // pass reads whole before anything writes to it (n >= 64).
+  float* frameHalf(int half) const { return half == 0 ? t_.br : t_.bi; }
   // The planned bins of window[j] * x[j] into `row`. Allocates nothing.
   void powerBins(const float* x, const float* window, float* row);
   // Lanes of the kernel that transforms size n.
