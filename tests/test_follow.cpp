@@ -93,7 +93,8 @@ int Heard(int band, float rate, int trials, float snrDb, uint32_t seed, Channel 
 }
 
 // Clean transmissions played at known speeds: the message, its start, and
-// the offsets it was played at, every band at both rates. (A sender whose
+// the offsets it was played at (pitch within 0.02 %, tempo within 0.03 %),
+// every band at both rates. (A sender whose
 // clock runs at 44000 Hz, declared 44100, plays 0.23 % fast.)
 TEST(Follow, GoldenOffsetsAtKnownSpeeds) {
   const double speeds[] = {0.98, 0.99, 1.0, 44100.0 / 44000.0, 1.01, 1.02};
@@ -111,7 +112,7 @@ TEST(Follow, GoldenOffsetsAtKnownSpeeds) {
         EXPECT_STREQ(got[0].text, "follo1234") << where;
         EXPECT_EQ(got[0].ok, 1) << where;
         EXPECT_NEAR(got[0].pitch_offset, speed - 1.0, 0.0002) << where;
-        EXPECT_NEAR(got[0].tempo_offset, speed - 1.0, 0.0002) << where;
+        EXPECT_NEAR(got[0].tempo_offset, speed - 1.0, 0.0003) << where;
         const double token = TokenSamples(band, rate);
         EXPECT_NEAR(static_cast<double>(got[0].start), static_cast<double>(at), rate / 1000.0) << where;
         EXPECT_NEAR(static_cast<double>(got[0].end - got[0].start), 20 * token / speed, rate / 1000.0) << where;
@@ -251,14 +252,18 @@ int DoorsBesideARival(int band, float rate, float ratio, unsigned seed) {
 }
 
 // A door's tones must stand clear of the grid's other tones, by 2.5 times in
-// power over both tokens together: a rival at 1/2.35 opens no door, one at
-// 1/2.7 does not stop it, whatever the phases (the margin a step either way
-// moves one side over the line).
+// power over both tokens together, whatever the phases: a rival just above
+// the line opens no door, one just below does not stop it. The door's bins
+// are kept to 6 %, which moves the line a little, differently at each rate;
+// the margin a step either way (2.25 or 2.75) moves one case over it.
 TEST(Follow, DoorStandsClearOfItsRival) {
-  for (float rate : {44100.0f, 48000.0f})
+  const struct {
+    float rate, noDoor, door;
+  } cases[] = {{44100.0f, 2.4f, 2.6f}, {48000.0f, 2.4f, 2.9f}};
+  for (const auto& c : cases)
     for (unsigned seed = 1; seed <= 8; ++seed) {
-      EXPECT_EQ(DoorsBesideARival(4, rate, 2.35f, seed), 0) << rate << " seed " << seed;
-      EXPECT_EQ(DoorsBesideARival(4, rate, 2.7f, seed), 1) << rate << " seed " << seed;
+      EXPECT_EQ(DoorsBesideARival(4, c.rate, c.noDoor, seed), 0) << c.rate << " seed " << seed;
+      EXPECT_EQ(DoorsBesideARival(4, c.rate, c.door, seed), 1) << c.rate << " seed " << seed;
     }
 }
 

@@ -22,9 +22,10 @@ constexpr float kSighted = 2.0f, kOneClear = 5.5f;
 // (a response that tilts across the band may leave one of them weak).
 constexpr float kStandsClear = 2.5f, kStandsClearEach = 1.4f;
 // Levels above this count no more in a search's sums (a tone is steady:
-// a few loud frames must not outweigh the rest); measurements see them whole,
-// up to kMaxValue, which keeps every sum finite (a door tone twice as loud
-// as its rival must be seen so, however loud both are).
+// a few loud frames must not outweigh the rest); measurements see them whole
+// as kept (a band's tones cannot reach the top code: the band's mean holds
+// them), so a door tone twice as loud as its rival is seen so however loud
+// both are, and every sum stays finite.
 constexpr float kCountsUpTo = 10.0f;
 constexpr float kMaxValue = 1e6f;
 // The search's sums add levels in steps of 1/kSteps band means, as integers:
@@ -79,7 +80,7 @@ DoorFinder::DoorFinder(const BandGeometry& g, const float (*gridHz)[BandGeometry
   firstSteps_ = arena.Take<short>(static_cast<size_t>(offsets) * slots);
   secondSteps_ = arena.Take<short>(static_cast<size_t>(offsets) * slots);
   inverseLevel_ = arena.Take<float>(static_cast<size_t>(slots));
-  ring_ = arena.Take<std::uint16_t>(static_cast<size_t>(rowBins) * slots);
+  ring_ = arena.Take<std::uint8_t>(static_cast<size_t>(rowBins) * slots);
   place_ = arena.Take<short>(static_cast<size_t>(span));
   if (bin2_ == nullptr || !planned) {  // counting, or nothing to search
     offsets_ = 0;
@@ -154,14 +155,14 @@ void DoorFinder::Clear() {
   std::fill(firstSteps_, firstSteps_ + static_cast<long>(offsets_) * slots_, 0);
   std::fill(secondSteps_, secondSteps_ + static_cast<long>(offsets_) * slots_, 0);
   std::fill(inverseLevel_, inverseLevel_ + slots_, 0.0f);
-  std::fill(ring_, ring_ + static_cast<long>(rowBins_) * slots_, std::uint16_t{0});
+  std::fill(ring_, ring_ + static_cast<long>(rowBins_) * slots_, std::uint8_t{0});
   open_ = haveBest_ = false;
   quietUntil_ = 0;
 }
 
 float DoorFinder::Value(long long frame, int bin, float most) const {
   const int slot = static_cast<int>(frame % slots_);
-  const float v = single::Unpack16(ring_[static_cast<long>(slot) * rowBins_ + place_[bin - ringFirst_]]) * inverseLevel_[slot];
+  const float v = single::Unpack8(ring_[static_cast<long>(slot) * rowBins_ + place_[bin - ringFirst_]]);
   // Not a number (or less than nothing) names no tone.
   return v >= 0.0f ? std::min(v, most) : 0.0f;
 }
@@ -189,11 +190,13 @@ inline int StepsOf(float level, float most) {
 
 void DoorFinder::Store(const float* spectrum, long long frame) {
   const int slot = static_cast<int>(frame % slots_);
+  // Kept in band means: the detail a door's checks need fits 8 bits there.
+  const float inverse = inverseLevel_[slot];
   for (int r = 0; r < runCount_; ++r) {
-    std::uint16_t* __restrict kept = ring_ + static_cast<long>(slot) * rowBins_ + runs_[r].at;
+    std::uint8_t* __restrict kept = ring_ + static_cast<long>(slot) * rowBins_ + runs_[r].at;
     const float* __restrict from = spectrum + runs_[r].first;
     const int count = runs_[r].count;
-    for (int j = 0; j < count; ++j) kept[j] = single::Pack16(from[j]);
+    for (int j = 0; j < count; ++j) kept[j] = single::Pack8(from[j] * inverse);
   }
   const float scale = inverseLevel_[slot] * kSteps, most = kCountsUpTo * kSteps;
   const float* __restrict row = spectrum;

@@ -9,8 +9,9 @@
 // the boundary between the two door tokens from where one tone gives way to
 // the other. Per hop it costs a few sliding sums per offset; the checks run
 // only while a door is in sight. It keeps the bins it reads of the last
-// hops in 16 bits each (a float's upper half: a third of a percent), the
-// checks' only view of the past spectra.
+// hops in 8 bits each, in the band's mean level of their hop (single::Pack8:
+// within 6 %, 2^-15 to 61440 band means), the checks' only view of the past
+// spectra.
 #pragma once
 
 #include <cstdint>
@@ -92,7 +93,7 @@ class DoorFinder {
   short* firstSteps_ = nullptr;   // per slot and offset: the first door tone's level, in steps
   short* secondSteps_ = nullptr;  // the same for the second door tone
   float* inverseLevel_ = nullptr;  // per slot: 1 / the band's mean level (0: no energy)
-  std::uint16_t* ring_ = nullptr;  // per slot: a row of the bins kept, in 16 bits (single::Pack16)
+  std::uint8_t* ring_ = nullptr;  // per slot: a row of the bins kept, in band means (single::Pack8)
   // A door in sight: the best alignment so far and what it measured.
   bool open_ = false;
   long long openFrame_ = 0, peakFrame_ = 0, examinedFrame_ = 0, quietUntil_ = 0;

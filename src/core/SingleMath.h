@@ -106,6 +106,25 @@ inline float Unpack16(std::uint16_t h) {
   return x;
 }
 
+// A level of 0 or more in 8 bits: 3 bits of significand and a power of two
+// from 2^-15 to 2^15 (rounded to the nearest, within 1/16 relative), 0 for
+// less (and for not-a-number), the top code (61440) for more. For levels relative
+// to a band's mean, where a tone's detail below 2^-15 of it says nothing.
+inline std::uint8_t Pack8(float x) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  // Exponent and the upper 3 significand bits, rounded half up; 2^-15 is code 8.
+  const int code = static_cast<int>((bits + (1u << 19)) >> 20) - ((127 - 15) << 3) + 8;
+  const bool positive = x > 0.0f;  // false for not-a-number too
+  return static_cast<std::uint8_t>(!positive || code < 8 ? 0 : code > 255 ? 255 : code);
+}
+inline float Unpack8(std::uint8_t code) {
+  const std::uint32_t bits = (static_cast<std::uint32_t>(code) - 8 + ((127 - 15) << 3)) << 20;
+  float x;
+  std::memcpy(&x, &bits, sizeof x);
+  return code == 0 ? 0.0f : x;
+}
+
 // x[0] + ... + x[n-1] in eight running sums joined pairwise: a fixed order,
 // so the same bits everywhere (compilers may put the eight in vector lanes,
 // which keeps the order).
