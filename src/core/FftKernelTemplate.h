@@ -79,11 +79,40 @@ struct Kernel {
     }
   }
 
+  // The first pass's twiddles for p .. p + W - 1 into w: the `count` rows
+  // of the table, or, where the tables leave it out (small boards), worked
+  // out of the quarter wave by the same arithmetic that fills it (the same
+  // bits). Radix 4: w, w^2, w^3 of e^{2 pi i p/m}; radix 2: e^{2 pi i p/m}.
+  template <int Rows>
+  static void firstTwiddles(const Tables& t, int p, V (&w)[Rows]) {
+    const int count = Rows == 6 ? t.m / 4 : t.m / 2;
+    if (t.first != nullptr) {
+      for (int k = 0; k < Rows; ++k) w[k] = T::lda(t.first + k * count + p);
+      return;
+    }
+    float v[Rows][W];
+    for (int l = 0; l < W; ++l) {
+      const int i = p + l;
+      if (Rows == 6) {
+        const float c1 = t.c[2 * i], s1 = t.s[2 * i];
+        const float c2 = c1 * c1 - s1 * s1, s2 = (c1 + c1) * s1;
+        const float row[6] = {c1, s1, c2, s2, c2 * c1 - s2 * s1, c2 * s1 + s2 * c1};
+        for (int k = 0; k < Rows; ++k) v[k][l] = row[k];
+      } else {
+        const int h = t.m / 2;
+        const bool upper = i >= h / 2;
+        const int at = upper ? 2 * i - h : 2 * i;
+        v[0][l] = upper ? 0.0f - t.s[at] : t.c[at];
+        v[Rows - 1][l] = upper ? t.c[at] : t.s[at];
+      }
+    }
+    for (int k = 0; k < Rows; ++k) w[k] = T::ld(v[k]);
+  }
+
   // First pass, radix 4: reads the interleaved input. Twiddles: w, w^2, w^3
   // of e^{2 pi i p/m}, planar.
   static void firstPass4(const Tables& t, const Frame& f, const float* win, float* yr, float* yi) {
     const int q = t.m / 4;
-    const float* tw = t.first;
     overStreams<4>(f, 2 * q, q, [&](const float* const* x, int p0, int p1) {
       for (int p = p0; p < p1; p += W) {
         V x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i;
@@ -93,9 +122,11 @@ struct Kernel {
         T::loadComplex(x[2] + r, win ? win + o + 4 * q : nullptr, x2r, x2i);
         T::loadComplex(x[3] + r, win ? win + o + 6 * q : nullptr, x3r, x3i);
         bfly(x0r, x0i, x1r, x1i, x2r, x2i, x3r, x3i);
-        cmul(x1r, x1i, T::lda(tw + p), T::lda(tw + q + p));
-        cmul(x2r, x2i, T::lda(tw + 2 * q + p), T::lda(tw + 3 * q + p));
-        cmul(x3r, x3i, T::lda(tw + 4 * q + p), T::lda(tw + 5 * q + p));
+        V w[6];
+        firstTwiddles(t, p, w);
+        cmul(x1r, x1i, w[0], w[1]);
+        cmul(x2r, x2i, w[2], w[3]);
+        cmul(x3r, x3i, w[4], w[5]);
         store4(yr + p, q, x0r, x1r, x2r, x3r);
         store4(yi + p, q, x0i, x1i, x2i, x3i);
       }
@@ -106,7 +137,6 @@ struct Kernel {
   static void firstPass2(const Tables& t, const Frame& f, const float* win, float* yr, float* yi) {
     const int m = t.m;
     const int h = m / 2;
-    const float* tw = t.first;
     overStreams<2>(f, m, h, [&](const float* const* x, int p0, int p1) {
       for (int p = p0; p < p1; p += W) {
         V ar, ai, br, bi;
@@ -116,7 +146,9 @@ struct Kernel {
         const V dr = ar - br, di = ai - bi;
         T::st(yr + p, ar + br);
         T::st(yi + p, ai + bi);
-        const V wr = T::lda(tw + p), wi = T::lda(tw + h + p);
+        V w[2];
+        firstTwiddles(t, p, w);
+        const V wr = w[0], wi = w[1];
         T::st(yr + h + p, dr * wr - di * wi);
         T::st(yi + h + p, dr * wi + di * wr);
       }

@@ -97,6 +97,15 @@ const CFFTOoura::KernelFns* autoKernel() {
 #endif
 }
 
+// Cortex-M keeps no table of the first pass's twiddles (6 KB at 2048
+// points, where RAM is counted in kilobytes): its one-lane kernel works them
+// out as it goes, with the same bits.
+#if defined(__arm__) && !defined(__ARM_NEON)
+constexpr bool kFirstTwiddlesTabled = false;
+#else
+constexpr bool kFirstTwiddlesTabled = true;
+#endif
+
 bool sizeOk(int n) { return n >= 2 && n <= CFFTOoura::kMaxN && (n & (n - 1)) == 0; }
 
 // Rounded up to whole 32-byte blocks, so every array stays aligned.
@@ -148,7 +157,9 @@ TableLayout layoutFor(int n) {
       t.passFloats += blocks(6 * static_cast<size_t>(len / 4));
     }
   t.waveFloats = blocks(q + 16);
-  t.firstFloats = t.large ? blocks(t.radix4 ? 6 * static_cast<size_t>(m / 4) : static_cast<size_t>(m)) : 0;
+  t.firstFloats = t.large && qfft::kFirstTwiddlesTabled
+                      ? blocks(t.radix4 ? 6 * static_cast<size_t>(m / 4) : static_cast<size_t>(m))
+                      : 0;
   t.lastFloats = t.large ? blocks(m / 8 + 16) : 0;
   t.workFloats = blocks(m);
   return t;
@@ -216,8 +227,10 @@ void CFFTOoura::PrepareIn(int n, float* memory) {
         for (int k = 0; k < 6; ++k) Lanes4::st(out + k * count + p0, all[k]);
       }
     };
-    float* first = take(firstFloats);
-    if (radix4) {
+    float* first = firstFloats > 0 ? take(firstFloats) : nullptr;
+    if (first == nullptr) {
+      // worked out by the kernel as it goes
+    } else if (radix4) {
       powers(2, m / 4, first);
     } else {
       // e^{2 pi i p/m}; for p >= m/4, i times that of p - m/4.
