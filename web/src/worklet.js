@@ -8,6 +8,30 @@ const BATCH = 1024;
 // Audio held while the module compiles: a few seconds is plenty.
 const MAX_PENDING = 1 << 19;
 
+/**
+ * Reads one clean transmission in the listener's mode on a throwaway listener.
+ * JavaScriptCore runs a WebAssembly function slowly on its first calls (it
+ * compiles in tiers as they come), and WebKit's media path fills a stall of
+ * the audio thread with as much silence: one listener's first reading took
+ * 200 to 370 ms within one render quantum, and the transmission it was
+ * reading was lost. Done before listening, that cost falls where no audio is due.
+ */
+function rehearse(core, options) {
+  const listener = new CoreListener(core, options);
+  try {
+    const { mode, rate, base, separation } = options;
+    const sent = core.encode('rehears12', { mode, rate, base, separation });
+    // Half a second of silence on each side: the door search starts from quiet.
+    const pad = Math.floor(rate / 2);
+    const audio = new Float32Array(sent.length + 2 * pad);
+    audio.set(sent, pad);
+    for (let i = 0; i < audio.length; i += BATCH) listener.push(audio.subarray(i, i + BATCH));
+    listener.flush();
+  } finally {
+    listener.close();
+  }
+}
+
 class QuorlaxListenerProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
@@ -27,6 +51,7 @@ class QuorlaxListenerProcessor extends AudioWorkletProcessor {
     const o = this.options;
     const core = await instantiate(o.wasm);
     this.listener = new CoreListener(core, o.listener);
+    rehearse(core, o.listener);
     if (o.inputRate !== o.listener.rate) {
       const lsr = globalThis.LibSampleRate;
       if (!lsr) throw new Error('quorlax: the resampler module was not loaded into the worklet');
