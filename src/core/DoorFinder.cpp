@@ -36,7 +36,7 @@ constexpr float kSteps = 1024.0f;
 // second half of its token. Their disagreements, in bins, may add up (root
 // of the sum of squares, the two movements counting half) to this much;
 // speech and music rarely keep as still.
-constexpr float kSteadyPitch = 0.5f;
+constexpr float kSteadyPitch = 0.4f;
 // The share of the door tokens' frames (both together) in which its tone is
 // the strongest of the grid.
 constexpr float kSteady = 0.6f;
