@@ -1,11 +1,14 @@
 // One pass of a listener over a benchmark stream (bench_streams.h), for
 // counting its instructions per hop under callgrind (docs/PERFORMANCE.md):
 //   valgrind --tool=callgrind --toggle-collect=QUORLAX_ListenerPush
-//     build/bench/listener_pass MODE RATE [TALKER]
-// Prints the messages heard and the hops analysed; instructions per hop are
-// callgrind's total over the hops.
+//     build/bench/listener_pass MODE RATE [1|quiet]
+// 1: a talker under the stream; quiet: only its faint noise, as long (what
+// a listener spends waiting, most of its life). Prints the messages heard
+// and the hops analysed; instructions per hop are callgrind's total over
+// the hops.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/AnalysisSizes.h"
 #include "ZunCoreLib_api.h"
@@ -13,13 +16,22 @@
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: listener_pass MODE RATE [TALKER]\n");
+    std::fprintf(stderr, "usage: listener_pass MODE RATE [1|quiet]\n");
     return 2;
   }
   const int mode = std::atoi(argv[1]);
   const float rate = static_cast<float>(std::atof(argv[2]));
-  const bool talker = argc > 3 && std::atoi(argv[3]) != 0;
-  const std::vector<float>& stream = qbench::streamFor(mode, rate, talker);
+  const bool quiet = argc > 3 && std::string(argv[3]) == "quiet";
+  const bool talker = argc > 3 && !quiet && std::atoi(argv[3]) != 0;
+  std::vector<float> stream = qbench::streamFor(mode, rate, talker);
+  if (quiet) {
+    // The stream's own noise level (bench_streams.h), without transmissions.
+    unsigned seed = 7u;
+    for (float& v : stream) {
+      seed = seed * 1664525u + 1013904223u;
+      v = 0.002f * (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f);
+    }
+  }
   int error = 0;
   QUORLAX_Listener* l = stream.empty() ? nullptr : QUORLAX_ListenerCreate(mode, rate, &error);
   if (l == nullptr) {

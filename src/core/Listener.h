@@ -1,6 +1,6 @@
-// A listener that never goes deaf and follows the sender: one spectrum per
-// hop shared by every band, a front-door search in each band at every hop
-// over every pitch offset within 2 % (DoorFinder), and for every door
+// A listener that never goes deaf and follows the sender: a spectrum at
+// four frames to a window shared by every band, a front-door search on each
+// in each band over every pitch offset within 2 % (DoorFinder), and for every door
 // accepted a reader that measures the tones in the samples where the door
 // says they are and learns the sender's tempo as it reads (TokenFollow).
 // Readers that fail their check vanish unless failures are asked for.
@@ -14,9 +14,10 @@
 // even when a message completes. Messages wait in a queue of fixed capacity;
 // when the caller leaves it full, the oldest is dropped and counted.
 //
-// It keeps the samples of the last three tokens or so in 16 bits (the
-// readers'), and per band the bins its door search reads of the last N hops
-// in 16 bits. Everything per hop is single precision without libm, so it
+// It keeps the samples of the last three tokens or so in 8 bits with a
+// scale per 64 (the door search's frames and the readers' tones are read from
+// them), and per band the bins its door search reads of two tokens of frames
+// in 8 bits. Everything per hop is single precision without libm, so it
 // fits a microcontroller's FPU and gives the same bits on every processor.
 #pragma once
 
