@@ -188,7 +188,7 @@ inline int StepsOf(float level, float most) {
 
 }  // namespace
 
-void DoorFinder::Store(const float* spectrum, long long frame) {
+QUORLAX_VECTOR_CLONES void DoorFinder::Store(const float* spectrum, long long frame) {
   const int slot = static_cast<int>(frame % slots_);
   // Kept in band means: the detail a door's checks need fits 8 bits there.
   const float inverse = inverseLevel_[slot];

@@ -9,6 +9,16 @@
 #include <cstdint>
 #include <cstring>
 
+// Loops that pack and unpack samples and levels run on AVX2 where an x86-64
+// processor has it (picked at load time; the same bits: no fused or
+// approximate arithmetic in them), elsewhere as compiled.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && \
+    !defined(QUORLAX_HARDENED)
+#define QUORLAX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QUORLAX_VECTOR_CLONES
+#endif
+
 namespace QUORLAX {
 namespace single {
 

@@ -37,7 +37,7 @@ float PowerOfTwo(int e) {
 
 }  // namespace
 
-void SampleHistory::Append(const float* x, int n) {
+QUORLAX_VECTOR_CLONES void SampleHistory::Append(const float* x, int n) {
   while (n > 0) {
     const int at = static_cast<int>(end_ % kBlock);
     const int take = std::min(n, kBlock - at);
@@ -58,20 +58,22 @@ void SampleHistory::Append(const float* x, int n) {
   }
 }
 
-void SampleHistory::Commit(int block) {
+QUORLAX_VECTOR_CLONES void SampleHistory::Commit(int block) {
   const float* __restrict from = waiting_;
-  float most = 0.0f;
+  // The loudest magnitude by its bits: finite floats' magnitudes order as
+  // their bits do (the waiting samples are finite), and integers vectorise.
+  std::int32_t most = 0;
   for (int i = 0; i < kBlock; ++i) {
-    const float a = from[i] < 0.0f ? -from[i] : from[i];
-    most = most > a ? most : a;
+    std::int32_t bits;
+    std::memcpy(&bits, from + i, sizeof bits);
+    bits &= 0x7fffffff;
+    most = most > bits ? most : bits;
   }
   // The loudest sample, m 2^e with 1 <= m < 2, scaled below 2^(kBits - 1)
   // by 2^(kBits - 2 - e).
   int shift = 0;
-  if (most > 0.0f) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &most, sizeof bits);
-    const int e = static_cast<int>(bits >> 23) - 127;
+  if (most > 0) {
+    const int e = (most >> 23) - 127;
     shift = std::max(-100, std::min(120, kBits - 2 - e));
   }
   const float scale = PowerOfTwo(shift);
@@ -87,7 +89,7 @@ void SampleHistory::Commit(int block) {
   shift_[block] = static_cast<signed char>(shift);
 }
 
-void SampleHistory::Read(long long from, int n, float* out) const {
+QUORLAX_VECTOR_CLONES void SampleHistory::Read(long long from, int n, float* out) const {
   // The block still being filled is read where it waits.
   const long long waitingFrom = end_ - end_ % kBlock;
   const int whole = static_cast<int>(std::max(0LL, std::min<long long>(n, waitingFrom - from)));
