@@ -102,14 +102,16 @@ long listenPass(QUORLAX_Listener* l, const std::vector<float>& stream) {
   return good;
 }
 
-// Args: mode, rate, talker, listener (0: QUORLAX_DecodeAudioBuffer), and
-// the transform kernel (0: the SSE2 baseline, 1: the widest this CPU runs).
+// Args: mode, rate, scene (0: the stream of transmissions, 1: with a talker
+// under it, 2: its faint noise alone), listener (0: QUORLAX_DecodeAudioBuffer),
+// and the transform kernel (0: the SSE2 baseline, 1: the widest this CPU runs).
 void BM_FloorShare(benchmark::State& state) {
   const int mode = static_cast<int>(state.range(0));
   const float rate = static_cast<float>(state.range(1));
   const bool listener = state.range(3) != 0;
   CFFTOoura::PreferKernel(state.range(4) ? CFFTOoura::Kernel::kAuto : CFFTOoura::Kernel::kBaseline);
-  const std::vector<float>& stream = qbench::streamFor(mode, rate, state.range(2) != 0);
+  const std::vector<float>& stream =
+      state.range(2) == 2 ? qbench::quietStreamFor(mode, rate) : qbench::streamFor(mode, rate, state.range(2) == 1);
   const int window = QUORLAX::AnalysisWindowFor(rate);
   const int hop = QUORLAX::AnalysisHopFor(rate);
   const long hops = static_cast<long>(stream.size() / kPush * kPush / hop);
@@ -161,14 +163,15 @@ void BM_FloorShare(benchmark::State& state) {
   if (l != nullptr) QUORLAX_ListenerDestroy(l);
 }
 
-// mode, rate, talker, listener, kernel
+// mode, rate, scene, listener, kernel
 void args(benchmark::internal::Benchmark* b) {
   for (int kernel : {1, 0}) {
     for (int listener : {1, 0})
       for (int mode : {2, 5})
         for (int rate : {44100, 48000}) b->Args({mode, rate, 0, listener, kernel});
-    for (int mode : {2, 5})
-      for (int rate : {44100, 48000}) b->Args({mode, rate, 1, 1, kernel});
+    for (int scene : {1, 2})
+      for (int mode : {2, 5})
+        for (int rate : {44100, 48000}) b->Args({mode, rate, scene, 1, kernel});
   }
 }
 
@@ -176,6 +179,6 @@ void args(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_FloorShare)
     ->Apply(args)
-    ->ArgNames({"mode", "rate", "talker", "listener", "wide"})
+    ->ArgNames({"mode", "rate", "scene", "listener", "wide"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

@@ -23,6 +23,14 @@ inline std::string textFor(int i) {
 // noise, after a leading second of it; with `talker`, espeak-ng speech at the
 // transmissions' level under the whole stream. Empty when the mode cannot
 // send at the rate or no speech could be synthesised.
+// n samples of the streams' faint noise (uniform, +-0.001) onto `out`.
+inline void appendFaintNoise(unsigned& seed, int n, std::vector<float>& out) {
+  for (int i = 0; i < n; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    out.push_back(0.002f * (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f));
+  }
+}
+
 inline const std::vector<float>& streamFor(int mode, float rate, bool talker = false) {
   static std::map<std::tuple<int, int, bool>, std::vector<float>> cache;
   const auto key = std::make_tuple(mode, static_cast<int>(rate), talker);
@@ -30,12 +38,7 @@ inline const std::vector<float>& streamFor(int mode, float rate, bool talker = f
   if (it != cache.end()) return it->second;
   std::vector<float> s;
   unsigned seed = 2024u;
-  auto noise = [&](int n) {
-    for (int i = 0; i < n; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      s.push_back(0.002f * (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f));
-    }
-  };
+  auto noise = [&](int n) { appendFaintNoise(seed, n, s); };
   void* h = QUORLAX_Create();
   noise(static_cast<int>(rate));
   double txPower = 0.0;
@@ -71,6 +74,19 @@ inline const std::vector<float>& streamFor(int mode, float rate, bool talker = f
       for (size_t i = 0; i < s.size(); ++i) s[i] += gain * voice[i];
     }
   }
+  return cache[key] = s;
+}
+
+// As long as streamFor(mode, rate), its faint noise alone: what a listener
+// spends waiting, most of its life.
+inline const std::vector<float>& quietStreamFor(int mode, float rate) {
+  static std::map<std::tuple<int, int>, std::vector<float>> cache;
+  const auto key = std::make_tuple(mode, static_cast<int>(rate));
+  auto it = cache.find(key);
+  if (it != cache.end()) return it->second;
+  std::vector<float> s;
+  unsigned seed = 7u;
+  appendFaintNoise(seed, static_cast<int>(streamFor(mode, rate).size()), s);
   return cache[key] = s;
 }
 

@@ -23,15 +23,7 @@ int main(int argc, char** argv) {
   const float rate = static_cast<float>(std::atof(argv[2]));
   const bool quiet = argc > 3 && std::string(argv[3]) == "quiet";
   const bool talker = argc > 3 && !quiet && std::atoi(argv[3]) != 0;
-  std::vector<float> stream = qbench::streamFor(mode, rate, talker);
-  if (quiet) {
-    // The stream's own noise level (bench_streams.h), without transmissions.
-    unsigned seed = 7u;
-    for (float& v : stream) {
-      seed = seed * 1664525u + 1013904223u;
-      v = 0.002f * (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f);
-    }
-  }
+  const std::vector<float>& stream = quiet ? qbench::quietStreamFor(mode, rate) : qbench::streamFor(mode, rate, talker);
   int error = 0;
   QUORLAX_Listener* l = stream.empty() ? nullptr : QUORLAX_ListenerCreate(mode, rate, &error);
   if (l == nullptr) {
