@@ -217,7 +217,7 @@ void ToneBank::Measure(const SampleHistory& history, long long from, int n, int 
         const int rising = std::min(at + real, edge) - at;
         if (rising > 0) Weigh(chunk[p], rising, at, step, true);
         const int falling = std::max(at, n - edge);
-        if (falling < at + real) Weigh(chunk[p] + falling - at, at + real - falling, falling - (n - edge), step, false);
+        if (falling < at + real) Weigh(chunk[p] + (falling - at), at + real - falling, falling - (n - edge), step, false);
       }
       std::fill(chunk[p] + real, chunk[p] + len, 0.0f);
     }
