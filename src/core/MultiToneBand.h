@@ -35,6 +35,23 @@ struct MultiToneBand {
   // Tone pair of `token` (lower first), and the token of a pair (-1: none).
   static void TonesOf(int token, int tones[2]);
   static int TokenOf(int tone1, int tone2);
+  // The token whose two tones hold the most of `perTone` (votes, energies;
+  // none negative): the first of equals.
+  template <class T>
+  static int StrongestToken(const T* perTone) {
+    int best = 0;
+    T most = T();
+    for (int t = 0; t < kNumTokens; ++t) {
+      int pair[2];
+      TonesOf(t, pair);
+      const T sum = perTone[pair[0]] + perTone[pair[1]];
+      if (t == 0 || sum > most) {
+        most = sum;
+        best = t;
+      }
+    }
+    return best;
+  }
 
   // Decoder-side bins: bin of tone i, and the bins that shift step k (0..2)
   // moves a tone up at this rate (the encoder's shift in Hz over our bin width).

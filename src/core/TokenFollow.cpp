@@ -268,19 +268,8 @@ void TokenFollower::ReadNext(const SampleHistory& history) {
   }
   const float perSample = 1.0f / SquaredWindow(n, edge);
 
-  // The pair of tones that names a token with the most energy between them,
-  // and the next best.
-  int best = 0;
-  float bestSum = -1.0f;
-  for (int t = 0; t < MultiToneBand::kNumTokens; ++t) {
-    int p[2];
-    MultiToneBand::TonesOf(t, p);
-    const float sum = energy[p[0]] + energy[p[1]];
-    if (sum > bestSum) {
-      bestSum = sum;
-      best = t;
-    }
-  }
+  // The pair of tones that names a token with the most energy between them.
+  const int best = MultiToneBand::StrongestToken(energy);
   int p[2];
   MultiToneBand::TonesOf(best, p);
   float noise = 0.0f;

@@ -123,16 +123,7 @@ TokenDecision Read(const BandGeometry& g, const Frames& src, int firstSlot, int 
   if (token < 0) {
     // The two most-voted tones name no token: take the valid pair with the
     // most votes, so the position is filled and the clock stays aligned.
-    int bestVotes = -1;
-    for (int t = 0; t < Globals::numTokensAll; ++t) {
-      int pair[2];
-      MultiToneBand::TonesOf(t, pair);
-      const int votes = toneVotes[pair[0]] + toneVotes[pair[1]];
-      if (votes > bestVotes) {
-        bestVotes = votes;
-        token = t;
-      }
-    }
+    token = MultiToneBand::StrongestToken(toneVotes);
   }
   float prob = 0.0f;
   float energy = 0.0f;
